@@ -1,0 +1,85 @@
+#pragma once
+#include <cstdint>
+
+#include "foundation/TembrixObject.h"
+
+class ExtPtrArray;
+
+// Growable 8-bit string, always NUL-terminated. The bytes belong to no
+// particular charset: the owner decides what they are.
+class StringBuffer : public TembrixObject {
+public:
+    static constexpr int32_t kMaxLength = 0x7FFFFFF0;  // lengths and capacities are 32-bit
+
+    StringBuffer();
+    explicit StringBuffer(int32_t capacity);
+    explicit StringBuffer(const char* text);
+    StringBuffer(const char* bytes, int32_t n, int32_t growth);
+    StringBuffer(const StringBuffer& other);
+    StringBuffer& operator=(const StringBuffer& other);
+    ~StringBuffer() override;
+
+    const char* getString() const;
+    int32_t getSize() const;
+    int32_t getCapacity() const;
+    bool isEmpty() const { return getSize() == 0; }
+
+    void clear();
+    bool append(const char* text);
+    bool append(const StringBuffer& other);
+    bool appendN(const char* bytes, int32_t n);
+    bool appendChar(char c);
+    bool appendInt(int n);
+    bool prepend(const char* text);
+    bool setString(const char* text);
+    bool appendHex(const unsigned char* bytes, int32_t n);
+    bool appendXmlEscaped(const char* text);
+    bool appendLastError();
+
+    void trim();
+    void trim2();
+    void collapseWhitespace();
+    void removeChar(char c);
+    void removeCharFrom(char c, int32_t start);
+    void replaceChar(char from, char to);
+    void replaceCharsOf(const char* set, char to);
+    void dropBefore(char c, bool dropChar);
+    void chopAtLast(char c, bool dropChar);
+    void shorten(int32_t n);
+    char lastChar() const;
+    char charAt(int32_t i) const;
+    bool replaceFirst(const char* find, const char* repl);
+    int replaceAll(const char* find, const char* repl);
+    void split(char delim, ExtPtrArray& out, int max) const;
+
+    bool contains(const char* text) const;
+    bool containsIgnoreCase(const char* text) const;
+    bool equals(const char* text) const;
+    bool equalsIgnoreCase(const char* text) const;
+    int compare(const char* text) const;
+    bool beginsWith(const char* text) const;
+
+    void toLowerCase();
+    void toUpperCase();
+    bool isAllAscii() const;
+    void xmlEscape();
+    void xmlEscapeNoQuotes();
+    void toCrlf();
+    void toLf();
+    void stripDirectory();
+    void shrink();
+    // Hands the NUL-terminated array to the caller, who frees it with std::free.
+    char* takeData();
+
+private:
+    bool alive() const;
+    bool reserveFor(int64_t extra, int32_t extraSlack);
+    bool insertBytes(int32_t at, const char* bytes, int32_t n);
+    void initFrom(const char* bytes, int32_t n, int32_t capacity);
+
+    uint8_t m_check;
+    char* m_data;
+    int32_t m_capacity;
+    int32_t m_length;
+    int32_t m_growth;
+};

@@ -1,0 +1,12 @@
+#include "foundation/TembrixObject.h"
+
+namespace {
+// Atomic: apartment-threaded objects are created on several threads of one host.
+std::atomic<uint32_t> g_serialCounter{0};
+}
+
+TembrixObject::TembrixObject() : m_serial(++g_serialCounter) {}
+
+TembrixObject::TembrixObject(const TembrixObject&) : m_serial(++g_serialCounter) {}
+
+TembrixObject::~TembrixObject() = default;

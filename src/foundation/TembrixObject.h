@@ -1,0 +1,18 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+// Common base of most objects: a virtual destructor and a serial number
+// taken from one process-wide counter.
+class TembrixObject {
+public:
+    TembrixObject();
+    TembrixObject(const TembrixObject&);
+    TembrixObject& operator=(const TembrixObject&) { return *this; }
+    virtual ~TembrixObject();
+
+    uint32_t serialNumber() const { return m_serial; }
+
+private:
+    uint32_t m_serial;
+};

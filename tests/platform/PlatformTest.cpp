@@ -1,0 +1,77 @@
+#include "platform/Automation.h"
+#include "platform/Platform.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "foundation/StringBuffer.h"
+
+namespace {
+
+TEST(Platform, CodePagesAreKnownValues)
+{
+#ifdef _WIN32
+    EXPECT_GT(platform::ansiCodePage(), 0);
+    EXPECT_GT(platform::oemCodePage(), 0);
+#else
+    EXPECT_EQ(platform::ansiCodePage(), 65001);
+    EXPECT_EQ(platform::oemCodePage(), 437);
+#endif
+}
+
+TEST(Platform, UuidsAreUniqueVersion4Strings)
+{
+    std::set<std::string> seen;
+    for (int i = 0; i < 200; ++i) {
+        platform::Uuid u{};
+        ASSERT_TRUE(platform::createUuid(u));
+        std::string s = platform::uuidToString(u);
+        ASSERT_EQ(s.size(), 36u);
+        EXPECT_EQ(s[8], '-');
+        EXPECT_EQ(s[14], '4');
+        EXPECT_EQ(s.find_first_of("abcdef"), std::string::npos);
+        seen.insert(s);
+    }
+    EXPECT_EQ(seen.size(), 200u);
+}
+
+TEST(Platform, TickCountAdvancesAcrossSleep)
+{
+    uint32_t a = platform::tickCount();
+    platform::sleepMs(60);
+    uint32_t elapsed = platform::tickCount() - a;
+    EXPECT_GE(elapsed, 40u);  // tick resolution may be 16 ms
+    EXPECT_LT(elapsed, 5000u);
+}
+
+TEST(Platform, LastErrorTextIsTrimmed)
+{
+#ifdef _WIN32
+    platform::setLastErrorCode(2);  // file not found
+#else
+    platform::setLastErrorCode(2);  // ENOENT
+#endif
+    StringBuffer sb("  ");
+    sb.appendLastError();
+    EXPECT_GT(sb.getSize(), 5);
+    EXPECT_NE(sb.charAt(0), ' ');
+    EXPECT_NE(sb.lastChar(), '\n');
+    EXPECT_NE(sb.lastChar(), ' ');
+}
+
+TEST(Automation, BstrKeepsLengthAndEmbeddedNuls)
+{
+    const OLECHAR text[] = {u'a', 0, u'b'};
+    BSTR b = SysAllocStringLen(text, 3);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(SysStringLen(b), 3u);
+    EXPECT_EQ(SysStringByteLen(b), 6u);
+    EXPECT_EQ(b[3], 0);
+    SysFreeString(b);
+    EXPECT_EQ(SysStringLen(nullptr), 0u);
+    SysFreeString(nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,5 @@
+#pragma once
+// Each sub-command of the tool lives in its own file. argv[0] is the
+// sub-command's name; the return value is the process exit status.
+int cmdCharset(int argc, char** argv);
+int cmdConvert(int argc, char** argv);

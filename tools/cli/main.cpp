@@ -1,0 +1,51 @@
+#include <cstdio>
+#include <cstring>
+
+#include "tools/cli/Commands.h"
+
+namespace {
+
+struct Command {
+    const char* name;
+    int (*run)(int, char**);
+    const char* summary;
+};
+
+const Command kCommands[] = {
+    {"charset", cmdCharset, "charset NAME...            code page and preferred name of each charset name"},
+    {"convert", cmdConvert, "convert --from NAME --to NAME [INPUT [OUTPUT]]   convert text between charsets"},
+};
+
+void printUsage(FILE* out)
+{
+    std::fprintf(out, "usage: hanamail COMMAND [ARGS...]\n\ncommands:\n");
+    for (const Command& c : kCommands)
+        std::fprintf(out, "  %s\n", c.summary);
+    std::fprintf(out, "\n  --help       this text\n  --version    the version\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        printUsage(stderr);
+        return 2;
+    }
+    const char* cmd = argv[1];
+    if (std::strcmp(cmd, "--help") == 0 || std::strcmp(cmd, "-h") == 0 || std::strcmp(cmd, "help") == 0) {
+        printUsage(stdout);
+        return 0;
+    }
+    if (std::strcmp(cmd, "--version") == 0) {
+        std::printf("hanamail %s\n", HANAMAIL_VERSION);
+        return 0;
+    }
+    for (const Command& c : kCommands) {
+        if (std::strcmp(cmd, c.name) == 0)
+            return c.run(argc - 1, argv + 1);
+    }
+    std::fprintf(stderr, "hanamail: unknown command '%s'\n\n", cmd);
+    printUsage(stderr);
+    return 2;
+}
