@@ -28,7 +28,6 @@ public:
 
 private:
     CodePageTable() = default;
-    ~CodePageTable() = default;
     friend struct CodePageTableBuilder;
 
     bool decodeSingle(const unsigned char* bytes, uint32_t n, DataBuffer& out) const;
@@ -39,5 +38,6 @@ private:
     bool m_ascii = false;                  // bytes and units below 0x80 map to themselves
     uint8_t m_row[256] = {};               // lead byte -> its row in m_decode, 0 = not a lead byte
     const uint16_t* m_decode = nullptr;    // rows of 256 units; row 0 = single bytes; 0 = no mapping
-    const uint16_t* m_encode = nullptr;    // unit -> byte (< 0x100) or lead << 8 | trail; 0 = none
+    // unit -> its bytes in output order (low 16 bits) | their count << 16; count 0 = no mapping
+    const uint32_t* m_encode = nullptr;
 };
