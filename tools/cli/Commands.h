@@ -3,3 +3,4 @@
 // sub-command's name; the return value is the process exit status.
 int cmdCharset(int argc, char** argv);
 int cmdConvert(int argc, char** argv);
+int cmdFile(int argc, char** argv);

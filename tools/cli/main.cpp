@@ -14,6 +14,7 @@ struct Command {
 const Command kCommands[] = {
     {"charset", cmdCharset, "charset NAME...            code page and preferred name of each charset name"},
     {"convert", cmdConvert, "convert --from NAME --to NAME [INPUT [OUTPUT]]   convert text between charsets"},
+    {"file", cmdFile, "file read|write --charset NAME FILE   read a text file as UTF-8, or write UTF-8 input in a charset"},
 };
 
 void printUsage(FILE* out)

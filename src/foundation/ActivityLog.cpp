@@ -1,0 +1,305 @@
+#include "foundation/ActivityLog.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "foundation/LogEntry.h"
+
+namespace {
+
+constexpr const char* kXmlKey = "__xml__";
+constexpr const char* kCdataOpen = "<![CDATA[";
+constexpr const char* kCdataClose = "]]>";
+constexpr int32_t kXmlIndent = 4;
+
+bool hasBothCdataMarkers(const char* s) { return std::strstr(s, kCdataOpen) && std::strstr(s, kCdataClose); }
+
+bool needsCdata(const char* s)
+{
+    if (!std::strpbrk(s, "\n\t&<>"))
+        return false;
+    return !hasBothCdataMarkers(s);
+}
+
+// True when a text made of CDATA sections and plain characters is already
+// well-formed element content, so that it may be written as it stands.
+bool isSelfWrapped(const char* s)
+{
+    while (*s) {
+        if (std::strncmp(s, kCdataOpen, 9) == 0) {
+            const char* end = std::strstr(s + 9, kCdataClose);
+            if (!end)
+                return false;
+            s = end + 3;
+            continue;
+        }
+        if (*s == '<' || *s == '>' || *s == '&')
+            return false;
+        ++s;
+    }
+    return true;
+}
+
+// A "]]>" inside the text would end the section early: it is split over two sections.
+void appendCdata(StringBuffer& out, const char* s)
+{
+    out.append(kCdataOpen);
+    for (;;) {
+        const char* end = std::strstr(s, kCdataClose);
+        if (!end)
+            break;
+        out.appendN(s, static_cast<int32_t>(end - s) + 2);
+        out.append("]]><![CDATA[");
+        s = end + 2;
+    }
+    out.append(s);
+    out.append(kCdataClose);
+}
+
+void appendDataValue(StringBuffer& out, const char* value)
+{
+    if (hasBothCdataMarkers(value) && isSelfWrapped(value)) {
+        out.append(value);
+    } else if (needsCdata(value) || hasBothCdataMarkers(value)) {
+        appendCdata(out, value);
+    } else {
+        StringBuffer escaped(value);
+        escaped.xmlEscapeNoQuotes();
+        out.append(escaped);
+    }
+}
+
+const char* levelTag(char level)
+{
+    switch (level) {
+        case LogEntry::kLevelError: return "error";
+        case LogEntry::kLevelDebug: return "debug";
+        default: return "info";
+    }
+}
+
+const LogEntry* entryOf(TembrixObject* p) { return static_cast<const LogEntry*>(p); }
+
+}  // namespace
+
+ActivityLog::ActivityLog() : m_template("_MESSAGE_\r\n"), m_indent("  "), m_htmlMode(false), m_openContexts(0) {}
+
+ActivityLog::~ActivityLog() { m_entries.removeAllObjects(); }
+
+const LogEntry* ActivityLog::entryAt(int32_t i) const { return entryOf(m_entries.get(i)); }
+
+bool ActivityLog::appendEntry(LogEntry* e)
+{
+    if (!e)
+        return false;
+    if (m_entries.append(e) < 0) {
+        delete e;
+        return false;
+    }
+    return true;
+}
+
+bool ActivityLog::addMessage(char level, const char* text, const char* keyword)
+{
+    if (!text || !*text)
+        return false;
+    bool recorded = false;
+    const char* p = text;
+    while (*p) {
+        size_t n = std::strcspn(p, "\r\n");
+        if (n > 0) {
+            StringBuffer piece;
+            if (recorded)
+                piece.append(m_indent);
+            piece.appendN(p, static_cast<int32_t>(n));
+            auto* e = new (std::nothrow) LogEntry(LogEntry::kMessage, level, piece.getString(), keyword);
+            if (e && recorded)
+                e->setContinuation(true);
+            if (!appendEntry(e))
+                return recorded;
+            recorded = true;
+        }
+        p += n;
+        if (*p)
+            ++p;
+    }
+    return recorded;
+}
+
+bool ActivityLog::addData(const char* key, const char* value)
+{
+    return appendEntry(new (std::nothrow) LogEntry(LogEntry::kData, LogEntry::kLevelNone, value ? value : "", key));
+}
+
+bool ActivityLog::openContext(const char* name, bool flag)
+{
+    auto* e = new (std::nothrow) LogEntry(LogEntry::kContextOpen, LogEntry::kLevelNone, name ? name : "", nullptr);
+    if (e)
+        e->setContextFlag(flag);
+    if (!appendEntry(e))
+        return false;
+    ++m_openContexts;
+    return true;
+}
+
+bool ActivityLog::closeContext()
+{
+    if (m_openContexts <= 0)
+        return false;
+    --m_openContexts;
+    const LogEntry* last = entryOf(m_entries.last());
+    if (last && last->kind() == LogEntry::kContextOpen) {
+        delete m_entries.pop();
+        return true;
+    }
+    return appendEntry(new (std::nothrow) LogEntry(LogEntry::kContextClose, LogEntry::kLevelNone, "", nullptr));
+}
+
+void ActivityLog::clear()
+{
+    m_entries.removeAllObjects();
+    m_openContexts = 0;
+}
+
+void ActivityLog::renderText(StringBuffer& out, bool html)
+{
+    m_template.setString(html ? "_MESSAGE_<br>" : "_MESSAGE_\r\n");
+    m_htmlMode = html;
+    StringBuffer message;
+    StringBuffer line;
+    for (int32_t i = 0; i < m_entries.getSize(); ++i) {
+        const LogEntry* e = entryAt(i);
+        if (!e)
+            continue;
+        message.clear();
+        if (e->kind() == LogEntry::kMessage) {
+            if (e->level() != LogEntry::kLevelError && e->level() != LogEntry::kLevelInfo)
+                continue;
+            message.append(e->text());
+        } else if (e->kind() == LogEntry::kData) {
+            message.append(e->keyword());
+            message.append(": ");
+            message.append(e->text());
+        } else {
+            continue;
+        }
+        if (m_htmlMode)
+            message.xmlEscape();
+        line.setString(m_template.getString());
+        line.replaceFirst("_MESSAGE_", message.getString());
+        out.append(line);
+    }
+}
+
+void ActivityLog::renderXml(StringBuffer& out, bool withDates) const
+{
+    out.append("<TembrixLog>\n");
+    StringBuffer prefix;
+    ExtPtrArray open;  // borrowed pointers to the 'C' entries still open
+    const int32_t count = m_entries.getSize();
+    for (int32_t i = 0; i < count; ++i) {
+        const LogEntry* e = entryAt(i);
+        if (!e)
+            continue;
+        switch (e->kind()) {
+            case LogEntry::kContextOpen:
+                open.append(m_entries.get(i));
+                out.append(prefix);
+                out.appendChar('<');
+                out.append(e->text());
+                out.append(">\n");
+                for (int k = 0; k < kXmlIndent; ++k)
+                    prefix.appendChar(' ');
+                break;
+            case LogEntry::kContextClose: {
+                const LogEntry* c = entryOf(open.pop());
+                if (!c)
+                    break;
+                prefix.shorten(kXmlIndent);
+                out.append(prefix);
+                out.append("</");
+                out.append(c->text());
+                out.append(">\n");
+                break;
+            }
+            case LogEntry::kData:
+                if (std::strcmp(e->keyword(), kXmlKey) == 0) {
+                    out.append(e->text());
+                    out.appendChar('\n');
+                    break;
+                }
+                out.append(prefix);
+                out.appendChar('<');
+                out.append(e->keyword());
+                out.appendChar('>');
+                appendDataValue(out, e->text());
+                out.append("</");
+                out.append(e->keyword());
+                out.append(">\n");
+                break;
+            case LogEntry::kMessage: {
+                StringBuffer lines(e->text());
+                int32_t n = 1;
+                while (i + 1 < count) {
+                    const LogEntry* next = entryAt(i + 1);
+                    if (!next || next->kind() != LogEntry::kMessage || !next->isContinuation())
+                        break;
+                    lines.appendChar('\n');
+                    lines.append(next->text());
+                    ++n;
+                    ++i;
+                }
+                const char* tag = levelTag(e->level());
+                out.append(prefix);
+                out.appendChar('<');
+                out.append(tag);
+                if (withDates) {
+                    const platform::LocalTime& t = e->timeStamp();
+                    char date[64];
+                    std::snprintf(date, sizeof date, " date=\"%02d/%02d/%04d %02d:%02d:%02d\"", t.month, t.day,
+                                  t.year, t.hour, t.minute, t.second);
+                    out.append(date);
+                }
+                if (*e->keyword()) {
+                    out.append(" keyword=\"");
+                    StringBuffer kw(e->keyword());
+                    kw.xmlEscape();
+                    out.append(kw);
+                    out.appendChar('"');
+                }
+                out.appendChar('>');
+                const char* text = lines.getString();
+                if (n > 1 || (hasBothCdataMarkers(text) && !isSelfWrapped(text)))
+                    appendCdata(out, text);
+                else if (needsCdata(text))
+                    appendCdata(out, text);
+                else
+                    out.append(text);
+                out.append("</");
+                out.append(tag);
+                out.append(">\n");
+                break;
+            }
+            default: break;
+        }
+    }
+    // Contexts still open are closed here, innermost first, without indentation.
+    while (const LogEntry* c = entryOf(open.pop())) {
+        out.append("</");
+        out.append(c->text());
+        out.append(">\n");
+    }
+    out.append("</TembrixLog>\n");
+}
+
+void ActivityLog::renderErrors(StringBuffer& out) const
+{
+    for (int32_t i = 0; i < m_entries.getSize(); ++i) {
+        const LogEntry* e = entryAt(i);
+        if (e && e->kind() == LogEntry::kMessage && e->level() == LogEntry::kLevelError) {
+            out.append(e->text());
+            out.append("\r\n");
+        }
+    }
+}

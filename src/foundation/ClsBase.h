@@ -1,0 +1,28 @@
+#pragma once
+#include "foundation/Logger.h"
+#include "foundation/TembrixObject.h"
+
+class StringBuffer;
+class XString;
+
+// Base of the API objects: each owns the activity log of its last operation.
+class ClsBase : public TembrixObject {
+public:
+    ClsBase() = default;
+    ClsBase(const ClsBase&) = delete;
+    ClsBase& operator=(const ClsBase&) = delete;
+    ~ClsBase() override = default;
+
+    // The text form of the log (ErrorInfo), with every line end made CR LF when asked.
+    void getErrorText(XString& out, bool crlf);
+    // The same text as UTF-8, replacing what out held.
+    void getErrorTextUtf8(StringBuffer& out, bool crlf);
+    // The log as an XML file (UTF-8 name, trimmed); false for an empty name.
+    bool saveErrorXml(const char* utf8FileName);
+    bool saveErrorXml(const XString& fileName);
+
+    Logger& getLog() { return m_log; }
+
+protected:
+    Logger m_log;
+};
