@@ -1,0 +1,43 @@
+#include "charset/ScratchOutput.h"
+
+#include <cstdlib>
+
+#include "foundation/DataBuffer.h"
+
+ScratchOutput::ScratchOutput(uint64_t maxBytes) : m_capacity(maxBytes)
+{
+    if (maxBytes <= kStackSize) {
+        m_data = m_stack;
+    } else if (maxBytes <= DataBuffer::kMaxSize) {
+        m_heap = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(maxBytes)));
+        m_data = m_heap;
+    }
+}
+
+ScratchOutput::~ScratchOutput()
+{
+    std::free(m_heap);
+}
+
+bool ScratchOutput::commit(uint32_t n, DataBuffer& out)
+{
+    if (m_data == nullptr || n > m_capacity)
+        return false;
+    if (n == 0)
+        return true;
+    // Hand the heap block over when the buffer has nothing to keep; shrinking
+    // it first does not move it.
+    if (m_heap != nullptr && out.getSize() == 0) {
+        if (n < m_capacity) {
+            if (void* smaller = std::realloc(m_heap, n))
+                m_heap = static_cast<unsigned char*>(smaller);
+        }
+        out.takeOwnership(m_heap, n);
+        m_data = nullptr;
+        if (out.getData() != m_heap)
+            return false;  // a dead buffer refused it; the destructor frees the block
+        m_heap = nullptr;
+        return true;
+    }
+    return out.append(m_data, n);
+}

@@ -1,0 +1,29 @@
+#pragma once
+#include <cstdint>
+
+class DataBuffer;
+
+// Room for one conversion's output, sized for the worst case up front and
+// written through a pointer; commit hands the bytes to the DataBuffer. Small
+// outputs live on the stack; a large one is handed to an empty buffer as it
+// is, which saves copying the whole text once more.
+class ScratchOutput {
+public:
+    explicit ScratchOutput(uint64_t maxBytes);
+    ~ScratchOutput();
+    ScratchOutput(const ScratchOutput&) = delete;
+    ScratchOutput& operator=(const ScratchOutput&) = delete;
+
+    // Null when maxBytes could not be had.
+    unsigned char* data() { return m_data; }
+    // Appends the first n bytes to out (n at most maxBytes).
+    bool commit(uint32_t n, DataBuffer& out);
+
+private:
+    static constexpr uint32_t kStackSize = 2048;
+
+    unsigned char* m_data = nullptr;
+    unsigned char* m_heap = nullptr;
+    uint64_t m_capacity = 0;
+    unsigned char m_stack[kStackSize];
+};

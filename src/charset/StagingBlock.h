@@ -1,0 +1,59 @@
+#pragma once
+#include <cstdint>
+
+#include "foundation/DataBuffer.h"
+
+// The 200-byte block in which the byte-at-a-time encoders gather their output
+// before appending it to the buffer. The caller keeps the write position in a
+// local pointer (a position kept in the object would be reloaded after every
+// byte written) and asks for room before each write:
+//
+//     unsigned char* w = block.start();
+//     w = block.room(w, 3);  *w++ = ...;  ...
+//     block.finish(w);
+//
+// The buffer grows by half its size at a time, so long texts are not copied
+// over and over.
+class StagingBlock {
+public:
+    static constexpr uint32_t kSize = 200;
+    static constexpr uint32_t kMaxStep = 8;  // most bytes one room() call may ask for
+
+    // expected: a guess of the output size, reserved up front.
+    StagingBlock(DataBuffer& out, uint64_t expected) : m_out(out) { reserve(expected); }
+    StagingBlock(const StagingBlock&) = delete;
+    StagingBlock& operator=(const StagingBlock&) = delete;
+
+    unsigned char* start() { return m_block; }
+    // w, or the start of the emptied block when fewer than k bytes are left after w.
+    unsigned char* room(unsigned char* w, uint32_t k)
+    {
+        if (static_cast<uint32_t>(m_block + kSize - w) >= k)
+            return w;
+        flush(w);
+        return m_block;
+    }
+    // Appends what was written up to w.
+    void finish(unsigned char* w) { flush(w); }
+
+private:
+    void flush(unsigned char* w)
+    {
+        const uint32_t len = static_cast<uint32_t>(w - m_block);
+        if (len == 0)
+            return;
+        const uint64_t capacity = m_out.getCapacity();
+        if (m_out.getSize() + uint64_t(len) > capacity)
+            reserve(capacity / 2 + len);
+        m_out.append(m_block, len);
+    }
+    void reserve(uint64_t more)
+    {
+        const uint64_t want = uint64_t(m_out.getSize()) + more;
+        if (want > m_out.getCapacity() && want <= DataBuffer::kMaxSize)
+            m_out.ensureCapacity(static_cast<uint32_t>(want));
+    }
+
+    DataBuffer& m_out;
+    unsigned char m_block[kSize];
+};

@@ -1,0 +1,127 @@
+#include <cstdio>
+#include <cstring>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include "charset/CharsetCatalogue.h"
+#include "charset/EncodingConvert.h"
+#include "foundation/DataBuffer.h"
+#include "tools/cli/Commands.h"
+
+namespace {
+
+const char kUsage[] = "usage: hanamail convert --from NAME --to NAME [INPUT [OUTPUT]]\n";
+
+int usageError(const char* why)
+{
+    if (why != nullptr)
+        std::fprintf(stderr, "hanamail convert: %s\n", why);
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+// The value of "--opt VALUE" or "--opt=VALUE" at argv[i], or null.
+const char* optionValue(const char* opt, int argc, char** argv, int& i)
+{
+    const size_t len = std::strlen(opt);
+    if (std::strncmp(argv[i], opt, len) != 0)
+        return nullptr;
+    if (argv[i][len] == '=')
+        return argv[i] + len + 1;
+    if (argv[i][len] != '\0' || i + 1 >= argc)
+        return nullptr;
+    return argv[++i];
+}
+
+bool readAll(FILE* f, DataBuffer& out)
+{
+    unsigned char chunk[65536];
+    for (;;) {
+        const size_t got = std::fread(chunk, 1, sizeof chunk, f);
+        if (got > 0 && !out.append(chunk, static_cast<uint32_t>(got)))
+            return false;
+        if (got < sizeof chunk)
+            return std::ferror(f) == 0;
+    }
+}
+
+}  // namespace
+
+int cmdConvert(int argc, char** argv)
+{
+    const char* fromName = nullptr;
+    const char* toName = nullptr;
+    const char* paths[2] = {nullptr, nullptr};
+    int nPaths = 0;
+    for (int i = 1; i < argc; ++i) {
+        const char* v;
+        if ((v = optionValue("--from", argc, argv, i)) != nullptr) {
+            fromName = v;
+        } else if ((v = optionValue("--to", argc, argv, i)) != nullptr) {
+            toName = v;
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            return usageError("unknown option or missing value");
+        } else if (nPaths < 2) {
+            paths[nPaths++] = argv[i];
+        } else {
+            return usageError("too many arguments");
+        }
+    }
+    if (fromName == nullptr || toName == nullptr)
+        return usageError("--from and --to are required");
+    const int fromCp = charsetToCodePage(fromName);
+    const int toCp = charsetToCodePage(toName);
+    if (fromCp == 0 || toCp == 0) {
+        std::fprintf(stderr, "hanamail convert: unknown charset '%s'\n", fromCp == 0 ? fromName : toName);
+        return 2;
+    }
+
+#ifdef _WIN32
+    // Text mode would turn the bytes of a conversion into something else.
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    const bool fromStdin = paths[0] == nullptr || std::strcmp(paths[0], "-") == 0;
+    FILE* in = fromStdin ? stdin : std::fopen(paths[0], "rb");
+    if (in == nullptr) {
+        std::fprintf(stderr, "hanamail convert: cannot open '%s'\n", paths[0]);
+        return 2;
+    }
+    DataBuffer input;
+    const bool readOk = readAll(in, input);
+    if (!fromStdin)
+        std::fclose(in);
+    if (!readOk) {
+        std::fprintf(stderr, "hanamail convert: cannot read the input\n");
+        return 2;
+    }
+
+    DataBuffer output;
+    EncodingConvert conv;
+    const bool fits = conv.convert(fromCp, toCp, input.getData(), input.getSize(), output);
+
+    const bool toStdout = paths[1] == nullptr || std::strcmp(paths[1], "-") == 0;
+    FILE* out = toStdout ? stdout : std::fopen(paths[1], "wb");
+    if (out == nullptr) {
+        std::fprintf(stderr, "hanamail convert: cannot create '%s'\n", paths[1]);
+        return 2;
+    }
+    const uint32_t size = output.getSize();
+    bool written = size == 0 || std::fwrite(output.getData(), 1, size, out) == size;
+    written = (toStdout ? std::fflush(out) == 0 : std::fclose(out) == 0) && written;
+    if (!written) {
+        std::fprintf(stderr, "hanamail convert: cannot write the output\n");
+        return 2;
+    }
+    if (!fits) {
+        std::fprintf(stderr, "hanamail convert: not all of the text could be converted from %s to %s\n", fromName,
+                     toName);
+        return 1;
+    }
+    return 0;
+}
