@@ -4,9 +4,13 @@
 
 #include "foundation/DataBuffer.h"
 
-ScratchOutput::ScratchOutput(uint64_t maxBytes) : m_capacity(maxBytes)
+ScratchOutput::ScratchOutput(uint64_t maxBytes, DataBuffer& target) : m_capacity(maxBytes)
 {
-    if (maxBytes <= kStackSize) {
+    uint32_t size = target.getSize();
+    if (!target.isBorrowed() && target.getData() != nullptr && target.getCapacity() - size >= maxBytes) {
+        m_inPlace = &target;
+        m_data = target.getDataMutable() + size;
+    } else if (maxBytes <= kStackSize) {
         m_data = m_stack;
     } else if (maxBytes <= DataBuffer::kMaxSize) {
         m_heap = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(maxBytes)));
@@ -25,6 +29,11 @@ bool ScratchOutput::commit(uint32_t n, DataBuffer& out)
         return false;
     if (n == 0)
         return true;
+    if (m_inPlace != nullptr) {
+        if (m_inPlace != &out)
+            return false;
+        return out.setSize(out.getSize() + n);
+    }
     // Hand the heap block over when the buffer has nothing to keep; shrinking
     // it first does not move it.
     if (m_heap != nullptr && out.getSize() == 0) {

@@ -4,12 +4,13 @@
 class DataBuffer;
 
 // Room for one conversion's output, sized for the worst case up front and
-// written through a pointer; commit hands the bytes to the DataBuffer. Small
-// outputs live on the stack; a large one is handed to an empty buffer as it
-// is, which saves copying the whole text once more.
+// written through a pointer; commit hands the bytes to the DataBuffer. When
+// the target already has the room, the output is written in place; otherwise
+// small outputs live on the stack and a large one is handed to an empty
+// buffer as it is, which saves copying the whole text once more.
 class ScratchOutput {
 public:
-    explicit ScratchOutput(uint64_t maxBytes);
+    ScratchOutput(uint64_t maxBytes, DataBuffer& target);
     ~ScratchOutput();
     ScratchOutput(const ScratchOutput&) = delete;
     ScratchOutput& operator=(const ScratchOutput&) = delete;
@@ -24,6 +25,7 @@ private:
 
     unsigned char* m_data = nullptr;
     unsigned char* m_heap = nullptr;
+    DataBuffer* m_inPlace = nullptr;
     uint64_t m_capacity = 0;
     unsigned char m_stack[kStackSize];
 };

@@ -161,7 +161,7 @@ bool Utf16Codec::fromUtf8(const unsigned char* s, uint32_t n, DataBuffer& out)
 {
     if (s == nullptr || n == 0)
         return true;
-    ScratchOutput room(uint64_t(n) * 2);
+    ScratchOutput room(uint64_t(n) * 2, out);
     if (room.data() == nullptr)
         return false;
     return room.commit(fromUtf8Raw(s, n, room.data()), out);
@@ -174,7 +174,7 @@ bool Utf16Codec::toUtf8(const unsigned char* s, uint32_t n, DataBuffer& out)
     const bool even = (n % 2) == 0;
     if (n < 2)
         return false;
-    ScratchOutput room(uint64_t(n / 2) * 3);
+    ScratchOutput room(uint64_t(n / 2) * 3, out);
     if (room.data() == nullptr)
         return false;
     return room.commit(toUtf8Raw(s, n, room.data()), out) && even;
@@ -186,7 +186,7 @@ bool Utf16Codec::swapBytes(const unsigned char* s, uint32_t n, DataBuffer& out)
         return true;
     const uint32_t even = n & ~1u;
     if (even != 0) {
-        ScratchOutput room(even);
+        ScratchOutput room(even, out);
         unsigned char* d = room.data();
         if (d == nullptr)
             return false;

@@ -8,7 +8,7 @@ bool Utf32Codec::fromUtf8(const unsigned char* s, uint32_t n, bool bigEndian, Da
 {
     if (s == nullptr || n == 0)
         return true;
-    ScratchOutput room(uint64_t(n) * 4);
+    ScratchOutput room(uint64_t(n) * 4, out);
     unsigned char* const start = room.data();
     if (start == nullptr)
         return false;
@@ -48,7 +48,7 @@ bool Utf32Codec::toUtf8(const unsigned char* s, uint32_t n, bool bigEndian, Data
     if (groups == 0)
         return ok;
     // Every value takes at most four bytes.
-    ScratchOutput room(uint64_t(groups) * 4);
+    ScratchOutput room(uint64_t(groups) * 4, out);
     unsigned char* const start = room.data();
     if (start == nullptr)
         return false;

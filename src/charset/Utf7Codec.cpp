@@ -38,7 +38,7 @@ bool Utf7Codec::encode(const unsigned char* s, uint32_t n, DataBuffer& out)
         return true;
     const uint32_t units = n / 2;
     // Worst case: each unit alone in its own run, "+xxx-", or 8/3 bytes in a long run.
-    ScratchOutput room(uint64_t(units) * 5 + 2);
+    ScratchOutput room(uint64_t(units) * 5 + 2, out);
     unsigned char* const start = room.data();
     if (start == nullptr)
         return false;
@@ -91,7 +91,7 @@ bool Utf7Codec::decode(const unsigned char* s, uint32_t n, DataBuffer& out)
 {
     if (s == nullptr || n == 0)
         return true;
-    ScratchOutput room(uint64_t(n) * 2);
+    ScratchOutput room(uint64_t(n) * 2, out);
     unsigned char* const start = room.data();
     if (start == nullptr)
         return false;

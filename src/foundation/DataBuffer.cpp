@@ -194,6 +194,14 @@ void DataBuffer::shorten(uint32_t n)
         m_size = n >= m_size ? 0 : m_size - n;
 }
 
+bool DataBuffer::setSize(uint32_t n)
+{
+    if (!alive() || n > m_capacity)
+        return false;
+    m_size = n;
+    return true;
+}
+
 bool DataBuffer::appendUnicodeZ(const OLECHAR* text)
 {
     static const unsigned char kZero[2] = {0, 0};

@@ -37,6 +37,9 @@ public:
     bool isAllAscii() const;
     // Drops bytes from the end (n larger than the size empties the buffer).
     void shorten(uint32_t n);
+    // Sets the count of bytes in use within the capacity, for writers that
+    // filled the spare capacity through getDataMutable(); false when n > capacity.
+    bool setSize(uint32_t n);
 
 private:
     bool alive() const;
