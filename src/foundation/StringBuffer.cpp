@@ -77,8 +77,10 @@ StringBuffer::StringBuffer(const StringBuffer& other)
 
 StringBuffer& StringBuffer::operator=(const StringBuffer& other)
 {
-    if (this != &other && alive() && other.alive())
-        setString(other.m_data);
+    if (this != &other && alive() && other.alive()) {
+        clear();
+        appendN(other.m_data, other.m_length);  // the bytes may hold NULs
+    }
     return *this;
 }
 
@@ -427,10 +429,14 @@ bool StringBuffer::replaceFirst(const char* find, const char* repl)
     const char* p = findBytes(m_data, m_length, find, findLen);
     if (!p)
         return false;
-    StringBuffer result(m_data, static_cast<int32_t>(p - m_data), m_capacity);
-    if (!result.append(repl) || !result.append(p + findLen))
+    int32_t at = static_cast<int32_t>(p - m_data);
+    StringBuffer result(m_data, at, m_capacity);
+    if (!result.append(repl) || !result.appendN(p + findLen, m_length - at - findLen))
         return false;
-    return setString(result.m_data);
+    std::swap(m_data, result.m_data);
+    std::swap(m_capacity, result.m_capacity);
+    std::swap(m_length, result.m_length);
+    return true;
 }
 
 int StringBuffer::replaceAll(const char* find, const char* repl)

@@ -105,6 +105,19 @@ TEST(StringBufferEdit, ReplaceAllDoesNotRescanInsertedText)
     EXPECT_FALSE(c.replaceFirst("", "X"));
 }
 
+TEST(StringBufferEdit, EmbeddedNulsSurviveReplaceAndCopy)
+{
+    StringBuffer sb("", 0, 0);
+    sb.appendN("ab\0cd\0ef", 8);
+    EXPECT_TRUE(sb.replaceFirst("ab", "X"));
+    EXPECT_EQ(str(sb), std::string("X\0cd\0ef", 7));
+    StringBuffer copy;
+    copy = sb;
+    EXPECT_EQ(str(copy), std::string("X\0cd\0ef", 7));
+    EXPECT_EQ(sb.replaceAll("e", "E"), 1);
+    EXPECT_EQ(str(sb), std::string("X\0cd\0Ef", 7));
+}
+
 TEST(StringBufferEdit, XmlEscaping)
 {
     StringBuffer a("a&lt;b");
