@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "foundation/TembrixObject.h"
+#include "platform/Automation.h"
 
 class ExtPtrArray;
 
@@ -70,6 +71,22 @@ public:
     void shrink();
     // Hands the NUL-terminated array to the caller, who frees it with std::free.
     char* takeData();
+
+    // ---- Code-page conversion of the whole content, and writing in place
+    // ---- (StringBufferConvert.cpp). Results: true when nothing was lost.
+    // The BSTR converted from UTF-16 into the ANSI code page; null or empty gives
+    // an empty buffer of capacity 4.
+    explicit StringBuffer(BSTR bstr);
+    bool convertCodePage(int fromCp, int toCp);
+    bool ansiToCodePage(int cp);
+    bool codePageToAnsi(int cp);
+    // A new BSTR of the content read in the ANSI code page; empty content gives an empty BSTR.
+    BSTR getBstr() const;
+    // Room for n more bytes after the content for encoders that write in place
+    // (grows by at least half the capacity, so repeated calls stay linear);
+    // commitAppend(k) keeps the first k of them. Null when the buffer cannot grow.
+    char* reserveAppend(int32_t n);
+    void commitAppend(int32_t n);
 
 private:
     bool alive() const;

@@ -1,0 +1,245 @@
+#include "foundation/XString.h"
+
+#include <cstring>
+
+#include "charset/Charset.h"
+#include "charset/EncodingConvert.h"
+
+namespace {
+
+constexpr int kUtf16 = 1200;
+constexpr int kUtf8 = 65001;
+const unsigned char kZeroUnit[2] = {0, 0};
+
+void storeInto(StringBuffer& sb, const DataBuffer& bytes)
+{
+    sb.clear();
+    if (bytes.getSize() < static_cast<uint32_t>(StringBuffer::kMaxLength))
+        sb.appendN(reinterpret_cast<const char*>(bytes.getData()), static_cast<int32_t>(bytes.getSize()));
+}
+
+uint32_t sizeOf(const StringBuffer& sb) { return static_cast<uint32_t>(sb.getSize()); }
+
+}  // namespace
+
+XString::XString() { m_unicode.append(kZeroUnit, 2); }
+
+XString::XString(const XString& other) : TembrixObject(other) { *this = other; }
+
+XString& XString::operator=(const XString& other)
+{
+    if (this == &other)
+        return *this;
+    m_ansiFit = other.m_ansiFit;
+    m_haveUnicode = other.m_haveUnicode;
+    m_haveAnsi = other.m_haveAnsi;
+    m_haveUtf8 = other.m_haveUtf8;
+    m_unicode.clear();
+    m_unicode.append(other.m_unicode);
+    if (m_unicode.getSize() < 2)
+        m_unicode.append(kZeroUnit, 2);
+    // StringBuffer's operator= stops at a NUL; keep whole contents.
+    m_ansi.clear();
+    m_ansi.appendN(other.m_ansi.getString(), other.m_ansi.getSize());
+    m_utf8.clear();
+    m_utf8.appendN(other.m_utf8.getString(), other.m_utf8.getSize());
+    return *this;
+}
+
+XString::~XString() = default;
+
+void XString::clear()
+{
+    m_unicode.clear();
+    m_unicode.append(kZeroUnit, 2);
+    m_ansi.clear();
+    m_utf8.clear();
+    m_haveUnicode = m_haveAnsi = m_haveUtf8 = 1;
+    m_ansiFit = kFitUnknown;
+}
+
+bool XString::isEmpty() const
+{
+    if (m_haveUtf8)
+        return m_utf8.isEmpty();
+    if (m_haveUnicode)
+        return m_unicode.getSize() <= 2;
+    return m_ansi.isEmpty();
+}
+
+void XString::markOnly(bool unicode, bool ansi, bool utf8)
+{
+    m_haveUnicode = unicode;
+    m_haveAnsi = ansi;
+    m_haveUtf8 = utf8;
+}
+
+void XString::setFromAnsi(const char* text)
+{
+    if (!text || !*text) {
+        clear();
+        return;
+    }
+    m_ansi.setString(text);
+    markOnly(false, true, false);
+    m_ansiFit = kFits;
+}
+
+void XString::setFromUtf8(const char* text)
+{
+    setFromUtf8N(text, text ? static_cast<int32_t>(std::strlen(text)) : 0);
+}
+
+void XString::setFromUtf8N(const char* bytes, int32_t n)
+{
+    if (!bytes || n <= 0) {
+        clear();
+        return;
+    }
+    m_utf8.clear();
+    m_utf8.appendN(bytes, n);
+    markOnly(false, false, true);
+    m_ansiFit = kFitUnknown;
+}
+
+void XString::setFromUnicode(const OLECHAR* text)
+{
+    uint32_t count = 0;
+    if (text)
+        while (text[count] != 0)
+            ++count;
+    setFromUnicodeN(text, count);
+}
+
+void XString::setFromUnicodeN(const OLECHAR* text, uint32_t count)
+{
+    if (!text || count == 0 || count >= DataBuffer::kMaxSize / 2 - 1) {
+        clear();
+        return;
+    }
+    m_unicode.clear();
+    m_unicode.append(text, count * 2u);
+    m_unicode.append(kZeroUnit, 2);
+    markOnly(true, false, false);
+    m_ansiFit = kFitUnknown;
+}
+
+void XString::setFromBstr(BSTR bstr)
+{
+    clear();
+    if (bstr)
+        setFromUnicodeN(bstr, SysStringLen(bstr));
+}
+
+void XString::appendUtf8(const char* text)
+{
+    if (!text || !*text)
+        return;
+    deriveUtf8();
+    m_utf8.append(text);
+    markOnly(false, false, true);
+    m_ansiFit = kFitUnknown;
+}
+
+// UTF-8 and UTF-16 are derived from each other whenever one of them is
+// current: the ANSI form may have lost characters and is a source only for
+// text that was given in it.
+void XString::deriveUnicode() const
+{
+    if (m_haveUnicode)
+        return;
+    EncodingConvert ec;
+    m_unicode.clear();
+    if (m_haveUtf8)
+        ec.convert(kUtf8, kUtf16, m_utf8.getString(), sizeOf(m_utf8), m_unicode);
+    else
+        ec.convertFromAnsi(kUtf16, m_ansi.getString(), sizeOf(m_ansi), m_unicode);
+    m_unicode.append(kZeroUnit, 2);
+    m_haveUnicode = 1;
+}
+
+void XString::deriveUtf8() const
+{
+    if (m_haveUtf8)
+        return;
+    EncodingConvert ec;
+    DataBuffer bytes;
+    if (m_haveUnicode)
+        ec.convert(kUtf16, kUtf8, m_unicode.getData(), m_unicode.getSize() - 2, bytes);
+    else
+        ec.convertFromAnsi(kUtf8, m_ansi.getString(), sizeOf(m_ansi), bytes);
+    storeInto(m_utf8, bytes);
+    m_haveUtf8 = 1;
+}
+
+void XString::deriveAnsi() const
+{
+    if (m_haveAnsi)
+        return;
+    EncodingConvert ec;
+    DataBuffer bytes;
+    bool ok;
+    if (m_haveUtf8)
+        ok = ec.convertToAnsi(kUtf8, m_utf8.getString(), sizeOf(m_utf8), bytes);
+    else
+        ok = ec.convertToAnsi(kUtf16, m_unicode.getData(), m_unicode.getSize() - 2, bytes);
+    storeInto(m_ansi, bytes);
+    m_haveAnsi = 1;
+    m_ansiFit = ok ? kFits : kDoesNotFit;
+}
+
+const char* XString::getUtf8() const { return getUtf8Sb().getString(); }
+
+const StringBuffer& XString::getUtf8Sb() const
+{
+    deriveUtf8();
+    return m_utf8;
+}
+
+const char* XString::getAnsi() const { return getAnsiSb().getString(); }
+
+const StringBuffer& XString::getAnsiSb() const
+{
+    deriveAnsi();
+    return m_ansi;
+}
+
+const OLECHAR* XString::getUnicode() const
+{
+    deriveUnicode();
+    return reinterpret_cast<const OLECHAR*>(m_unicode.getData());
+}
+
+uint32_t XString::getNumChars() const
+{
+    deriveUnicode();
+    return (m_unicode.getSize() - 2) / 2;
+}
+
+BSTR XString::getBstr() const
+{
+    return SysAllocStringLen(getUnicode(), getNumChars());
+}
+
+bool XString::isAnsiFit() const
+{
+    if (m_ansiFit == kFitUnknown) {
+        if (m_haveUnicode || m_haveUtf8)
+            m_haveAnsi = 0;  // derive it again to learn whether it fits
+        else
+            m_ansiFit = kFits;  // given in ANSI
+        deriveAnsi();
+    }
+    return m_ansiFit == kFits;
+}
+
+bool XString::getConverted(const Charset& charset, DataBuffer& out) const
+{
+    EncodingConvert ec;
+    int cp = charset.getCodePage();
+    if (m_haveUtf8)
+        return ec.convert(kUtf8, cp, m_utf8.getString(), sizeOf(m_utf8), out);
+    if (m_haveUnicode)
+        return ec.convert(kUtf16, cp, m_unicode.getData(), m_unicode.getSize() - 2, out);
+    return ec.convertFromAnsi(cp, m_ansi.getString(), sizeOf(m_ansi), out);
+}
