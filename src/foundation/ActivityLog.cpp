@@ -57,8 +57,21 @@ void appendCdata(StringBuffer& out, const char* s)
     out.append(kCdataClose);
 }
 
-void appendDataValue(StringBuffer& out, const char* value)
+// XML allows no control characters but tab, CR and LF, not even in CDATA;
+// server replies end up in the log, so nothing here is trusted.
+void replaceControlBytes(StringBuffer& text)
 {
+    for (char c = 1; c < 0x20; ++c) {
+        if (c != '\t' && c != '\r' && c != '\n')
+            text.replaceChar(c, '?');
+    }
+}
+
+void appendDataValue(StringBuffer& out, const char* rawValue)
+{
+    StringBuffer clean(rawValue);
+    replaceControlBytes(clean);
+    const char* value = clean.getString();
     if (hasBothCdataMarkers(value) && isSelfWrapped(value)) {
         out.append(value);
     } else if (needsCdata(value) || hasBothCdataMarkers(value)) {
@@ -250,6 +263,7 @@ void ActivityLog::renderXml(StringBuffer& out, bool withDates) const
                     ++n;
                     ++i;
                 }
+                replaceControlBytes(lines);
                 const char* tag = levelTag(e->level());
                 out.append(prefix);
                 out.appendChar('<');

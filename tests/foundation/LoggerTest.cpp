@@ -172,6 +172,20 @@ TEST(LoggerForms, CdataSectionsStayWellFormed)
               "</TembrixLog>\n");
 }
 
+TEST(LoggerForms, ControlBytesNeverReachTheXml)
+{
+    Logger log;
+    log.logData("reply", "250 ok\x01\x1b[0m");
+    log.logError("bad\x07 reply");
+    log.logXml("<raw>\x02</raw>");  // raw XML lines are the caller's own
+    EXPECT_EQ(xmlOf(log),
+              "<TembrixLog>\n"
+              "<reply>250 ok??[0m</reply>\n"
+              "<error>bad? reply</error>\n"
+              "<raw>\x02</raw>\n"
+              "</TembrixLog>\n");
+}
+
 TEST(LoggerRecording, EmptyContextsLeaveNoTrace)
 {
     Logger log;
