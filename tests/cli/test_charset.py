@@ -49,6 +49,34 @@ class CharsetCommand(unittest.TestCase):
         self.assertEqual(r.returncode, 0)
         self.assertEqual(r.stdout, b"50000\t\n")
 
+    def test_every_listed_name_through_the_command(self):
+        listed = subprocess.run([CLI, "charset", "--list"], capture_output=True, timeout=30)
+        self.assertEqual(listed.returncode, 0, listed.stderr)
+        rows = [line.split("\t") for line in listed.stdout.decode("ascii").splitlines()]
+        self.assertEqual(len(rows), 404)
+        names = [name for _, name in rows]
+        # Case, surrounding blanks and "_" for "-" do not matter.
+        variants = names + [" %s\t" % n.upper() for n in names] + [n.replace("-", "_") for n in names]
+        r = run(*variants)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        answers = [line.split("\t") for line in r.stdout.decode("ascii").splitlines()]
+        self.assertEqual(len(answers), 3 * len(rows))
+        preferred = {}
+        for i, answer in enumerate(answers):
+            self.assertEqual(answer[0], rows[i % len(rows)][0], variants[i])
+            preferred.setdefault(answer[0], answer[1])
+            self.assertEqual(preferred[answer[0]], answer[1], variants[i])
+        # 150 code pages, but 20932 has no name of its own ("euc-jp" reads as 51932).
+        self.assertEqual(len(preferred), 149)
+        self.assertEqual(len([p for p in preferred.values() if p]), 139)
+        # Every preferred name reads back as its own code page, but for the two
+        # names shared with another code page.
+        shared = {"20932": "51932", "50222": "50220"}
+        cps = [cp for cp, p in preferred.items() if p]
+        back = run(*[preferred[cp] for cp in cps]).stdout.decode("ascii").splitlines()
+        for cp, line in zip(cps, back):
+            self.assertEqual(line.split("\t")[0], shared.get(cp, cp), preferred[cp])
+
     def test_no_names_is_a_usage_error(self):
         r = run()
         self.assertEqual(r.returncode, 2)
