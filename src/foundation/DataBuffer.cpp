@@ -86,7 +86,9 @@ bool DataBuffer::appendByte(unsigned char b)
     return true;
 }
 
-bool DataBuffer::append(const void* bytes, uint32_t n)
+// Appends n bytes, reallocating to growTo(needed) when they do not fit.
+// The source may lie inside our own memory.
+bool DataBuffer::appendGrowing(const void* bytes, uint32_t n, bool exact)
 {
     if (!alive())
         return false;
@@ -96,11 +98,10 @@ bool DataBuffer::append(const void* bytes, uint32_t n)
     if (needed > kMaxSize)
         return false;
     if (needed > m_capacity) {
-        // The source may lie inside our own memory.
         const unsigned char* src = static_cast<const unsigned char*>(bytes);
         bool inside = m_data && src >= m_data && src < m_data + m_capacity;
         size_t offset = inside ? static_cast<size_t>(src - m_data) : 0;
-        uint64_t want = static_cast<uint64_t>(m_size) + (n > kStep ? n : kStep);
+        uint64_t want = exact ? needed : static_cast<uint64_t>(m_size) + (n > kStep ? n : kStep);
         if (!reallocTo(want > kMaxSize ? kMaxSize : static_cast<uint32_t>(want)))
             return false;
         if (inside)
@@ -111,6 +112,8 @@ bool DataBuffer::append(const void* bytes, uint32_t n)
     return true;
 }
 
+bool DataBuffer::append(const void* bytes, uint32_t n) { return appendGrowing(bytes, n, false); }
+
 bool DataBuffer::append(const DataBuffer& other)
 {
     if (!other.alive())
@@ -118,28 +121,7 @@ bool DataBuffer::append(const DataBuffer& other)
     return append(other.m_data, other.m_size);
 }
 
-bool DataBuffer::appendExact(const void* bytes, uint32_t n)
-{
-    if (!alive())
-        return false;
-    if (!bytes || n == 0)
-        return true;
-    uint64_t needed = static_cast<uint64_t>(m_size) + n;
-    if (needed > kMaxSize)
-        return false;
-    if (needed > m_capacity) {
-        const unsigned char* src = static_cast<const unsigned char*>(bytes);
-        bool inside = m_data && src >= m_data && src < m_data + m_capacity;
-        size_t offset = inside ? static_cast<size_t>(src - m_data) : 0;
-        if (!reallocTo(static_cast<uint32_t>(needed)))
-            return false;
-        if (inside)
-            bytes = m_data + offset;
-    }
-    std::memmove(m_data + m_size, bytes, n);
-    m_size += n;
-    return true;
-}
+bool DataBuffer::appendExact(const void* bytes, uint32_t n) { return appendGrowing(bytes, n, true); }
 
 bool DataBuffer::ensureCapacity(uint32_t n)
 {

@@ -44,6 +44,7 @@ public:
 private:
     bool alive() const;
     bool reallocTo(uint32_t newCapacity);
+    bool appendGrowing(const void* bytes, uint32_t n, bool exact);
     void release();
     bool appendVariantAt(const VARIANT* v, int depth);
     bool appendVariantArray(const SAFEARRAY* sa, VARTYPE elementType);
