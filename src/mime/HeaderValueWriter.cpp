@@ -1,0 +1,543 @@
+#include "mime/HeaderValueWriter.h"
+
+#include <cstring>
+#include <vector>
+
+#include "charset/Charset.h"
+#include "charset/CharsetCatalogue.h"
+#include "foundation/DataBuffer.h"
+#include "foundation/StringBuffer.h"
+#include "mime/MimeField.h"
+
+namespace {
+
+constexpr int kUtf8 = 65001;
+constexpr const char* kFold = "\r\n\t";
+constexpr size_t npos = std::string::npos;
+
+bool isPlainText(const std::string& s)
+{
+    for (unsigned char c : s)
+        if ((c < 0x20 && c != '\t') || c >= 0x7F) return false;
+    return true;
+}
+
+bool isAscii(const std::string& s)
+{
+    for (unsigned char c : s)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+std::string lowerAscii(const std::string& s)
+{
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return r;
+}
+
+// Code pages whose bytes are not ASCII text (NUL bytes, base64 runs): header
+// text in them would be unreadable, so such emails get UTF-8 header words.
+bool isUnicodeForm(int cp)
+{
+    return cp == 1200 || cp == 1201 || cp == 12000 || cp == 12001 || cp == 65000;
+}
+
+// First c at or after from that is outside double quotes; a backslash makes
+// the next byte literal (quoted pairs, and the escapes of decoded display names).
+size_t findUnquoted(const std::string& s, char c, size_t from = 0)
+{
+    bool quoted = false;
+    for (size_t i = from; i < s.size(); ++i) {
+        if (s[i] == '\\') {
+            ++i;
+        } else if (s[i] == '"') {
+            quoted = !quoted;
+        } else if (s[i] == c && !quoted) {
+            return i;
+        }
+    }
+    return npos;
+}
+
+size_t lastUnquoted(const std::string& s, char c)
+{
+    size_t last = npos;
+    for (size_t i = findUnquoted(s, c); i != npos; i = findUnquoted(s, c, i + 1)) last = i;
+    return last;
+}
+
+// Undoes the escapes this system writes; any other backslash stays, so that a
+// "DOMAIN\user" written without escapes keeps its backslash.
+std::string unescape(const std::string& s, bool commaToo)
+{
+    std::string r;
+    r.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 1 < s.size() &&
+            (s[i + 1] == '"' || s[i + 1] == '\\' || (commaToo && s[i + 1] == ','))) {
+            ++i;
+        }
+        r += s[i];
+    }
+    return r;
+}
+
+std::string escapeQuoted(const std::string& s)
+{
+    std::string r;
+    r.reserve(s.size() + 2);
+    for (char c : s) {
+        if (c == '"' || c == '\\') r += '\\';
+        r += c;
+    }
+    return r;
+}
+
+// Q words stand inside phrases and quoted parameter values: only the
+// characters RFC 2047 allows there stay literal, so a '"' or ',' of the text
+// can never end a quoted string or split an address list.
+void makeQPhraseSafe(StringBuffer& words)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    const std::string s(words.getString(), static_cast<size_t>(words.getSize()));
+    std::string r;
+    r.reserve(s.size() + 16);
+    bool inText = false;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (!inText) {
+            r += static_cast<char>(c);
+            if (c == '?' && i + 2 < s.size() && (s[i + 1] == 'Q' || s[i + 1] == 'q') && s[i + 2] == '?') {
+                r += s[++i];
+                r += s[++i];
+                inText = true;
+            }
+            continue;
+        }
+        if (c == '?') {  // encodeQ escapes every '?', so this closes the word
+            r += '?';
+            inText = false;
+            continue;
+        }
+        const bool literal = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' ||
+                             c == '*' || c == '+' || c == '-' || c == '/' || c == '=' || c == '_';
+        if (literal) {
+            r += static_cast<char>(c);
+        } else {
+            r += '=';
+            r += kHex[c >> 4];
+            r += kHex[c & 15];
+        }
+    }
+    words.clear();
+    words.appendN(r.data(), static_cast<int32_t>(r.size()));
+}
+
+// An unquoted display name holding backslashes (the escapes of decoded words,
+// or a "DOMAIN\user") is only valid as a quoted string.
+std::string quoteEscapedPhrase(const std::string& element)
+{
+    const size_t lt = findUnquoted(element, '<');
+    if (lt == npos) return element;
+    size_t a = 0;
+    while (a < lt && (element[a] == ' ' || element[a] == '\t')) ++a;
+    size_t b = lt;
+    while (b > a && (element[b - 1] == ' ' || element[b - 1] == '\t')) --b;
+    if (a == b || element[a] == '"' || element.substr(a, b - a).find('\\') == npos) return element;
+    std::string q = "\"";
+    for (size_t i = a; i < b; ++i) {
+        const char c = element[i];
+        if (c == '\\' && i + 1 < b && (element[i + 1] == '"' || element[i + 1] == '\\' || element[i + 1] == ',')) {
+            const char next = element[++i];
+            if (next != ',') q += '\\';
+            q += next;
+        } else if (c == '\\' || c == '"') {
+            q += '\\';
+            q += c;
+        } else {
+            q += c;
+        }
+    }
+    q += '"';
+    return element.substr(0, a) + q + element.substr(b);
+}
+
+std::string quoteEscapedPhrases(const std::string& value)
+{
+    if (value.find('\\') == npos) return value;
+    std::string r;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = findUnquoted(value, ',', start);
+        const size_t end = comma == npos ? value.size() : comma;
+        r += quoteEscapedPhrase(value.substr(start, end - start));
+        if (comma == npos) break;
+        r += ',';
+        start = comma + 1;
+    }
+    return r;
+}
+
+// Folds a rendered field whose physical lines exceed the limit, at the last
+// space or tab that keeps the line within it (hard, between characters, when
+// there is none). Our own reader removes exactly the inserted fold.
+void limitLineLength(std::string& s, size_t firstLineMin)
+{
+    const size_t limit = HeaderValueWriter::kMaxLine;
+    if (s.size() <= limit) return;
+    std::string r;
+    r.reserve(s.size() + s.size() / 64);
+    size_t pos = 0;
+    bool first = true;
+    // The current physical line of r starts at r.size() - column.
+    while (pos < s.size()) {
+        size_t eol = s.find("\r\n", pos);
+        if (eol == npos) eol = s.size();
+        // One physical line of s: s[pos, eol), emitted in pieces of at most limit bytes.
+        size_t lineStart = pos;
+        size_t carried = 0;  // bytes of the current output line already in r (the fold's tab)
+        while (eol - lineStart + carried > limit) {
+            const size_t maxEnd = lineStart + limit - carried;  // s[lineStart, maxEnd) fits
+            size_t lo = lineStart + (first ? firstLineMin : (carried ? 1 : 2));
+            if (lo > maxEnd) lo = maxEnd;
+            size_t cut = npos;
+            for (size_t p = maxEnd; p >= lo && p > lineStart; --p) {
+                if (s[p] == ' ' || s[p] == '\t') {
+                    cut = p;
+                    break;
+                }
+            }
+            if (cut == npos) {
+                cut = maxEnd;
+                while (cut > lo && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
+                if (cut <= lineStart) cut = maxEnd;
+            }
+            r.append(s, lineStart, cut - lineStart);
+            r += kFold;
+            carried = 1;
+            lineStart = cut;
+            first = false;
+        }
+        r.append(s, lineStart, eol - lineStart);
+        if (eol < s.size()) r += "\r\n";
+        pos = eol + 2;
+        first = false;
+    }
+    s.swap(r);
+}
+
+}  // namespace
+
+bool HeaderValueWriter::isWideCodePage(int cp)
+{
+    switch (cp) {
+        case 932:
+        case 936:
+        case 949:
+        case 950:
+        case 874:
+        case 1361:
+        case 1200:
+        case 1201:
+        case 28596:
+        case 1256: return true;
+        default: return cp >= 50001;
+    }
+}
+
+HeaderValueWriter::HeaderValueWriter(const std::string& fieldName, int cp, const std::string& charsetName)
+    : m_field(lowerAscii(fieldName)), m_cp(cp), m_charset(charsetName), m_bForm(isWideCodePage(cp))
+{
+}
+
+void HeaderValueWriter::renderField(const StringBuffer& name, const StringBuffer& value, const Charset& charset,
+                                    StringBuffer& out)
+{
+    // Only printable ASCII other than ':' may form a name.
+    std::string fieldName(name.getString(), static_cast<size_t>(name.getSize()));
+    for (char& c : fieldName) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || u >= 0x7F || c == ':') c = '-';
+    }
+    // The one place where a value's line breaks could start a new header line.
+    std::string text(value.getString(), static_cast<size_t>(value.getSize()));
+    for (char& c : text)
+        if (c == '\r' || c == '\n') c = ' ';
+
+    int cp = charset.getCodePage();
+    std::string charsetName = charset.getName() ? charset.getName() : "";
+    if (cp != 0 && charsetName.empty()) {
+        const char* preferred = preferredCharsetName(cp);
+        if (preferred)
+            charsetName = preferred;
+        else
+            cp = kUtf8;
+    }
+    if (isUnicodeForm(cp) || (cp == 0 && !isAscii(text)) || (cp == kUtf8 && charsetName.empty())) {
+        cp = kUtf8;
+        charsetName = "utf-8";
+    }
+
+    HeaderValueWriter w(fieldName, cp, charsetName);
+    std::string line = fieldName + ": ";
+    w.writeValue(text, line);
+    limitLineLength(line, fieldName.size() + 2);
+    out.appendN(line.data(), static_cast<int32_t>(line.size()));
+}
+
+void HeaderValueWriter::writeValue(const std::string& value, std::string& line)
+{
+    const bool wide = isWideCodePage(m_cp);
+    if (m_field == "received" || m_field == "content-location" || m_field == "content-transfer-encoding") {
+        // Never encoded words; 8-bit text stays UTF-8, which our reader takes first.
+        if (!wide && isPlainText(value))
+            foldPlain(value, line);
+        else
+            line += value;
+        return;
+    }
+    std::string text = value;
+    if (MimeField::isAddressFieldName(m_field.c_str())) text = quoteEscapedPhrases(text);
+    if (!wide && isPlainText(text)) {
+        foldPlain(text, line);
+        return;
+    }
+    if (m_cp != kUtf8) {
+        DataBuffer converted;
+        if (!m_convert.convert(kUtf8, m_cp, text.data(), static_cast<uint32_t>(text.size()), converted)) {
+            // Text the charset cannot hold goes out as UTF-8 words, never as raw bytes.
+            m_cp = kUtf8;
+            m_charset = "utf-8";
+        }
+    }
+    m_bForm = isWideCodePage(m_cp);
+    if (m_field == "content-type" || m_field == "content-disposition")
+        encodeStructuredValue(text, line);
+    else
+        encodeWords(text, line);
+}
+
+void HeaderValueWriter::foldPlain(const std::string& text, std::string& line) const
+{
+    size_t column = line.size();
+    const bool listMode = text.size() > 60 && text.find('@') != npos && text.find(',') != npos;
+    bool quoted = false;
+    const size_t n = text.size();
+    for (size_t i = 0; i < n; ++i) {
+        const char c = text[i];
+        if (c == '\\' && i + 1 < n) {
+            line += c;
+            line += text[++i];
+            column += 2;
+            continue;
+        }
+        if (c == '"') quoted = !quoted;
+        line += c;
+        ++column;
+        // No fold after the last byte: a line of white space alone would follow.
+        if (!quoted && i + 1 < n && (c == ';' || (listMode && c == ',')) && column > 20) {
+            line += kFold;
+            column = 0;
+        }
+    }
+}
+
+void HeaderValueWriter::encodeStructuredValue(const std::string& value, std::string& io)
+{
+    std::string out;
+    std::string line = io;
+    std::string pending;
+    auto flush = [&]() {
+        if (line.empty()) return;
+        if (!out.empty()) out += kFold;
+        out += line;
+        line.clear();
+    };
+
+    const size_t semi = value.find(';');
+    if (semi == npos) {
+        encodeWords(value, line);
+        io = line;
+        return;
+    }
+    if (semi > 0) encodeWords(value.substr(0, semi), line);
+    line += ';';
+    if (semi + 1 == value.size()) {
+        io = line;
+        return;
+    }
+    if (line.size() >= 35) flush();
+    encodeParameters(value.substr(semi + 1), out, line, pending);
+    if (line.size() + pending.size() <= 64) {
+        line += pending;
+    } else {
+        flush();
+        line = pending;
+    }
+    flush();
+    io = out;
+}
+
+void HeaderValueWriter::encodeParameters(const std::string& rest, std::string& out, std::string& line,
+                                         std::string& pending)
+{
+    auto merge = [&]() {
+        if (line.size() + pending.size() > 64) {
+            if (!line.empty()) {
+                if (!out.empty()) out += kFold;
+                out += line;
+            }
+            line = pending;
+        } else {
+            line += pending;
+        }
+        pending.clear();
+    };
+
+    const size_t n = rest.size();
+    size_t i = 0;
+    while (i < n) {
+        size_t j = i;
+        while (j < n && rest[j] != '=' && rest[j] != ';') ++j;
+        appendPlainOrWords(rest.substr(i, j - i), pending);
+        if (j == n) return;
+        pending += rest[j];
+        if (rest[j] == ';') {
+            if (j + 1 == n) return;
+            merge();
+            i = j + 1;
+            continue;
+        }
+        pending += '"';
+        size_t k = findUnquoted(rest, ';', j + 1);
+        if (k == npos) k = n;
+        std::string v = rest.substr(j + 1, k - j - 1);
+        size_t a = 0;
+        size_t b = v.size();
+        while (a < b && (v[a] == ' ' || v[a] == '\t' || v[a] == '\r' || v[a] == '\n')) ++a;
+        while (b > a && (v[b - 1] == ' ' || v[b - 1] == '\t' || v[b - 1] == '\r' || v[b - 1] == '\n')) --b;
+        bool quoted = false;
+        if (a < b && v[a] == '"') {
+            ++a;
+            quoted = true;
+        }
+        if (a < b && v[b - 1] == '"' && !(quoted && b - a >= 2 && v[b - 2] == '\\')) --b;
+        v = v.substr(a, b - a);
+        appendParamValue(quoted ? unescape(v, false) : v, pending);
+        pending += '"';
+        if (k >= n) return;
+        pending += ';';
+        if (k + 1 == n) return;
+        merge();
+        i = k + 1;
+    }
+}
+
+void HeaderValueWriter::appendParamValue(const std::string& logical, std::string& pending)
+{
+    if (logical.empty()) return;
+    if (isPlainInCharset(logical))
+        pending += escapeQuoted(logical);
+    else
+        appendWords(logical, pending);
+}
+
+void HeaderValueWriter::appendPlainOrWords(const std::string& chunk, std::string& line)
+{
+    if (chunk.empty()) return;
+    if (!isPlainInCharset(chunk))
+        appendWords(chunk, line);
+    else if (line.size() + chunk.size() > 65)
+        foldPlain(chunk, line);
+    else
+        line += chunk;
+}
+
+void HeaderValueWriter::encodeWords(const std::string& segment, std::string& line)
+{
+    const size_t n = segment.size();
+    // plainFrom[i]: everything from i on is printable ASCII (checked once, from the end).
+    std::vector<bool> plainFrom(n + 1, true);
+    for (size_t k = n; k-- > 0;) {
+        const unsigned char c = static_cast<unsigned char>(segment[k]);
+        plainFrom[k] = plainFrom[k + 1] && !((c < 0x20 && c != '\t') || c >= 0x7F);
+    }
+    size_t i = 0;
+    while (i < n) {
+        if (plainFrom[i] && isPlainInCharset(segment.substr(i))) {
+            appendPlainOrWords(segment.substr(i), line);
+            return;
+        }
+        const size_t lt = findUnquoted(segment, '<', i);
+        const size_t gt = lt == npos ? npos : segment.find('>', lt + 1);
+        bool hasAt = false;
+        for (size_t k = lt + 1; gt != npos && k < gt && !hasAt; ++k) hasAt = segment[k] == '@';
+        if (lt == npos || lt + 1 == n || !hasAt) {
+            appendWords(segment.substr(i), line);
+            return;
+        }
+        size_t displayEnd = lt;
+        if (lt > i && segment[lt - 1] == ' ') --displayEnd;
+        size_t addressEnd = gt + 1;
+        while (addressEnd < n && (segment[addressEnd] == ' ' || segment[addressEnd] == ',')) ++addressEnd;
+
+        std::string display = segment.substr(i, displayEnd - i);
+        // Earlier mailboxes of a list without angle brackets stay outside the words.
+        const size_t comma = lastUnquoted(display, ',');
+        if (comma != npos) {
+            size_t cut = comma + 1;
+            while (cut < display.size() && display[cut] == ' ') ++cut;
+            appendPlainOrWords(display.substr(0, cut), line);
+            display = display.substr(cut);
+        }
+        if (!display.empty()) {
+            const size_t before = line.size();
+            if (display.size() >= 3 && display.front() == '"' && display.back() == '"' &&
+                display[display.size() - 2] != '\\')
+                appendWords(unescape(display.substr(1, display.size() - 2), true), line);
+            else
+                appendWords(unescape(display, true), line);
+            if (line.size() - before > 40) line += kFold;
+        }
+        line.append(segment, displayEnd, addressEnd - displayEnd);
+        i = addressEnd;
+    }
+}
+
+void HeaderValueWriter::appendWords(const std::string& utf8, std::string& dst)
+{
+    if (utf8.empty()) return;
+    DataBuffer bytes;
+    std::string label = m_charset;
+    bool bForm = m_bForm;
+    if (m_cp == kUtf8 || !m_convert.convert(kUtf8, m_cp, utf8.data(), static_cast<uint32_t>(utf8.size()), bytes)) {
+        bytes.clear();
+        bytes.append(utf8.data(), static_cast<uint32_t>(utf8.size()));
+        if (m_cp != kUtf8) {
+            label = "utf-8";
+            bForm = true;
+        }
+    }
+    StringBuffer words;
+    if (bForm) {
+        m_coding.encodeBWords(bytes.getData(), bytes.getSize(), label.c_str(), words);
+    } else {
+        m_coding.encodeQWords(bytes.getData(), bytes.getSize(), label.c_str(), words);
+        makeQPhraseSafe(words);
+    }
+    // Adjacent words need white space between them; readers drop it, ours as a fold.
+    if (words.getSize() > 0 && dst.size() >= 2 && dst.compare(dst.size() - 2, 2, "?=") == 0) dst += kFold;
+    dst.append(words.getString(), static_cast<size_t>(words.getSize()));
+}
+
+bool HeaderValueWriter::isPlainInCharset(const std::string& text)
+{
+    if (!isPlainText(text)) return false;
+    if (m_cp == kUtf8 || m_cp == 20127 || m_cp == 0) return true;
+    // Charsets that give ASCII bytes other meanings (national 7-bit sets) need words.
+    DataBuffer converted;
+    if (!m_convert.convert(kUtf8, m_cp, text.data(), static_cast<uint32_t>(text.size()), converted)) return false;
+    return converted.getSize() == text.size() && std::memcmp(converted.getData(), text.data(), text.size()) == 0;
+}

@@ -1,0 +1,189 @@
+#include "mime/MimeField.h"
+
+#include <cstring>
+
+#include "charset/Charset.h"
+#include "charset/ContentCoding.h"
+#include "mime/HeaderValueWriter.h"
+#include "mime/Rfc822Address.h"
+
+namespace {
+
+char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+
+bool equalsNoCase(const char* a, const char* b)
+{
+    while (*a && *b && asciiLower(*a) == asciiLower(*b)) {
+        ++a;
+        ++b;
+    }
+    return *a == 0 && *b == 0;
+}
+
+bool isSpaceTab(char c)
+{
+    return c == ' ' || c == '\t';
+}
+bool isWhite(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// A name can never smuggle a line break or a second colon into the header.
+void sanitiseName(StringBuffer& name, bool parsed)
+{
+    StringBuffer clean(name.getSize() + 1);
+    const char* s = name.getString();
+    for (int32_t i = 0; i < name.getSize(); ++i) {
+        char c = s[i];
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || c == ':')
+            c = '-';
+        else if (parsed && (c == ' ' || c == '<' || c == '>' || c == '"' || c == '\''))
+            c = '-';
+        clean.appendChar(c);
+    }
+    name.setString(clean.getString());
+}
+
+// Content-Type and Content-Disposition: each encoded word is decoded on its
+// own, and inside a quoted value its text gets '"' and '\' escaped, so that a
+// file name holding quotes stays one quoted string.
+void decodeParameterWords(StringBuffer& value)
+{
+    const char* s = value.getString();
+    const int32_t n = value.getSize();
+    StringBuffer result(n + 1);
+    ContentCoding cc;
+    bool quoted = false;
+    bool moreWords = true;  // once a word cannot close, no later one can
+    int32_t i = 0;
+    while (i < n) {
+        const char c = s[i];
+        if (c == '\\' && quoted && i + 1 < n) {
+            result.appendN(s + i, 2);
+            i += 2;
+            continue;
+        }
+        if (c == '"') quoted = !quoted;
+        if (moreWords && c == '=' && i + 1 < n && s[i + 1] == '?') {
+            const char* q = static_cast<const char*>(std::memchr(s + i + 2, '?', static_cast<size_t>(n - i - 2)));
+            const int32_t letter = q ? static_cast<int32_t>(q - s) + 1 : n;
+            const char* close = letter + 1 < n && s[letter + 1] == '?' ? std::strstr(s + letter + 2, "?=") : nullptr;
+            if (!q || (letter + 1 < n && s[letter + 1] == '?' && !close)) moreWords = false;
+            if (close) {
+                const int32_t end = static_cast<int32_t>(close - s) + 2;
+                StringBuffer word(s + i, end - i, 0);
+                cc.decodeEncodedWords(word);
+                const char* w = word.getString();
+                for (int32_t k = 0; k < word.getSize(); ++k) {
+                    if (quoted && (w[k] == '"' || w[k] == '\\')) result.appendChar('\\');
+                    result.appendChar(w[k]);
+                }
+                i = end;
+                continue;
+            }
+        }
+        result.appendChar(c);
+        ++i;
+    }
+    value.setString(result.getString());
+}
+
+}  // namespace
+
+MimeField::MimeField(const char* name, const char* value)
+{
+    SetNameValue(name, value);
+}
+
+MimeField::~MimeField() = default;
+
+bool MimeField::ParseLine(const char* line)
+{
+    return ParseLine(line, line ? static_cast<int32_t>(std::strlen(line)) : 0);
+}
+
+bool MimeField::ParseLine(const char* line, int32_t n)
+{
+    m_name.clear();
+    m_value.clear();
+    if (!line || n <= 0) return false;
+    const char* colon = static_cast<const char*>(std::memchr(line, ':', static_cast<size_t>(n)));
+    if (!colon) return false;
+    const int32_t nameLen = static_cast<int32_t>(colon - line);
+    m_name.appendN(line, nameLen);
+    m_name.trim();
+    int32_t v = nameLen + 1;
+    if (v < n && isSpaceTab(line[v])) ++v;
+    int32_t end = n;
+    while (v < end && isWhite(line[v])) ++v;
+    while (end > v && isWhite(line[end - 1])) --end;
+    m_value.appendN(line + v, end - v);
+    sanitiseName(m_name, true);
+    finishValue();
+    return true;
+}
+
+void MimeField::SetNameValue(const char* name, const char* value)
+{
+    m_name.setString(name ? name : "");
+    m_value.setString(value ? value : "");
+    sanitiseName(m_name, false);
+    finishValue();
+}
+
+void MimeField::finishValue()
+{
+    if (m_value.containsIgnoreCase("?Q?") || m_value.containsIgnoreCase("?B?")) {
+        // Decoded commas and quotes of a display name must not split a mailbox.
+        if (isAddressFieldName(m_name.getString()))
+            Rfc822Address::decodeEncodedWordsEscaped(m_value);
+        else if (NameEquals("content-type") || NameEquals("content-disposition"))
+            decodeParameterWords(m_value);
+        else
+            ContentCoding().decodeEncodedWords(m_value);
+    }
+    if (m_value.contains("\n")) {
+        m_value.replaceAll("\r\n\t", "");
+        m_value.replaceAll("\r\n ", "");
+    }
+}
+
+MimeField* MimeField::Clone() const
+{
+    auto* f = new MimeField();
+    f->m_name.append(m_name);
+    f->m_value.append(m_value);
+    return f;
+}
+
+bool MimeField::NameEquals(const char* name) const
+{
+    return name && equalsNoCase(m_name.getString(), name);
+}
+
+void MimeField::WriteMime(StringBuffer& out, const Charset& charset) const
+{
+    HeaderValueWriter::renderField(m_name, m_value, charset, out);
+}
+
+void MimeField::WriteUnfolded(StringBuffer& out, const Charset& charset) const
+{
+    StringBuffer rendered;
+    HeaderValueWriter::renderField(m_name, m_value, charset, rendered);
+    rendered.replaceAll("\r\n\t", "");
+    out.append(rendered);
+}
+
+bool MimeField::isAddressFieldName(const char* name)
+{
+    static const char* const kNames[] = {"from", "to", "cc", "bcc", "reply-to", "sender", "return-path", "x-rcpt-to"};
+    if (!name) return false;
+    for (const char* k : kNames)
+        if (equalsNoCase(name, k)) return true;
+    return false;
+}

@@ -1,0 +1,48 @@
+#pragma once
+#include <cstdint>
+
+#include "foundation/StringBuffer.h"
+#include "foundation/TembrixObject.h"
+
+class Charset;
+
+// One header field. The value is held as UTF-8 with its encoded words decoded
+// and the writer's folds removed; WriteMime encodes and folds it again.
+class MimeField : public TembrixObject {
+public:
+    MimeField() = default;
+    MimeField(const char* name, const char* value);
+    MimeField(const MimeField&) = delete;
+    MimeField& operator=(const MimeField&) = delete;
+    ~MimeField() override;
+
+    // "Name: value" of one unfolded line; false (field cleared) without ":".
+    bool ParseLine(const char* line);
+    bool ParseLine(const char* line, int32_t n);
+    // Encoded words in the value are decoded, line breaks of folds removed.
+    void SetNameValue(const char* name, const char* value);
+    MimeField* Clone() const;
+    // ASCII case-insensitive.
+    bool NameEquals(const char* name) const;
+
+    // The getters append to out.
+    void GetName(StringBuffer& out) const { out.append(m_name); }
+    void GetValue(StringBuffer& out) const { out.append(m_value); }
+    const StringBuffer& name() const { return m_name; }
+    const StringBuffer& value() const { return m_value; }
+
+    // Appends "Name: value" encoded for the charset, folded, without a line end.
+    // No CR or LF of the value reaches out except the writer's own folds.
+    void WriteMime(StringBuffer& out, const Charset& charset) const;
+    // The same with every fold ("\r\n\t") removed.
+    void WriteUnfolded(StringBuffer& out, const Charset& charset) const;
+
+    // Fields that carry mailboxes: decoded words in them are escaped for the address parser.
+    static bool isAddressFieldName(const char* name);
+
+private:
+    void finishValue();
+
+    StringBuffer m_name;
+    StringBuffer m_value;
+};
