@@ -22,6 +22,10 @@ std::string systemErrorText(uint32_t code);
 uint32_t tickCount();
 void sleepMs(uint32_t ms);
 
+// The local host name (for Message-IDs and the SMTP greeting), or "unknown"
+// when none can be had.
+std::string localHostName();
+
 // A new random UUID (version 4 on POSIX), 16 bytes in the field order of a GUID.
 struct Uuid {
     uint32_t data1;

@@ -37,6 +37,13 @@ TEST(Platform, UuidsAreUniqueVersion4Strings)
     EXPECT_EQ(seen.size(), 200u);
 }
 
+TEST(Platform, LocalHostNameIsUsableInAMessageId)
+{
+    std::string name = platform::localHostName();
+    ASSERT_FALSE(name.empty());
+    EXPECT_EQ(name.find_first_of(" <>@\r\n"), std::string::npos) << name;
+}
+
 TEST(Platform, TickCountAdvancesAcrossSleep)
 {
     uint32_t a = platform::tickCount();

@@ -48,6 +48,15 @@ void sleepMs(uint32_t ms)
     }
 }
 
+std::string localHostName()
+{
+    char name[256];
+    if (gethostname(name, sizeof name) != 0)
+        return "unknown";
+    name[sizeof name - 1] = '\0';
+    return name[0] ? std::string(name) : std::string("unknown");
+}
+
 bool createUuid(Uuid& out)
 {
     unsigned char b[16];

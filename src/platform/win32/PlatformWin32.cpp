@@ -38,6 +38,15 @@ std::string systemErrorText(uint32_t code)
 uint32_t tickCount() { return GetTickCount(); }
 void sleepMs(uint32_t ms) { Sleep(ms); }
 
+std::string localHostName()
+{
+    char name[256];
+    DWORD n = sizeof name;
+    if (!GetComputerNameExA(ComputerNameDnsHostname, name, &n) || n == 0)
+        return "unknown";
+    return std::string(name, n);
+}
+
 bool createUuid(Uuid& out)
 {
     UUID u;
