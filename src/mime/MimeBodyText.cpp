@@ -1,0 +1,170 @@
+#include "mime/MimeBodyText.h"
+
+#include <string>
+#include <vector>
+
+#include "charset/Charset.h"
+#include "charset/CharsetCatalogue.h"
+#include "charset/EncodingConvert.h"
+#include "foundation/StringBuffer.h"
+#include "html/HtmlHelp.h"
+#include "mime/MimeField.h"
+#include "mime/MimeHeader.h"
+#include "mime/MimeWriteHelp.h"
+
+namespace {
+
+constexpr int kUtf8 = 65001;
+constexpr int kUsAscii = 20127;
+
+bool sameCharset(const StringBuffer& declared, const char* name)
+{
+    if (declared.equalsIgnoreCase(name)) return true;
+    const int cp = charsetToCodePage(declared.getString());
+    return cp != 0 && cp == charsetToCodePage(name);
+}
+
+// Parameters split at the ';' outside quoted strings.
+std::vector<std::string> splitParams(const std::string& v)
+{
+    std::vector<std::string> parts;
+    std::string cur;
+    bool quoted = false;
+    for (size_t i = 0; i < v.size(); ++i) {
+        const char c = v[i];
+        if (quoted && c == '\\' && i + 1 < v.size()) {
+            cur += c;
+            cur += v[++i];
+            continue;
+        }
+        if (c == '"') quoted = !quoted;
+        if (c == ';' && !quoted) {
+            parts.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    parts.push_back(cur);
+    return parts;
+}
+
+bool isCharsetParam(const std::string& p)
+{
+    const size_t eq = p.find('=');
+    if (eq == std::string::npos) return false;
+    size_t a = 0;
+    size_t b = eq;
+    while (a < b && (p[a] == ' ' || p[a] == '\t')) ++a;
+    while (b > a && (p[b - 1] == ' ' || p[b - 1] == '\t')) --b;
+    StringBuffer attr(p.substr(a, b - a).c_str());
+    return attr.equalsIgnoreCase("charset");
+}
+
+std::string withCharset(const std::string& value, const char* charsetName)
+{
+    StringBuffer param(" charset=");
+    MimeWriteHelp::appendQuoted(param, charsetName);
+    std::vector<std::string> parts = splitParams(value);
+    bool replaced = false;
+    for (size_t i = 1; i < parts.size(); ++i) {
+        if (isCharsetParam(parts[i])) {
+            parts[i] = param.getString();
+            replaced = true;
+        }
+    }
+    if (!replaced) parts.insert(parts.begin() + 1, param.getString());
+    std::string r = parts[0];
+    for (size_t i = 1; i < parts.size(); ++i) r += ";" + parts[i];
+    return r;
+}
+
+}  // namespace
+
+const DataBuffer& MimeBodyText::current() const
+{
+    if (m_useConverted) return m_converted;
+    static const DataBuffer kEmpty;
+    return m_source ? *m_source : kEmpty;
+}
+
+bool MimeBodyText::convertTo(int cp, const DataBuffer& utf8)
+{
+    m_converted.clear();
+    EncodingConvert convert;
+    return convert.convert(kUtf8, cp, utf8.getData(), utf8.getSize(), m_converted);
+}
+
+void MimeBodyText::prepare(const StringBuffer& contentType, const Charset& charset, const DataBuffer& body,
+                           bool rewriteMeta)
+{
+    m_source = &body;
+    m_useConverted = false;
+    m_utf8Label = false;
+    const bool highBytes = MimeWriteHelp::hasHighBytes(body.getData(), body.getSize());
+    // An entity without content type is text/plain; its bytes stay as they are.
+    if (contentType.isEmpty()) {
+        m_utf8Label = highBytes;
+        return;
+    }
+    if (!MimeWriteHelp::beginsWithNoCase(contentType, "text/")) return;
+
+    const int cp = charset.getCodePage();
+    std::string name = charset.getName() ? charset.getName() : "";
+    if (cp == 0 || cp == kUsAscii) {
+        // 8-bit text in an entity that claims none is the UTF-8 it is held in.
+        if (highBytes) {
+            m_utf8Label = true;
+            name = kUtf8Label;
+        }
+    } else if (cp != kUtf8) {
+        if (convertTo(cp, body)) {
+            m_useConverted = true;
+        } else {
+            // Characters the charset lacks would be dropped: keep the text whole.
+            m_converted.clear();
+            m_utf8Label = true;
+            name = kUtf8Label;
+        }
+    }
+
+    if (!rewriteMeta || name.empty() || !contentType.equalsIgnoreCase("text/html")) return;
+    // Markup is searched in the UTF-8 text: in UTF-16 or UTF-32 bytes the
+    // ASCII of a tag is not contiguous and replacing it would corrupt them.
+    StringBuffer html(reinterpret_cast<const char*>(body.getData()), static_cast<int32_t>(body.getSize()), 0);
+    StringBuffer declared;
+    if (!HtmlHelp::getMetaCharset(html, declared) || sameCharset(declared, name.c_str())) return;
+    HtmlHelp::removeMetaCharset(html);
+    HtmlHelp::addMetaCharset(html, name.c_str());
+    m_rewritten.clear();
+    m_rewritten.append(html.getString(), static_cast<uint32_t>(html.getSize()));
+    m_source = &m_rewritten;
+    if (m_useConverted && !convertTo(cp, m_rewritten)) {
+        // The declaration is ASCII; this only fails with the text itself.
+        m_useConverted = false;
+    }
+}
+
+void MimeBodyText::copyWithCharsetLabel(const MimeHeader& in, const char* fieldName, const char* charsetName,
+                                        MimeHeader& out)
+{
+    out.Clear();
+    out.setHeaderCodePage(in.headerCodePage());
+    bool labelled = false;
+    for (int i = 0; i < in.GetFieldCount(); ++i) {
+        const MimeField* f = in.GetFieldByIndex(i);
+        if (!f) continue;
+        if (!labelled && f->NameEquals("content-type")) {
+            const std::string v(f->value().getString(), static_cast<size_t>(f->value().getSize()));
+            out.AddField(new MimeField(f->name().getString(), withCharset(v, charsetName).c_str()));
+            labelled = true;
+        } else {
+            out.AddField(f->Clone());
+        }
+    }
+    if (!labelled) {
+        StringBuffer v("text/plain; charset=");
+        MimeWriteHelp::appendQuoted(v, charsetName);
+        out.AddField(new MimeField(fieldName, v.getString()));
+    }
+}

@@ -1,0 +1,47 @@
+#pragma once
+#include <cstdint>
+
+#include "foundation/DataBuffer.h"
+
+class Charset;
+class MimeHeader;
+class StringBuffer;
+
+// The bytes in which one entity's body is written. Text bodies are held as
+// UTF-8 and leave in the entity's charset; text that the charset cannot hold,
+// and 8-bit text of an entity without a charset, leaves as UTF-8 instead and
+// asks for the header's charset label to say so, so no text is lost and
+// none is written unlabelled.
+class MimeBodyText {
+public:
+    MimeBodyText() = default;
+    MimeBodyText(const MimeBodyText&) = delete;
+    MimeBodyText& operator=(const MimeBodyText&) = delete;
+
+    // rewriteMeta: the META charset declaration of a text/html body is made
+    // to name the charset written (on the UTF-8 text, before conversion).
+    void prepare(const StringBuffer& contentType, const Charset& charset, const DataBuffer& body, bool rewriteMeta);
+
+    const unsigned char* data() const { return current().getData(); }
+    uint32_t size() const { return current().getSize(); }
+    // The header must then label the body "utf-8".
+    bool needsUtf8Label() const { return m_utf8Label; }
+
+    static constexpr const char* kUtf8Label = "utf-8";
+
+    // out becomes a copy of in whose first Content-Type field (any case)
+    // carries the charset parameter; a header without one gets
+    // "fieldName: text/plain; charset=..." at the end.
+    static void copyWithCharsetLabel(const MimeHeader& in, const char* fieldName, const char* charsetName,
+                                     MimeHeader& out);
+
+private:
+    const DataBuffer& current() const;
+    bool convertTo(int cp, const DataBuffer& utf8);
+
+    const DataBuffer* m_source = nullptr;
+    DataBuffer m_rewritten;
+    DataBuffer m_converted;
+    bool m_useConverted = false;
+    bool m_utf8Label = false;
+};

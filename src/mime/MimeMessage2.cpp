@@ -1,0 +1,434 @@
+#include "mime/MimeMessage2.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "charset/ContentCoding.h"
+#include "charset/EncodingConvert.h"
+#include "mime/MimeBodyText.h"
+#include "mime/MimeWriteHelp.h"
+
+namespace {
+
+constexpr int kUtf8 = 65001;
+
+bool notEmpty(const char* s)
+{
+    return s && *s;
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string trimmed(const std::string& s)
+{
+    size_t a = 0;
+    size_t b = s.size();
+    while (a < b && isBlank(s[a])) ++a;
+    while (b > a && isBlank(s[b - 1])) --b;
+    return s.substr(a, b - a);
+}
+
+std::string valueOf(const MimeHeader& h, const char* field)
+{
+    StringBuffer v;
+    if (!h.GetFieldValue(field, v)) return std::string();
+    return std::string(v.getString(), static_cast<size_t>(v.getSize()));
+}
+
+std::string upToSemicolon(const std::string& v)
+{
+    return trimmed(v.substr(0, v.find(';')));
+}
+
+// Calls take(attribute, value) for each "attribute=value" of a parameter
+// list. A ';' or '=' inside a quoted string does not split; the value comes
+// without its quotes and escapes.
+template <typename Take>
+void forEachParam(const std::string& list, Take take)
+{
+    size_t start = 0;
+    const size_t n = list.size();
+    while (start < n) {
+        size_t end = start;
+        bool quoted = false;
+        for (; end < n; ++end) {
+            const char c = list[end];
+            if (quoted && c == '\\' && end + 1 < n)
+                ++end;
+            else if (c == '"')
+                quoted = !quoted;
+            else if (c == ';' && !quoted)
+                break;
+        }
+        const std::string token = list.substr(start, end - start);
+        const size_t eq = token.find('=');
+        if (eq != std::string::npos) {
+            StringBuffer attr(trimmed(token.substr(0, eq)).c_str());
+            StringBuffer value;
+            MimeHeader::unquoteParamValue(token.data() + eq + 1, static_cast<int32_t>(token.size() - eq - 1), value);
+            take(attr, value);
+        }
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
+MimeMessage2::MimeMessage2() = default;
+
+MimeMessage2::~MimeMessage2()
+{
+    m_parts.removeAllObjects();
+}
+
+void MimeMessage2::Reset()
+{
+    m_rawText.clear();
+    m_modified = false;
+    m_body.clear();
+    m_header.Clear();
+    m_preamble = true;
+    m_parts.removeAllObjects();
+    m_contentType.clear();
+    m_disposition.clear();
+    m_transferEncoding.clear();
+    m_name.clear();
+    m_filename.clear();
+    m_protocol.clear();
+    m_micalg.clear();
+    m_charset = Charset();
+    m_boundary.clear();
+    m_contentId.clear();
+    m_smimeType.clear();
+    m_type.clear();
+    m_formatFlowed = false;
+}
+
+// ---- Header
+
+void MimeMessage2::SetHeaderField(const char* name, const char* value)
+{
+    StringBuffer n(name ? name : "");
+    n.trim2();
+    if (n.isEmpty()) return;
+    StringBuffer v(value ? value : "");
+    v.trim2();
+    if (v.isEmpty())
+        m_header.RemoveField(n.getString());
+    else
+        m_header.ReplaceField(n.getString(), v.getString());
+    m_modified = true;
+    if (n.equalsIgnoreCase("content-type"))
+        readContentType();
+    else if (n.equalsIgnoreCase("content-disposition"))
+        readDisposition();
+    else if (n.equalsIgnoreCase("content-id"))
+        readContentId();
+    else if (n.equalsIgnoreCase("content-transfer-encoding"))
+        readTransferEncoding();
+}
+
+void MimeMessage2::ReadCachedFields()
+{
+    readContentType();
+    readContentId();
+    readDisposition();
+    readTransferEncoding();
+}
+
+void MimeMessage2::readContentType()
+{
+    m_contentType.clear();
+    m_name.clear();
+    m_protocol.clear();
+    m_micalg.clear();
+    m_boundary.clear();
+    m_smimeType.clear();
+    m_type.clear();
+    m_charset = Charset();
+    m_formatFlowed = false;
+    const std::string v = trimmed(valueOf(m_header, "content-type"));
+    const size_t cut = v.find_first_of("; \t\r");
+    std::string ct = v.substr(0, cut);
+    for (char& c : ct)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    m_contentType.setString(ct.c_str());
+    if (cut == std::string::npos) return;
+    forEachParam(v.substr(cut + 1), [this](const StringBuffer& attr, StringBuffer& value) {
+        if (attr.equalsIgnoreCase("boundary")) {
+            m_boundary.setString(value.getString());
+            return;
+        }
+        if (attr.equalsIgnoreCase("charset")) {
+            m_charset.setByName(value.getString());
+            return;
+        }
+        // A name is a file name: its case is kept.
+        if (attr.equalsIgnoreCase("name")) {
+            m_name.setString(value.getString());
+            return;
+        }
+        if (attr.equalsIgnoreCase("format")) {
+            m_formatFlowed = value.equalsIgnoreCase("flowed");
+            return;
+        }
+        value.toLowerCase();
+        if (attr.equalsIgnoreCase("protocol"))
+            m_protocol.setString(value.getString());
+        else if (attr.equalsIgnoreCase("micalg"))
+            m_micalg.setString(value.getString());
+        else if (attr.equalsIgnoreCase("smime-type"))
+            m_smimeType.setString(value.getString());
+        else if (attr.equalsIgnoreCase("type"))
+            m_type.setString(value.getString());
+    });
+}
+
+void MimeMessage2::readDisposition()
+{
+    m_disposition.clear();
+    m_filename.clear();
+    const std::string v = valueOf(m_header, "content-disposition");
+    m_disposition.setString(upToSemicolon(v).c_str());
+    const size_t semi = v.find(';');
+    if (semi == std::string::npos) return;
+    forEachParam(v.substr(semi + 1), [this](const StringBuffer& attr, StringBuffer& value) {
+        if (!attr.equalsIgnoreCase("filename")) return;
+        value.collapseWhitespace();
+        m_filename.setString(value.getString());
+    });
+}
+
+void MimeMessage2::readContentId()
+{
+    m_contentId.setString(upToSemicolon(valueOf(m_header, "content-id")).c_str());
+}
+
+void MimeMessage2::readTransferEncoding()
+{
+    m_transferEncoding.setString(upToSemicolon(valueOf(m_header, "content-transfer-encoding")).c_str());
+}
+
+// ---- Content-Type
+
+void MimeMessage2::SetContentType(const char* contentType, const char* name, const char* protocol, const char* micalg,
+                                  const Charset& charset, const char* boundary, const char* smimeType, const char* type)
+{
+    // The arguments may be this entity's own fields (a rebuild that keeps some): copy them first.
+    const StringBuffer contentTypeArg(contentType ? contentType : ""), nameArg(name ? name : "");
+    const StringBuffer protocolArg(protocol ? protocol : ""), micalgArg(micalg ? micalg : "");
+    const StringBuffer boundaryArg(boundary ? boundary : ""), smimeTypeArg(smimeType ? smimeType : "");
+    const StringBuffer typeArg(type ? type : "");
+    const Charset charsetArg(charset);
+    m_modified = true;
+    if (!contentTypeArg.isEmpty())
+        m_contentType.setString(contentTypeArg.getString());
+    else if (m_contentType.isEmpty())
+        m_contentType.setString("text/plain");
+    m_name.clear();
+    m_protocol.clear();
+    m_micalg.clear();
+    m_boundary.clear();
+    m_smimeType.clear();
+    m_type.clear();
+
+    StringBuffer value(m_contentType);
+    if (charsetArg.getCodePage() != 0) {
+        value.append("; charset=");
+        MimeWriteHelp::appendQuoted(value, charsetArg.getName());
+        value.append(";");
+        m_charset = charsetArg;
+    } else if (MimeWriteHelp::beginsWithNoCase(m_contentType, "text")) {
+        value.append("; charset=\"us-ascii\";");
+        m_charset = charsetArg;
+    } else {
+        value.append(";");
+    }
+
+    auto add = [&value](const char* arg, const char* before, bool quoted, StringBuffer& field) {
+        if (!notEmpty(arg)) return;
+        if (value.lastChar() != ';') value.appendChar(';');
+        value.append(before);
+        if (quoted)
+            MimeWriteHelp::appendQuoted(value, arg);
+        else
+            value.append(arg);
+        value.append(";");
+        field.setString(arg);
+    };
+    add(typeArg.getString(), " type=", true, m_type);
+    add(boundaryArg.getString(), "\r\n\tboundary=", true, m_boundary);
+    add(nameArg.getString(), "\r\n\tname=", true, m_name);
+    add(protocolArg.getString(), "\r\n\tprotocol=", true, m_protocol);
+    add(micalgArg.getString(), "\r\n\tmicalg=", false, m_micalg);
+    add(smimeTypeArg.getString(), "\r\n\tsmime-type=", false, m_smimeType);
+
+    if (m_formatFlowed && m_contentType.equalsIgnoreCase("text/plain")) value.append("\r\n\tformat=flowed;");
+    value.trim2();
+    if (value.lastChar() == ';') {
+        value.shorten(1);
+        value.trim2();
+    }
+    m_header.ReplaceField("content-type", value.getString());
+}
+
+void MimeMessage2::SetContentType(const char* contentType)
+{
+    SetContentType(contentType, m_name.getString(), m_protocol.getString(), m_micalg.getString(), m_charset,
+                   m_boundary.getString(), m_smimeType.getString(), m_type.getString());
+}
+
+void MimeMessage2::SetName(const char* name)
+{
+    SetContentType(m_contentType.getString(), name, m_protocol.getString(), m_micalg.getString(), m_charset,
+                   m_boundary.getString(), m_smimeType.getString(), m_type.getString());
+}
+
+void MimeMessage2::SetType(const char* type)
+{
+    StringBuffer t(type ? type : "");
+    t.trim2();
+    SetContentType(m_contentType.getString(), m_name.getString(), m_protocol.getString(), m_micalg.getString(),
+                   m_charset, m_boundary.getString(), m_smimeType.getString(), t.getString());
+}
+
+void MimeMessage2::SetCharset(const Charset& charset)
+{
+    SetContentType(m_contentType.getString(), m_name.getString(), m_protocol.getString(), m_micalg.getString(), charset,
+                   m_boundary.getString(), m_smimeType.getString(), m_type.getString());
+}
+
+void MimeMessage2::SetTransferEncoding(const char* value)
+{
+    m_modified = true;
+    StringBuffer v(value ? value : "");
+    v.trim2();
+    m_header.ReplaceField("content-transfer-encoding", v.getString());
+    readTransferEncoding();
+}
+
+// ---- Body
+
+void MimeMessage2::SetEncodedBody(const char* encoding, const void* bytes, uint32_t n, const Charset& charset)
+{
+    m_modified = true;
+    m_body.clear();
+    const char* text = static_cast<const char*>(bytes);
+    ContentCoding coding;
+    const StringBuffer te(encoding ? encoding : "");
+    if (!bytes || n == 0) {
+        // nothing to decode
+    } else if (te.equalsIgnoreCase("base64")) {
+        uint32_t count = 0;
+        unsigned char* decoded = coding.decodeBase64(text, n, count);
+        if (decoded) m_body.takeOwnership(decoded, count);
+    } else if (te.equalsIgnoreCase("quoted-printable")) {
+        coding.decodeQuotedPrintable(text, n, m_body);
+    } else {
+        m_body.append(bytes, n);
+    }
+    const int cp = charset.getCodePage();
+    if (cp != 0 && cp != kUtf8 && m_body.getSize() > 0) {
+        DataBuffer utf8;
+        EncodingConvert().convert(cp, kUtf8, m_body.getData(), m_body.getSize(), utf8);
+        m_body.takeOver(utf8);
+    }
+}
+
+void MimeMessage2::SetBodyFromText(const void* text, uint32_t n, const Charset& charset)
+{
+    SetEncodedBody(nullptr, text, n, charset);
+}
+
+void MimeMessage2::SetRawText(const char* text, int32_t n)
+{
+    m_rawText.clear();
+    if (text && n > 0) m_rawText.appendN(text, n);
+}
+
+// ---- Sub-parts
+
+void MimeMessage2::AddSubPart(MimeMessage2* entity)
+{
+    if (!entity) return;
+    if (m_parts.append(entity) < 0) delete entity;
+    m_modified = true;
+}
+
+MimeMessage2* MimeMessage2::GetSubPart(int i) const
+{
+    if (i < 0 || i >= m_parts.getSize()) return nullptr;
+    return static_cast<MimeMessage2*>(m_parts.get(i));
+}
+
+bool MimeMessage2::IsMultipart() const
+{
+    return MimeWriteHelp::beginsWithNoCase(m_contentType, "multipart");
+}
+
+// ---- Output
+
+void MimeMessage2::WriteMimeText(StringBuffer& out) const
+{
+    writeEntity(out, true);
+}
+
+void MimeMessage2::writeEntity(StringBuffer& out, bool top) const
+{
+    const bool multipart = GetSubPartCount() > 0;
+    MimeBodyText text;
+    if (!multipart) text.prepare(m_contentType, m_charset, m_body, false);
+    if (text.needsUtf8Label()) {
+        MimeHeader labelled;
+        MimeBodyText::copyWithCharsetLabel(m_header, "content-type", MimeBodyText::kUtf8Label, labelled);
+        labelled.WriteMime(out, nullptr, m_charset);
+    } else {
+        m_header.WriteMime(out, nullptr, m_charset);
+    }
+    out.append("\r\n\r\n");
+    if (top && multipart && m_preamble) out.append(MimeWriteHelp::kPreamble);
+    writeContent(out, text);
+}
+
+void MimeMessage2::writeContent(StringBuffer& out, const MimeBodyText& text) const
+{
+    const int count = GetSubPartCount();
+    if (count == 0) {
+        MimeWriteHelp::appendEncoded(m_transferEncoding, text.data(), text.size(), out);
+        return;
+    }
+    // A signed part is only reproduced from the text it was read from; one
+    // built in memory is written like any other part.
+    if (m_contentType.equalsIgnoreCase("multipart/signed") && count >= 2 && !GetSubPart(0)->m_rawText.isEmpty()) {
+        writeSigned(out);
+        return;
+    }
+    for (int i = 0; i < count; ++i) {
+        out.append("--");
+        out.append(m_boundary);
+        out.append("\r\n");
+        GetSubPart(i)->writeEntity(out, false);
+        out.append("\r\n");
+    }
+    out.append("--");
+    out.append(m_boundary);
+    out.append("--\r\n");
+}
+
+void MimeMessage2::writeSigned(StringBuffer& out) const
+{
+    out.append("--");
+    out.append(m_boundary);
+    out.append("\r\n");
+    out.append(GetSubPart(0)->m_rawText);
+    out.append("\r\n--");
+    out.append(m_boundary);
+    out.append("\r\n");
+    GetSubPart(1)->writeEntity(out, false);
+    out.append("\r\n--");
+    out.append(m_boundary);
+    out.append("--\r\n");
+}

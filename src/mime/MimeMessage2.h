@@ -1,0 +1,125 @@
+#pragma once
+#include <cstdint>
+
+#include "charset/Charset.h"
+#include "foundation/DataBuffer.h"
+#include "foundation/ExtPtrArray.h"
+#include "foundation/StringBuffer.h"
+#include "foundation/TembrixObject.h"
+#include "mime/MimeHeader.h"
+
+class MimeBodyText;
+
+// A generic MIME entity tree: the parsed form of MIME text, and what the XML
+// form and the page capture build and write. The cached fields mirror the
+// header: setting one of the four entity fields through SetHeaderField reads
+// them again from the new value, and the setters rebuild the header value.
+class MimeMessage2 : public TembrixObject {
+public:
+    MimeMessage2();
+    MimeMessage2(const MimeMessage2&) = delete;
+    MimeMessage2& operator=(const MimeMessage2&) = delete;
+    ~MimeMessage2() override;
+
+    // Empties the entity: fields, header, body, raw text and sub-parts.
+    void Reset();
+
+    // ---- Header
+    MimeHeader& header() { return m_header; }
+    const MimeHeader& header() const { return m_header; }
+    // Both trimmed; an empty value removes the field.
+    void SetHeaderField(const char* name, const char* value);
+    // Fills the cached fields from Content-Type, Content-Disposition,
+    // Content-ID and Content-Transfer-Encoding of the header.
+    void ReadCachedFields();
+
+    // ---- Content-Type
+    void SetContentType(const char* contentType, const char* name, const char* protocol, const char* micalg,
+                        const Charset& charset, const char* boundary, const char* smimeType, const char* type);
+    // Each changes one item and keeps the stored others.
+    void SetContentType(const char* contentType);
+    void SetName(const char* name);
+    void SetType(const char* type);
+    void SetCharset(const Charset& charset);
+    void SetFormatFlowed(bool on)
+    {
+        m_formatFlowed = on;
+        m_modified = true;
+    }
+
+    void SetTransferEncoding(const char* value);
+
+    // ---- Body
+    // Decodes base64 or quoted-printable (by encoding, case ignored; anything
+    // else is taken as it is), then converts text in charset to UTF-8.
+    void SetEncodedBody(const char* encoding, const void* bytes, uint32_t n, const Charset& charset);
+    void SetBodyFromText(const void* text, uint32_t n, const Charset& charset);
+    const DataBuffer& body() const { return m_body; }
+
+    // The entity's text as it was read, for multipart/signed content that
+    // must be written back byte for byte.
+    void SetRawText(const char* text, int32_t n);
+    const StringBuffer& rawText() const { return m_rawText; }
+
+    // ---- Sub-parts (owned)
+    void AddSubPart(MimeMessage2* entity);
+    int GetSubPartCount() const { return m_parts.getSize(); }
+    // Null out of range.
+    MimeMessage2* GetSubPart(int i) const;
+
+    // Whether the top-level multipart text starts with the preamble line.
+    void SetPreamble(bool on) { m_preamble = on; }
+    bool preamble() const { return m_preamble; }
+    bool modified() const { return m_modified; }
+    void ClearModified() { m_modified = false; }
+
+    // ---- Cached fields
+    const StringBuffer& contentType() const { return m_contentType; }
+    const StringBuffer& disposition() const { return m_disposition; }
+    const StringBuffer& transferEncoding() const { return m_transferEncoding; }
+    const StringBuffer& name() const { return m_name; }
+    const StringBuffer& filename() const { return m_filename; }
+    const StringBuffer& protocol() const { return m_protocol; }
+    const StringBuffer& micalg() const { return m_micalg; }
+    const Charset& charset() const { return m_charset; }
+    const StringBuffer& boundary() const { return m_boundary; }
+    const StringBuffer& contentId() const { return m_contentId; }
+    const StringBuffer& smimeType() const { return m_smimeType; }
+    const StringBuffer& type() const { return m_type; }
+    bool formatFlowed() const { return m_formatFlowed; }
+
+    bool IsMultipart() const;
+
+    // ---- Output
+    void WriteMimeText(StringBuffer& out) const;
+
+private:
+    void readContentType();
+    void readDisposition();
+    void readContentId();
+    void readTransferEncoding();
+    void writeEntity(StringBuffer& out, bool top) const;
+    void writeContent(StringBuffer& out, const MimeBodyText& text) const;
+    void writeSigned(StringBuffer& out) const;
+
+    StringBuffer m_rawText;
+    bool m_modified = false;
+    DataBuffer m_body;
+    MimeHeader m_header;
+    bool m_preamble = true;
+    ExtPtrArray m_parts;
+
+    StringBuffer m_contentType;
+    StringBuffer m_disposition;
+    StringBuffer m_transferEncoding;
+    StringBuffer m_name;
+    StringBuffer m_filename;
+    StringBuffer m_protocol;
+    StringBuffer m_micalg;
+    Charset m_charset;
+    StringBuffer m_boundary;
+    StringBuffer m_contentId;
+    StringBuffer m_smimeType;
+    StringBuffer m_type;
+    bool m_formatFlowed = false;
+};

@@ -1,0 +1,121 @@
+#include "mime/MimeWriteHelp.h"
+
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "charset/ContentCoding.h"
+#include "foundation/StringBuffer.h"
+#include "platform/Platform.h"
+
+namespace {
+
+char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+
+// Lower-case 8-4-4-4-12 form of a fresh UUID.
+std::string freshUuidText()
+{
+    platform::Uuid u{};
+    if (!platform::createUuid(u)) {
+        // Without the system's source a boundary must still differ from the
+        // last one: mix the tick count with a process-wide counter.
+        static std::atomic<uint32_t> counter{0};
+        const uint32_t n = ++counter;
+        const uint32_t t = platform::tickCount();
+        u.data1 = t ^ (n * 2654435761u);
+        u.data2 = static_cast<uint16_t>(n);
+        u.data3 = static_cast<uint16_t>(t >> 16);
+        for (int i = 0; i < 8; ++i) u.data4[i] = static_cast<uint8_t>((t >> (i * 3)) ^ (n >> i) ^ (i * 37));
+    }
+    std::string s = platform::uuidToString(u);
+    for (char& c : s) c = asciiLower(c);
+    return s;
+}
+
+}  // namespace
+
+void MimeWriteHelp::NewBoundary(StringBuffer& out)
+{
+    const std::string u = freshUuidText();
+    out.clear();
+    if (u.size() < 36) return;
+    std::string b = "----=_NextPart_";
+    b += u.substr(0, 3);
+    b += '_';
+    b += u.substr(3, 4);
+    b += '_';
+    b += u.substr(9, 4);
+    b += u.substr(14, 4);
+    b += '.';
+    b += u.substr(24, 8);
+    out.append(b.c_str());
+}
+
+bool MimeWriteHelp::isBase64CodePage(int cp)
+{
+    if (cp >= 50000) return true;
+    if (cp == 874 || (cp > 900 && cp < 1000)) return true;
+    if (cp >= 20833 && cp < 22000) return true;
+    switch (cp) {
+        case 1200:
+        case 1201:
+        case 1361:
+        case 10001:
+        case 10002:
+        case 10003:
+        case 10021: return true;
+        default: return false;
+    }
+}
+
+const char* MimeWriteHelp::TransferEncodingForCodePage(int cp)
+{
+    if (cp == 20127) return "7bit";
+    if (isBase64CodePage(cp)) return "base64";
+    return "quoted-printable";
+}
+
+void MimeWriteHelp::appendQuoted(StringBuffer& out, const char* value)
+{
+    out.appendChar('"');
+    for (const char* p = value; p && *p; ++p) {
+        if (*p == '"' || *p == '\\') out.appendChar('\\');
+        out.appendChar(*p);
+    }
+    out.appendChar('"');
+}
+
+void MimeWriteHelp::appendEncoded(const StringBuffer& transferEncoding, const unsigned char* bytes, uint32_t n,
+                                  StringBuffer& out)
+{
+    ContentCoding coding;
+    if (transferEncoding.equalsIgnoreCase("base64"))
+        coding.encodeBase64(bytes, n, out);
+    else if (transferEncoding.equalsIgnoreCase("quoted-printable"))
+        coding.encodeQuotedPrintable(bytes, n, out);
+    else if (n > 0)
+        out.appendN(reinterpret_cast<const char*>(bytes), static_cast<int32_t>(n));
+}
+
+bool MimeWriteHelp::beginsWithNoCase(const char* s, const char* prefix)
+{
+    if (!s || !prefix) return false;
+    for (; *prefix; ++s, ++prefix)
+        if (*s == '\0' || asciiLower(*s) != asciiLower(*prefix)) return false;
+    return true;
+}
+
+bool MimeWriteHelp::beginsWithNoCase(const StringBuffer& s, const char* prefix)
+{
+    return beginsWithNoCase(s.getString(), prefix);
+}
+
+bool MimeWriteHelp::hasHighBytes(const unsigned char* bytes, uint32_t n)
+{
+    for (uint32_t i = 0; i < n; ++i)
+        if (bytes[i] >= 0x80) return true;
+    return false;
+}
