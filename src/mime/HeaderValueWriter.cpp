@@ -423,7 +423,12 @@ void HeaderValueWriter::encodeParameters(const std::string& rest, std::string& o
             ++a;
             quoted = true;
         }
-        if (a < b && v[b - 1] == '"' && !(quoted && b - a >= 2 && v[b - 2] == '\\')) --b;
+        if (a < b && v[b - 1] == '"') {
+            // The closing quote is escaped only behind an odd run of backslashes.
+            size_t slashes = 0;
+            while (quoted && b - 1 - slashes > a && v[b - 2 - slashes] == '\\') ++slashes;
+            if (slashes % 2 == 0) --b;
+        }
         v = v.substr(a, b - a);
         appendParamValue(quoted ? unescape(v, false) : v, pending);
         pending += '"';

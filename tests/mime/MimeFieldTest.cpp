@@ -218,6 +218,9 @@ TEST(MimeFieldWrite, ParameterValuesAreEscaped)
               "Content-Disposition: attachment;\r\n\t filename=\"a\\\"b.txt\"");
     EXPECT_EQ(renderField("Content-Disposition", "attachment; filename=\"a\\\"b.txt\"", "utf-8"),
               "Content-Disposition: attachment; filename=\"a\\\"b.txt\"");
+    // An escaped backslash before the closing quote does not escape the quote.
+    EXPECT_EQ(renderField("Content-Disposition", "attachment; filename=\"dir\\\\\"", "utf-8"),
+              "Content-Disposition: attachment; filename=\"dir\\\\\"");
     // Unquoted values had no escapes: their quotes and backslashes get them now.
     EXPECT_EQ(renderField("Content-Type", "text/plain; name=a\"b\\c", "utf-8"),
               "Content-Type: text/plain; name=\"a\\\"b\\\\c\"");
