@@ -8,6 +8,8 @@
 #include <new>
 #include <utility>
 
+#include "charset/ScratchOutput.h"
+#include "charset/Utf8Scan.h"
 #include "charset/tables/CodePageData.h"
 #include "foundation/DataBuffer.h"
 
@@ -213,6 +215,15 @@ struct CodePageTableBuilder {
         if (!in.atEnd()) {
             return nullptr;
         }
+        // Whether ASCII passes through unchanged, as the fast paths copy it.
+        bool asciiIn = true;
+        bool asciiOut = true;
+        for (uint32_t b = 0; b < 0x80; ++b) {
+            asciiIn &= table->m_row[b] == 0 && decode[b] == b;
+            asciiOut &= encode[b] == (b | 1u << 16);
+        }
+        table->m_asciiIn = asciiIn || (table->m_multiByte && table->m_ascii);
+        table->m_asciiOut = asciiOut;
         table->m_decode = decode.release();
         table->m_encode = encode.release();
         return table.release();
@@ -255,86 +266,342 @@ bool CodePageTable::isTableCodePage(int cp)
     return findData(cp) != nullptr;
 }
 
+bool CodePageTable::decodeToUtf16Plain(const unsigned char* bytes, uint32_t n, DataBuffer& out) const
+{
+    if (!bytes || n == 0) {
+        return true;
+    }
+    const uint16_t* dec = m_decode;
+    bool ok = true;
+    for (uint32_t i = 0; i < n;) {
+        const unsigned char b = bytes[i];
+        unsigned char unit[2];
+        uint16_t u;
+        uint32_t used = 1;
+        if (!m_multiByte) {
+            u = dec[b];
+        } else if (b < 0x80 && m_ascii) {
+            u = b;
+        } else {
+            u = 0;
+            const uint32_t row = m_row[b];
+            if (row != 0 && i + 1 < n) {
+                u = dec[row * 256 + bytes[i + 1]];
+                used = u != 0 ? 2 : 1;
+            }
+            if (u == 0) {
+                u = dec[b];
+            }
+        }
+        if (u != 0 || (b == 0 && used == 1)) {
+            unit[0] = static_cast<unsigned char>(u);
+            unit[1] = static_cast<unsigned char>(u >> 8);
+            if (!out.append(unit, 2)) {
+                return false;
+            }
+        } else {
+            ok = false;
+        }
+        i += used;
+    }
+    return ok;
+}
+
+namespace {
+
+#ifdef HM_UTF8SCAN_SSE2
+inline bool ascii16(const unsigned char* p)
+{
+    return _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) == 0;
+}
+#endif
+
+inline void widen16(const unsigned char* p, unsigned char* d)
+{
+#ifdef HM_UTF8SCAN_SSE2
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), _mm_unpackhi_epi8(v, zero));
+#else
+    for (int k = 0; k < 16; ++k) {
+        d[2 * k] = p[k];
+        d[2 * k + 1] = 0;
+    }
+#endif
+}
+
+// UTF-16LE output.
+struct Utf16Sink {
+    unsigned char* d;
+    void unit(uint32_t u)
+    {
+        d[0] = static_cast<unsigned char>(u);
+        d[1] = static_cast<unsigned char>(u >> 8);
+        d += 2;
+    }
+    void ascii16(const unsigned char* p)
+    {
+        widen16(p, d);
+        d += 32;
+    }
+};
+
+// Output in a table code page: every unit is one entry of its encoding table,
+// so mixed text costs no branches; two bytes are always stored.
+struct EncodeSink {
+    const uint32_t* enc;
+    unsigned char* d;
+    bool asciiOut;
+    uint32_t missing = 0;
+
+    void unit(uint32_t u)
+    {
+        const uint32_t e = enc[u];
+        d[0] = static_cast<unsigned char>(e);
+        d[1] = static_cast<unsigned char>(e >> 8);
+        const uint32_t count = e >> 16;
+        d += count;
+        missing |= count == 0;
+    }
+    void ascii16(const unsigned char* p)
+    {
+        if (asciiOut) {
+            std::memcpy(d, p, 16);
+            d += 16;
+            return;
+        }
+        for (int k = 0; k < 16; ++k) {
+            unit(p[k]);
+        }
+    }
+    void run(const unsigned char* p, uint32_t count, uint32_t last)
+    {
+        if (asciiOut) {
+            // Whole groups of 16, at least two: the room allows the overshoot.
+            std::memcpy(d, p, 32);
+            for (uint32_t k = 32; k < count; k += 16) {
+                std::memcpy(d + k, p + k, 16);
+            }
+            d += count - 1;
+        } else {
+            for (uint32_t k = 0; k + 1 < count; ++k) {
+                unit(p[k]);
+            }
+        }
+        unit(last);
+    }
+};
+
+// Input is taken in pieces of this many bytes: room is asked for per piece.
+constexpr uint32_t kPiece = 64 * 1024;
+
+inline uint32_t pieceEnd(uint32_t i, uint32_t n) { return n - i > kPiece ? i + kPiece : n; }
+
+}  // namespace
+
+template <typename Sink>
+uint32_t CodePageTable::decodeScan(const unsigned char* s, uint32_t i, uint32_t limit, uint32_t n, Sink& out,
+                                   bool& ok) const
+{
+    Sink sink = out;  // a local copy keeps the write position in a register
+    const uint16_t* const dec = m_decode;
+    bool good = true;
+    if (!m_multiByte) {
+        const bool asciiIn = m_asciiIn;
+        while (i < limit) {
+#ifdef HM_UTF8SCAN_SSE2
+            if (asciiIn && n - i >= 16 && ascii16(s + i)) {
+                sink.ascii16(s + i);
+                i += 16;
+                continue;
+            }
+#endif
+            const uint32_t end = limit - i > 16 ? i + 16 : limit;
+            for (; i < end; ++i) {
+                const uint32_t b = s[i];
+                const uint32_t u = dec[b];
+                if (u != 0 || b == 0) {
+                    sink.unit(u);
+                } else {
+                    good = false;
+                }
+            }
+        }
+    } else {
+        const bool ascii = m_ascii;
+        while (i < limit) {
+            uint32_t b = s[i];
+            if (b < 0x80 && ascii) {
+                // A run of ASCII stays in here; a long one goes 16 bytes at a time.
+                uint32_t run = 0;
+                do {
+#ifdef HM_UTF8SCAN_SSE2
+                    if (run >= 4 && n - i >= 16 && ascii16(s + i)) {
+                        sink.ascii16(s + i);
+                        i += 16;
+                        continue;
+                    }
+#endif
+                    sink.unit(b);
+                    ++i;
+                    ++run;
+                } while (i < limit && (b = s[i]) < 0x80);
+                continue;
+            }
+            const uint32_t row = m_row[b];
+            if (row != 0 && i + 1 < n) {
+                const uint32_t u = dec[row * 256 + s[i + 1]];
+                if (u != 0) {
+                    sink.unit(u);
+                    i += 2;
+                    continue;
+                }
+            }
+            const uint32_t u = dec[b];
+            if (u != 0 || b == 0) {
+                sink.unit(u);
+            } else {
+                good = false;
+            }
+            ++i;
+        }
+    }
+    out = sink;
+    if (!good) {
+        ok = false;
+    }
+    return i;
+}
+
+uint32_t CodePageTable::encodeFromUtf8Step(const unsigned char* s, uint32_t i, uint32_t limit, uint32_t n,
+                                           unsigned char*& d, bool& mapped) const
+{
+    EncodeSink sink{m_encode, d, m_asciiOut};
+    i = utf8scan::scan(s, i, limit, n, sink);
+    d = sink.d;
+    if (sink.missing != 0) {
+        mapped = false;
+    }
+    return i;
+}
+
+uint32_t CodePageTable::decodeToUtf16Step(const unsigned char* s, uint32_t i, uint32_t limit, uint32_t n,
+                                          unsigned char*& d, bool& decodedAll) const
+{
+    Utf16Sink sink{d};
+    i = decodeScan(s, i, limit, n, sink, decodedAll);
+    d = sink.d;
+    return i;
+}
+
+uint32_t CodePageTable::decodeToUtf8Step(const unsigned char* s, uint32_t i, uint32_t limit, uint32_t n,
+                                         utf8out::Writer& w) const
+{
+    bool ignored = true;
+    return decodeScan(s, i, limit, n, w, ignored);
+}
+
+uint32_t CodePageTable::transcodeStep(const CodePageTable& target, const unsigned char* s, uint32_t i, uint32_t limit,
+                                      uint32_t n, unsigned char*& d, bool& mapped) const
+{
+    EncodeSink sink{target.m_encode, d, target.m_asciiOut};
+    bool ignored = true;
+    i = decodeScan(s, i, limit, n, sink, ignored);
+    d = sink.d;
+    if (sink.missing != 0) {
+        mapped = false;
+    }
+    return i;
+}
+
 bool CodePageTable::decodeToUtf16(const unsigned char* bytes, uint32_t n, DataBuffer& out) const
 {
     if (!bytes || n == 0) {
         return true;
     }
-    reserveFor(out, uint64_t(n) * 2);
-    return m_multiByte ? decodeMulti(bytes, n, out) : decodeSingle(bytes, n, out);
-}
-
-bool CodePageTable::decodeSingle(const unsigned char* bytes, uint32_t n, DataBuffer& out) const
-{
-    const uint16_t* dec = m_decode;
+    reserveFor(out, uint64_t(n) * 2 + 2 * kStepSlack);
     bool ok = true;
-    unsigned char chunk[2 * kChunkUnits];
-    uint32_t i = 0;
-    while (i < n) {
-        uint32_t end = n - i > kChunkUnits ? i + kChunkUnits : n;
-        unsigned char* w = chunk;
-        for (; i < end; ++i) {
-            unsigned char b = bytes[i];
-            uint16_t u = dec[b];
-            w[0] = static_cast<unsigned char>(u);
-            w[1] = static_cast<unsigned char>(u >> 8);
-            bool mapped = u != 0 || b == 0;
-            ok &= mapped;
-            w += mapped ? 2 : 0;
+    for (uint32_t i = 0; i < n;) {
+        const uint32_t limit = pieceEnd(i, n);
+        unsigned char* d = appendRoom(out, 2 * (uint64_t(limit - i) + kStepSlack));
+        if (!d) {
+            return false;
         }
-        if (w != chunk && !out.append(chunk, static_cast<uint32_t>(w - chunk))) {
+        i = decodeToUtf16Step(bytes, i, limit, n, d, ok);
+        if (!appendCommit(out, d)) {
             return false;
         }
     }
     return ok;
 }
 
-bool CodePageTable::decodeMulti(const unsigned char* bytes, uint32_t n, DataBuffer& out) const
+bool CodePageTable::encodeFromUtf8(const unsigned char* utf8, uint32_t n, DataBuffer& out) const
 {
-    const uint16_t* dec = m_decode;
-    const bool ascii = m_ascii;
-    bool ok = true;
-    // A pair may start at the last position of a chunk, so one unit more.
-    unsigned char chunk[2 * (kChunkUnits + 1)];
-    uint32_t i = 0;
-    while (i < n) {
-        uint32_t end = n - i > kChunkUnits ? i + kChunkUnits : n;
-        unsigned char* w = chunk;
-        while (i < end) {
-            unsigned char b = bytes[i];
-            if (b < 0x80 && ascii) {
-                w[0] = b;
-                w[1] = 0;
-                w += 2;
-                ++i;
-                continue;
-            }
-            uint32_t row = m_row[b];
-            if (row != 0 && i + 1 < n) {
-                uint16_t u = dec[row * 256 + bytes[i + 1]];
-                if (u != 0) {
-                    w[0] = static_cast<unsigned char>(u);
-                    w[1] = static_cast<unsigned char>(u >> 8);
-                    w += 2;
-                    i += 2;
-                    continue;
-                }
-            }
-            uint16_t u = dec[b];
-            if (u != 0 || b == 0) {
-                w[0] = static_cast<unsigned char>(u);
-                w[1] = static_cast<unsigned char>(u >> 8);
-                w += 2;
-            } else {
-                ok = false;
-            }
-            ++i;
+    if (!utf8 || n == 0) {
+        return true;
+    }
+    reserveFor(out, (m_multiByte ? uint64_t(n) * 2 : n) + 2 * kStepSlack);
+    bool mapped = true;
+    for (uint32_t i = 0; i < n;) {
+        const uint32_t limit = pieceEnd(i, n);
+        unsigned char* d = appendRoom(out, 2 * (uint64_t(limit - i) + kStepSlack));
+        if (!d) {
+            return false;
         }
-        if (w != chunk && !out.append(chunk, static_cast<uint32_t>(w - chunk))) {
+        i = encodeFromUtf8Step(utf8, i, limit, n, d, mapped);
+        if (!appendCommit(out, d)) {
             return false;
         }
     }
-    return ok;
+    return mapped;
+}
+
+bool CodePageTable::decodeToUtf8(const unsigned char* bytes, uint32_t n, DataBuffer& out) const
+{
+    if (!bytes || n == 0) {
+        return true;
+    }
+    // Two-byte characters take at most three bytes; single ones, at most three each.
+    reserveFor(out, (m_multiByte ? uint64_t(n) * 2 : uint64_t(n) * 3) + 3 * kStepSlack);
+    utf8out::Writer w{utf8out::wordTable(), nullptr};
+    for (uint32_t i = 0; i < n;) {
+        const uint32_t limit = pieceEnd(i, n);
+        w.d = appendRoom(out, 3 * (uint64_t(limit - i) + kStepSlack) + 4);
+        if (!w.d) {
+            return false;
+        }
+        i = decodeToUtf8Step(bytes, i, limit, n, w);
+        if (i >= n) {
+            w.finish();
+        }
+        if (!appendCommit(out, w.d)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CodePageTable::transcode(const CodePageTable& target, const unsigned char* bytes, uint32_t n,
+                              DataBuffer& out) const
+{
+    if (!bytes || n == 0) {
+        return true;
+    }
+    reserveFor(out, (target.m_multiByte ? uint64_t(n) * 2 : n) + 2 * kStepSlack);
+    bool mapped = true;
+    for (uint32_t i = 0; i < n;) {
+        const uint32_t limit = pieceEnd(i, n);
+        unsigned char* d = appendRoom(out, 2 * (uint64_t(limit - i) + kStepSlack));
+        if (!d) {
+            return false;
+        }
+        i = transcodeStep(target, bytes, i, limit, n, d, mapped);
+        if (!appendCommit(out, d)) {
+            return false;
+        }
+    }
+    return mapped;
 }
 
 bool CodePageTable::encodeFromUtf16(const unsigned char* utf16le, uint32_t n, DataBuffer& out) const

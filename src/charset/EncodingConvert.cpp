@@ -2,27 +2,22 @@
 
 #include "charset/CharsetCatalogue.h"
 #include "charset/CodePageTable.h"
+#include "charset/EncodingConvertDetail.h"
 #include "charset/Japanese.h"
 #include "charset/Korean.h"
 #include "charset/Utf16Codec.h"
 #include "charset/Utf32Codec.h"
 #include "charset/Utf7Codec.h"
+#include "charset/Utf8Scan.h"
+#include "charset/ScratchOutput.h"
 #include "foundation/DataBuffer.h"
 #include "platform/Platform.h"
 
+#include <cstring>
+
+using namespace convertdetail;
+
 namespace {
-
-constexpr int kUtf16 = 1200;
-constexpr int kUtf16Be = 1201;
-constexpr int kUtf7 = 65000;
-constexpr int kUtf8 = 65001;
-constexpr int kUtf32 = 65005;
-constexpr int kUtf32Be = 65006;
-constexpr int kShiftJis = 932;
-constexpr int kUhc = 949;
-constexpr int kIso2022Kr = 50225;
-
-inline bool isIso2022Jp(int cp) { return cp >= 50220 && cp <= 50222; }
 
 bool isComputed(int cp)
 {
@@ -35,9 +30,28 @@ bool isComputed(int cp)
     }
 }
 
-enum class Support { Unknown, NameOnly, Converted };
+// Pivot text per piece: small enough to stay in the cache between the steps.
+constexpr uint32_t kPivotPiece = 16 * 1024;
 
-Support support(int cp)
+// Skips a leading UTF-8 byte-order mark, as reading UTF-8 does.
+inline void skipUtf8Bom(const unsigned char*& p, uint32_t& n)
+{
+    if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
+        p += 3;
+        n -= 3;
+    }
+}
+
+void reserveMore(DataBuffer& out, uint64_t more)
+{
+    const uint64_t want = uint64_t(out.getSize()) + more;
+    if (want > out.getCapacity() && want <= DataBuffer::kMaxSize)
+        out.ensureCapacity(static_cast<uint32_t>(want));  // a failure shows when room is asked for
+}
+
+}  // namespace
+
+Support convertdetail::support(int cp)
 {
     if (isComputed(cp) || CodePageTable::isTableCodePage(cp))
         return Support::Converted;
@@ -53,8 +67,6 @@ Support support(int cp)
     }
     return Support::Unknown;
 }
-
-}  // namespace
 
 bool EncodingConvert::canConvert(int cp)
 {
@@ -121,6 +133,11 @@ bool EncodingConvert::run(int fromCp, int toCp, const unsigned char* p, uint32_t
     }
 
     // The 7-bit encodings are read into their 8-bit pivot and converted on from there.
+    // (The pivot itself as the target is a plain copy of the pivot text.)
+    if ((isIso2022Jp(fromCp) || fromCp == kIso2022Kr) &&
+        (toCp == kUtf8 || toCp == kUtf16 ||
+         (CodePageTable::isTableCodePage(toCp) && toCp != (fromCp == kIso2022Kr ? kUhc : kShiftJis))))
+        return fromSevenBit(fromCp, toCp, p, n, out);
     if (isIso2022Jp(fromCp)) {
         DataBuffer sjis;
         Japanese().jisToSjis(p, n, sjis);
@@ -162,6 +179,10 @@ bool EncodingConvert::run(int fromCp, int toCp, const unsigned char* p, uint32_t
         }
         return Utf16Codec::swapBytes(p, n, out);
     }
+    if ((isIso2022Jp(toCp) || toCp == kIso2022Kr) &&
+        (fromCp == kUtf8 ||
+         (CodePageTable::isTableCodePage(fromCp) && fromCp != (toCp == kIso2022Kr ? kUhc : kShiftJis))))
+        return toSevenBit(fromCp, toCp, p, n, out);
     if (isIso2022Jp(toCp)) {
         DataBuffer sjis;
         bool ok = true;
@@ -233,15 +254,140 @@ bool EncodingConvert::general(int fromCp, int toCp, const unsigned char* p, uint
     if (fromCp == kUtf16 || toCp == kUtf16)
         return oneStep(fromCp, toCp, p, n, out) && ok;
 
-    DataBuffer mid;
-    if (fromCp != kUtf8)
-        mid.ensureCapacity(n > (DataBuffer::kMaxSize - 4) / 2 ? DataBuffer::kMaxSize : 2 * n + 4);
-    // What the first step loses does not count: the result says whether the text fits the target.
-    oneStep(fromCp, kUtf16, p, n, mid);
-    m_secondStep = true;
-    const bool fits = oneStep(kUtf16, toCp, mid.getData(), mid.getSize(), out);
-    m_secondStep = false;
-    return fits && ok;
+    return twoSteps(fromCp, toCp, p, n, out) && ok;
+}
+
+// UTF-8 or a table code page to UTF-8 or a table code page through UTF-16
+// units, in one pass with no UTF-16 text in between. What the first step
+// loses does not count: the result says whether the text fits the target.
+bool EncodingConvert::twoSteps(int fromCp, int toCp, const unsigned char* p, uint32_t n, DataBuffer& out)
+{
+    m_stepFrom = fromCp;
+    m_stepTo = kUtf16;
+    const CodePageTable* from = fromCp == kUtf8 ? nullptr : CodePageTable::forCodePage(fromCp);
+    const CodePageTable* to = toCp == kUtf8 ? nullptr : CodePageTable::forCodePage(toCp);
+    bool fits = false;
+    if (from == nullptr && to != nullptr)
+        fits = fromCp == kUtf8 && to->encodeFromUtf8(p, n, out);
+    else if (from != nullptr && to == nullptr)
+        fits = toCp == kUtf8 && from->decodeToUtf8(p, n, out);
+    else if (from != nullptr)
+        fits = from->transcode(*to, p, n, out);
+    m_stepFrom = kUtf16;
+    m_stepTo = toCp;
+    return fits;
+}
+
+bool EncodingConvert::fromSevenBit(int fromCp, int toCp, const unsigned char* p, uint32_t n, DataBuffer& out)
+{
+    const bool japanese = isIso2022Jp(fromCp);
+    const int pivotCp = japanese ? kShiftJis : kUhc;
+    const CodePageTable* pivot = CodePageTable::forCodePage(pivotCp);
+    const CodePageTable* target = toCp == kUtf8 || toCp == kUtf16 ? nullptr : CodePageTable::forCodePage(toCp);
+    if (pivot == nullptr || (target == nullptr && toCp != kUtf8 && toCp != kUtf16))
+        return false;
+    m_stepFrom = pivotCp;
+    m_stepTo = toCp;
+    // A pivot byte gives at most three bytes of UTF-8, a unit of UTF-16 or two table bytes.
+    reserveMore(out, (toCp == kUtf8 ? uint64_t(n) * 3 / 2 : n) + 64);
+
+    unsigned char piece[kPivotPiece];
+    uint32_t kept = 0;  // pivot bytes carried over from the last piece
+    uint32_t i = 0;
+    bool jis = false;
+    bool fits = true;
+    utf8out::Writer writer{utf8out::wordTable(), nullptr};
+    const Japanese jp;
+    const Korean kr;
+    for (;;) {
+        unsigned char* d = piece + kept;
+        if (i < n) {
+            i = japanese ? jp.jisToSjisStep(p, i, n, d, kPivotPiece - kept, jis)
+                         : kr.iso2022krToKsStep(p, i, n, d, kPivotPiece - kept, jis);
+        }
+        const uint32_t len = static_cast<uint32_t>(d - piece);
+        const bool final = i >= n;
+        // A last lead byte waits for the next piece: the pivot is read as one text.
+        const uint32_t limit = !final && len > 0 && pivot->mayPairWithNext(piece[len - 1]) ? len - 1 : len;
+        uint32_t used = 0;
+        const uint64_t units = uint64_t(len) + CodePageTable::kStepSlack;
+        if (toCp == kUtf8) {
+            writer.d = appendRoom(out, 3 * units + 4);
+            if (writer.d == nullptr)
+                return false;
+            used = pivot->decodeToUtf8Step(piece, 0, limit, len, writer);
+            if (final)
+                writer.finish();
+            if (!appendCommit(out, writer.d))
+                return false;
+        } else {
+            unsigned char* w = appendRoom(out, 2 * units);
+            if (w == nullptr)
+                return false;
+            used = target == nullptr ? pivot->decodeToUtf16Step(piece, 0, limit, len, w, fits)
+                                     : pivot->transcodeStep(*target, piece, 0, limit, len, w, fits);
+            if (!appendCommit(out, w))
+                return false;
+        }
+        if (final)
+            break;
+        kept = len - used;
+        if (kept != 0)
+            std::memmove(piece, piece + used, kept);
+    }
+    if (toCp != kUtf16) {
+        m_stepFrom = kUtf16;
+        m_stepTo = toCp;
+    }
+    return fits;
+}
+
+bool EncodingConvert::toSevenBit(int fromCp, int toCp, const unsigned char* p, uint32_t n, DataBuffer& out)
+{
+    const bool japanese = isIso2022Jp(toCp);
+    const int pivotCp = japanese ? kShiftJis : kUhc;
+    const CodePageTable* pivot = CodePageTable::forCodePage(pivotCp);
+    const CodePageTable* source = fromCp == kUtf8 ? nullptr : CodePageTable::forCodePage(fromCp);
+    if (pivot == nullptr || (source == nullptr && fromCp != kUtf8))
+        return false;
+    if (source == nullptr)
+        skipUtf8Bom(p, n);
+    m_stepFrom = fromCp;
+    m_stepTo = kUtf16;
+    reserveMore(out, uint64_t(n) + n / 4 + 16);
+
+    // Input taken per piece: its pivot bytes (two per unit at most) and a
+    // carried byte fit the piece buffer.
+    constexpr uint32_t kInput = kPivotPiece / 2 - CodePageTable::kStepSlack - 1;
+    unsigned char piece[kPivotPiece];
+    uint32_t kept = 0;
+    uint32_t i = 0;
+    bool fits = true;  // of the conversion into the pivot
+    Japanese::EncodeState jisState;
+    Korean::EncodeState krState;
+    const Japanese jp;
+    const Korean kr;
+    for (;;) {
+        unsigned char* d = piece + kept;
+        if (i < n) {
+            const uint32_t limit = n - i > kInput ? i + kInput : n;
+            i = source == nullptr ? pivot->encodeFromUtf8Step(p, i, limit, n, d, fits)
+                                  : source->transcodeStep(*pivot, p, i, limit, n, d, fits);
+        }
+        const uint32_t len = static_cast<uint32_t>(d - piece);
+        const bool final = i >= n;
+        const uint32_t used = japanese ? jp.sjisToJisPiece(piece, len, final, jisState, out)
+                                       : kr.ksToIso2022krPiece(piece, len, final, krState, out);
+        if (final)
+            break;
+        kept = len - used;
+        if (kept != 0)
+            std::memmove(piece, piece + used, kept);
+    }
+    // As after the conversion into the pivot, the last step through UTF-16.
+    m_stepFrom = kUtf16;
+    m_stepTo = pivotCp;
+    return (japanese ? jisState.ok : krState.ok) && fits;
 }
 
 bool EncodingConvert::oneStep(int fromCp, int toCp, const unsigned char* p, uint32_t n, DataBuffer& out)

@@ -31,6 +31,11 @@ public:
     // Whether text in cp can be converted at all.
     static bool canConvert(int cp);
 
+    // The same conversion the plain way: every intermediate text made whole
+    // and every step a simple loop. The fast paths must give exactly its
+    // bytes and result; tests compare the two.
+    bool convertReference(int fromCp, int toCp, const void* bytes, uint32_t n, DataBuffer& out);
+
     // The step being (or last) run, for diagnostics.
     int stepFromCodePage() const { return m_stepFrom; }
     int stepToCodePage() const { return m_stepTo; }
@@ -40,6 +45,15 @@ private:
     bool run(int fromCp, int toCp, const unsigned char* p, uint32_t n, DataBuffer& out);
     bool general(int fromCp, int toCp, const unsigned char* p, uint32_t n, DataBuffer& out);
     bool oneStep(int fromCp, int toCp, const unsigned char* p, uint32_t n, DataBuffer& out);
+    bool twoSteps(int fromCp, int toCp, const unsigned char* p, uint32_t n, DataBuffer& out);
+    // ISO-2022-JP/KR read into their pivot (932/949) a piece at a time, each
+    // piece converted on to toCp at once; and the other way round.
+    bool fromSevenBit(int fromCp, int toCp, const unsigned char* p, uint32_t n, DataBuffer& out);
+    bool toSevenBit(int fromCp, int toCp, const unsigned char* p, uint32_t n, DataBuffer& out);
+
+    bool referenceRun(int fromCp, int toCp, const unsigned char* p, uint32_t n, DataBuffer& out);
+    bool referenceGeneral(int fromCp, int toCp, const unsigned char* p, uint32_t n, DataBuffer& out);
+    bool referenceStep(int fromCp, int toCp, const unsigned char* p, uint32_t n, DataBuffer& out);
 
     int m_stepFrom = 0;
     int m_stepTo = 0;

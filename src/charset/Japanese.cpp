@@ -1,7 +1,13 @@
 #include "charset/Japanese.h"
 
+#include "charset/ScratchOutput.h"
 #include "charset/StagingBlock.h"
 #include "foundation/DataBuffer.h"
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define HM_JIS_SSE2 1
+#endif
 
 namespace {
 
@@ -39,6 +45,62 @@ inline void toSjis(unsigned char j1, unsigned char j2, unsigned char& s1, unsign
     s2 = static_cast<unsigned char>(j2 + 0x7E - odd * (0x7E - 0x1F - (j2 > 0x5F)));
 }
 
+#ifdef HM_JIS_SSE2
+// toSjis on eight pairs: first bytes in the low halves of the 16-bit lanes.
+inline __m128i pairsToSjis(__m128i v)
+{
+    const __m128i lowByte = _mm_set1_epi16(0xFF);
+    const __m128i j1 = _mm_and_si128(v, lowByte);
+    const __m128i j2 = _mm_srli_epi16(v, 8);
+    const __m128i one = _mm_set1_epi16(1);
+    __m128i s1 = _mm_add_epi16(_mm_srli_epi16(_mm_add_epi16(j1, one), 1), _mm_set1_epi16(0x70));
+    s1 = _mm_add_epi16(s1, _mm_and_si128(_mm_cmpgt_epi16(j1, _mm_set1_epi16(0x5E)), _mm_set1_epi16(0x40)));
+    const __m128i odd = _mm_cmpeq_epi16(_mm_and_si128(j1, one), one);
+    // Odd rows: j2 + 1F, one more above 5F; even rows: j2 + 7E.
+    const __m128i above = _mm_and_si128(_mm_cmpgt_epi16(j2, _mm_set1_epi16(0x5F)), one);
+    const __m128i oddS2 = _mm_add_epi16(_mm_add_epi16(j2, _mm_set1_epi16(0x1F)), above);
+    const __m128i evenS2 = _mm_add_epi16(j2, _mm_set1_epi16(0x7E));
+    const __m128i s2 = _mm_or_si128(_mm_and_si128(odd, oddS2), _mm_andnot_si128(odd, evenS2));
+    return _mm_or_si128(_mm_and_si128(s1, lowByte), _mm_slli_epi16(s2, 8));
+}
+
+inline __m128i inRange(__m128i v, unsigned char lo, unsigned char hi)
+{
+    const __m128i above = _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(static_cast<char>(lo))), v);
+    const __m128i below = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(static_cast<char>(hi))), v);
+    return _mm_and_si128(above, below);
+}
+
+// Whether the 16 bytes are eight pairs of a JIS lead byte (81-9F, E0-EF) and
+// a trail byte (40-FC but 7F), read from a character start.
+inline bool eightJisPairs(__m128i v)
+{
+    const uint32_t lead =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(inRange(v, 0x81, 0x9F), inRange(v, 0xE0, 0xEF))));
+    const uint32_t trail = static_cast<uint32_t>(_mm_movemask_epi8(_mm_andnot_si128(
+        _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)), inRange(v, 0x40, 0xFC))));
+    return (lead & 0x5555) == 0x5555 && (trail & 0xAAAA) == 0xAAAA;
+}
+
+// toJis on eight pairs: lead bytes in the low halves of the 16-bit lanes.
+inline __m128i pairsToJis(__m128i v)
+{
+    const __m128i lowByte = _mm_set1_epi16(0xFF);
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i s1 = _mm_and_si128(v, lowByte);
+    const __m128i s2 = _mm_srli_epi16(v, 8);
+    const __m128i high = _mm_cmpgt_epi16(s2, _mm_set1_epi16(0x9E));  // even JIS row
+    const __m128i middle = _mm_andnot_si128(high, _mm_cmpgt_epi16(s2, _mm_set1_epi16(0x7F)));
+    const __m128i upper = _mm_and_si128(_mm_cmpgt_epi16(s1, _mm_set1_epi16(0x9F)), _mm_set1_epi16(0x40));
+    __m128i j1 = _mm_slli_epi16(_mm_sub_epi16(_mm_sub_epi16(s1, _mm_set1_epi16(0x70)), upper), 1);
+    j1 = _mm_sub_epi16(j1, _mm_andnot_si128(high, one));
+    __m128i j2 = _mm_sub_epi16(s2, _mm_set1_epi16(0x1F));
+    j2 = _mm_sub_epi16(j2, _mm_and_si128(middle, one));
+    j2 = _mm_sub_epi16(j2, _mm_and_si128(high, _mm_set1_epi16(0x7E - 0x1F)));
+    return _mm_or_si128(_mm_and_si128(j1, lowByte), _mm_slli_epi16(_mm_and_si128(j2, lowByte), 8));
+}
+#endif
+
 }  // namespace
 
 void Japanese::sjisPairToJis(unsigned char s1, unsigned char s2, unsigned char& j1, unsigned char& j2)
@@ -55,8 +117,18 @@ bool Japanese::sjisToJis(const unsigned char* s, uint32_t n, DataBuffer& out) co
 {
     if (s == nullptr || n == 0)
         return true;
-    bool ok = true;
-    bool jis = false;
+    EncodeState state;
+    sjisToJisPiece(s, n, true, state, out);
+    return state.ok;
+}
+
+uint32_t Japanese::sjisToJisPiece(const unsigned char* s, uint32_t n, bool final, EncodeState& state,
+                                  DataBuffer& out) const
+{
+    if (s == nullptr)
+        n = 0;
+    bool ok = state.ok;
+    bool jis = state.jis;
     StagingBlock block(out, uint64_t(n) + n / 4 + 16);
     unsigned char* w = block.start();
     // One JIS X 0208 character from its Shift_JIS pair, entering JIS mode first.
@@ -73,6 +145,33 @@ bool Japanese::sjisToJis(const unsigned char* s, uint32_t n, DataBuffer& out) co
     };
     uint32_t i = 0;
     while (i < n) {
+#ifdef HM_JIS_SSE2
+        // Sixteen ASCII bytes outside JIS mode, or eight Shift_JIS pairs of
+        // JIS X 0208, at once.
+        if (n - i >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            if (!jis && _mm_movemask_epi8(v) == 0) {
+                w = block.room(w, 16);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(w), v);
+                w += 16;
+                i += 16;
+                continue;
+            }
+            if (eightJisPairs(v)) {
+                w = block.room(w, 19);
+                if (!jis) {
+                    *w++ = kEsc;
+                    *w++ = '$';
+                    *w++ = 'B';
+                    jis = true;
+                }
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(w), pairsToJis(v));
+                w += 16;
+                i += 16;
+                continue;
+            }
+        }
+#endif
         const unsigned char c = s[i];
         if (c < 0x80) {
             // CR and LF included: JIS mode never spans a line end.
@@ -87,7 +186,10 @@ bool Japanese::sjisToJis(const unsigned char* s, uint32_t n, DataBuffer& out) co
             ++i;
         } else if (isJisLead(c) || (c >= 0xF0 && c <= 0xFC)) {
             if (i + 1 >= n) {
+                if (!final)
+                    break;  // its trail byte comes with the next piece
                 ok = false;  // a lead byte at the end
+                i = n;
                 break;
             }
             const unsigned char c2 = s[i + 1];
@@ -102,6 +204,8 @@ bool Japanese::sjisToJis(const unsigned char* s, uint32_t n, DataBuffer& out) co
                 ok = false;  // user-defined and IBM rows have no JIS X 0208 code
             i += 2;
         } else if (c >= 0xA1 && c <= 0xDF) {
+            if (i + 1 >= n && !final)
+                break;  // a sound mark may come with the next piece
             unsigned sj = kFullWidthKana[c - 0xA1];
             uint32_t used = 1;
             if (i + 1 < n) {
@@ -124,59 +228,106 @@ bool Japanese::sjisToJis(const unsigned char* s, uint32_t n, DataBuffer& out) co
             ++i;
         }
     }
-    if (jis) {
+    if (final && jis) {
         w = block.room(w, 3);
         *w++ = kEsc;
         *w++ = '(';
         *w++ = 'B';
+        jis = false;
     }
     block.finish(w);
-    return ok;
+    state.ok = ok;
+    state.jis = jis;
+    return i;
 }
 
 void Japanese::jisToSjis(const unsigned char* s, uint32_t n, DataBuffer& out) const
 {
     if (s == nullptr || n == 0)
         return;
-    StagingBlock block(out, n);  // never more bytes than came in
-    unsigned char* w = block.start();
+    // Never more bytes come out than went in.
+    unsigned char* d = appendRoom(out, uint64_t(n) + 2);
+    if (d == nullptr)
+        return;
     bool jis = false;
-    uint32_t i = 0;
-    while (i < n) {
+    jisToSjisStep(s, 0, n, d, n + 2, jis);
+    appendCommit(out, d);
+}
+
+uint32_t Japanese::jisToSjisStep(const unsigned char* s, uint32_t i, uint32_t n, unsigned char*& d, uint32_t room,
+                                 bool& jis) const
+{
+    if (s == nullptr || room < 2)
+        return s == nullptr ? n : i;
+    unsigned char* w = d;
+    unsigned char* const last = d + (room - 2);  // two bytes of room from here on
+    bool mode = jis;
+    while (i < n && w <= last) {
+#ifdef HM_JIS_SSE2
+        // Sixteen bytes at a time up to the next byte that needs a look: in
+        // JIS mode every two bytes are a pair until one is below 21 (escape,
+        // line end, control or space); in ASCII mode all but an escape is copied.
+        if (n - i >= 16 && last - w >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            uint32_t k;
+            if (mode) {
+                const __m128i floor = _mm_set1_epi8(0x21);
+                const uint32_t low = 0xFFFFu ^ static_cast<uint32_t>(
+                                                   _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, floor), v)));
+                k = (low != 0 ? static_cast<uint32_t>(__builtin_ctz(low)) : 16u) & ~1u;
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(w), pairsToSjis(v));
+            } else {
+                const uint32_t esc =
+                    static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(kEsc)))));
+                k = esc != 0 ? static_cast<uint32_t>(__builtin_ctz(esc)) : 16u;
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(w), v);
+            }
+            if (k != 0) {
+                i += k;
+                w += k;
+                continue;
+            }
+        }
+#endif
         const unsigned char c = s[i];
         if (c == kEsc) {
-            if (n - i < 2)
+            if (n - i < 2) {
+                i = n;
                 break;  // cut off
+            }
             const unsigned char c1 = s[i + 1];
             if (c1 != '$' && c1 != '(') {
                 i += 2;
                 continue;
             }
-            if (n - i < 3)
+            if (n - i < 3) {
+                i = n;
                 break;
+            }
             const unsigned char c2 = s[i + 2];
             if (c1 == '$' && (c2 == '@' || c2 == 'B'))
-                jis = true;
+                mode = true;
             else if (c1 == '(' && (c2 == 'B' || c2 == 'J'))
-                jis = false;
+                mode = false;
             i += 3;
             continue;
         }
-        w = block.room(w, 2);
         if (c == kCr || c == kLf) {
-            jis = false;
+            mode = false;
             *w++ = c;
             ++i;
             continue;
         }
-        if (!jis || c < 0x21) {
+        if (!mode || c < 0x21) {
             // Controls and space are never half of a JIS X 0208 pair.
             *w++ = c;
             ++i;
             continue;
         }
-        if (i + 1 >= n)
+        if (i + 1 >= n) {
+            i = n;
             break;  // half a pair at the end
+        }
         const unsigned char c2 = s[i + 1];
         if (c2 < 0x21) {
             ++i;  // half a pair: the control after it (an escape, a line end) still counts
@@ -186,5 +337,7 @@ void Japanese::jisToSjis(const unsigned char* s, uint32_t n, DataBuffer& out) co
         w += 2;
         i += 2;
     }
-    block.finish(w);
+    d = w;
+    jis = mode;
+    return i;
 }

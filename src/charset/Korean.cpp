@@ -1,5 +1,6 @@
 #include "charset/Korean.h"
 
+#include "charset/ScratchOutput.h"
 #include "charset/StagingBlock.h"
 #include "foundation/DataBuffer.h"
 
@@ -22,14 +23,27 @@ bool Korean::ksToIso2022kr(const unsigned char* s, uint32_t n, DataBuffer& out) 
 {
     if (s == nullptr || n == 0)
         return true;
-    bool ok = true;
+    EncodeState state;
+    ksToIso2022krPiece(s, n, true, state, out);
+    return state.ok;
+}
+
+uint32_t Korean::ksToIso2022krPiece(const unsigned char* s, uint32_t n, bool final, EncodeState& state,
+                                    DataBuffer& out) const
+{
+    if (s == nullptr || n == 0)
+        return 0;
+    bool ok = state.ok;
+    bool shifted = state.shifted;
     StagingBlock block(out, uint64_t(n) + n / 4 + 16);
     unsigned char* w = block.start();
-    *w++ = kEsc;
-    *w++ = '$';
-    *w++ = ')';
-    *w++ = 'C';
-    bool shifted = false;
+    if (!state.started) {
+        *w++ = kEsc;
+        *w++ = '$';
+        *w++ = ')';
+        *w++ = 'C';
+        state.started = true;
+    }
     uint32_t i = 0;
     while (i < n) {
         const unsigned char c = s[i];
@@ -44,7 +58,10 @@ bool Korean::ksToIso2022kr(const unsigned char* s, uint32_t n, DataBuffer& out) 
             continue;
         }
         if (i + 1 >= n) {
+            if (!final)
+                break;  // its second byte comes with the next piece
             ok = false;  // a lone last byte
+            i = n;
             break;
         }
         const unsigned char c2 = s[i + 1];
@@ -65,18 +82,33 @@ bool Korean::ksToIso2022kr(const unsigned char* s, uint32_t n, DataBuffer& out) 
         }
     }
     block.finish(w);
-    return ok;
+    state.ok = ok;
+    state.shifted = shifted;
+    return i;
 }
 
 void Korean::iso2022krToKs(const unsigned char* s, uint32_t n, DataBuffer& out) const
 {
     if (s == nullptr || n == 0)
         return;
-    StagingBlock block(out, n);  // never more bytes than came in
-    unsigned char* w = block.start();
+    // Never more bytes come out than went in.
+    unsigned char* d = appendRoom(out, uint64_t(n) + 2);
+    if (d == nullptr)
+        return;
     bool shifted = false;
-    uint32_t i = 0;
-    while (i < n) {
+    iso2022krToKsStep(s, 0, n, d, n + 2, shifted);
+    appendCommit(out, d);
+}
+
+uint32_t Korean::iso2022krToKsStep(const unsigned char* s, uint32_t i, uint32_t n, unsigned char*& d, uint32_t room,
+                                   bool& shifted) const
+{
+    if (s == nullptr || room < 2)
+        return s == nullptr ? n : i;
+    unsigned char* w = d;
+    unsigned char* const last = d + (room - 2);  // two bytes of room from here on
+    bool mode = shifted;
+    while (i < n && w <= last) {
         const unsigned char c = s[i];
         if (c == kEsc) {
             if (n - i >= 4 && s[i + 1] == '$' && s[i + 2] == ')' && s[i + 3] == 'C')
@@ -86,19 +118,20 @@ void Korean::iso2022krToKs(const unsigned char* s, uint32_t n, DataBuffer& out) 
             continue;
         }
         if (c == kSo || c == kSi) {
-            shifted = c == kSo;
+            mode = c == kSo;
             ++i;
             continue;
         }
-        w = block.room(w, 2);
-        if (!shifted || c < 0x21) {
+        if (!mode || c < 0x21) {
             // Controls and space stand for themselves in either mode.
             *w++ = c;
             ++i;
             continue;
         }
-        if (i + 1 >= n)
+        if (i + 1 >= n) {
+            i = n;
             break;  // half a pair at the end
+        }
         const unsigned char c2 = s[i + 1];
         if (c2 < 0x21) {
             ++i;  // half a pair: the control after it still counts
@@ -108,5 +141,7 @@ void Korean::iso2022krToKs(const unsigned char* s, uint32_t n, DataBuffer& out) 
         *w++ = c2 | 0x80;
         i += 2;
     }
-    block.finish(w);
+    d = w;
+    shifted = mode;
+    return i;
 }

@@ -50,3 +50,33 @@ bool ScratchOutput::commit(uint32_t n, DataBuffer& out)
     }
     return out.append(m_data, n);
 }
+
+unsigned char* appendRoom(DataBuffer& out, uint64_t k)
+{
+    const uint64_t size = out.getSize();
+    const uint64_t capacity = out.getCapacity();
+    if (size + k > DataBuffer::kMaxSize)
+        return nullptr;
+    // Borrowed memory is the caller's: writing into it needs a copy of our own.
+    if (out.getData() == nullptr || out.isBorrowed() || capacity - size < k) {
+        uint64_t want = size + k;
+        if (capacity + capacity / 2 > want)
+            want = capacity + capacity / 2;
+        if (out.isBorrowed() && want <= capacity)
+            want = capacity + 1;
+        if (want > DataBuffer::kMaxSize)
+            want = DataBuffer::kMaxSize;
+        if (!out.ensureCapacity(static_cast<uint32_t>(want)) || out.isBorrowed())
+            return nullptr;
+    }
+    unsigned char* data = out.getDataMutable();
+    return data != nullptr ? data + size : nullptr;
+}
+
+bool appendCommit(DataBuffer& out, const unsigned char* end)
+{
+    const unsigned char* data = out.getData();
+    if (data == nullptr || end < data)
+        return false;
+    return out.setSize(static_cast<uint32_t>(end - data));
+}

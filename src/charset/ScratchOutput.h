@@ -29,3 +29,10 @@ private:
     uint64_t m_capacity = 0;
     unsigned char m_stack[kStackSize];
 };
+
+// Room at the end of a DataBuffer for a writer that fills it through a
+// pointer, piece by piece: at least k bytes after the current size (the
+// buffer grows by half at least). Null when the room cannot be had.
+unsigned char* appendRoom(DataBuffer& out, uint64_t k);
+// Takes what was written up to end (inside the room) into the buffer's size.
+bool appendCommit(DataBuffer& out, const unsigned char* end);

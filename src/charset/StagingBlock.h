@@ -47,11 +47,19 @@ private:
             reserve(capacity / 2 + len);
         m_out.append(m_block, len);
     }
+    // Grows by half at least: a text written in many pieces, each with its
+    // own block, is then not copied over and over either.
     void reserve(uint64_t more)
     {
-        const uint64_t want = uint64_t(m_out.getSize()) + more;
-        if (want > m_out.getCapacity() && want <= DataBuffer::kMaxSize)
-            m_out.ensureCapacity(static_cast<uint32_t>(want));
+        uint64_t want = uint64_t(m_out.getSize()) + more;
+        const uint64_t capacity = m_out.getCapacity();
+        if (want <= capacity)
+            return;
+        if (capacity + capacity / 2 > want)
+            want = capacity + capacity / 2;
+        if (want > DataBuffer::kMaxSize)
+            want = DataBuffer::kMaxSize;
+        m_out.ensureCapacity(static_cast<uint32_t>(want));
     }
 
     DataBuffer& m_out;

@@ -1,16 +1,12 @@
 #include "charset/Utf16Codec.h"
 
 #include "charset/ScratchOutput.h"
+#include "charset/Utf8Scan.h"
 #include "foundation/DataBuffer.h"
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define HM_HAVE_SSE2 1
-#endif
+#include <cstring>
 
 namespace {
-
-inline bool isCont(unsigned char b) { return (b & 0xC0) == 0x80; }
 
 inline void putUnit(unsigned char*& d, uint32_t u)
 {
@@ -19,142 +15,154 @@ inline void putUnit(unsigned char*& d, uint32_t u)
     d += 2;
 }
 
-#ifdef HM_HAVE_SSE2
-inline int lowestBit(unsigned mask) { return __builtin_ctz(mask); }
+// UTF-16LE output of the UTF-8 reader.
+struct Utf16Sink {
+    unsigned char* d;
+    void unit(uint32_t u) { putUnit(d, u); }
+    static void ascii16To(const unsigned char* p, unsigned char* w)
+    {
+#ifdef HM_UTF8SCAN_SSE2
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i zero = _mm_setzero_si128();
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w + 16), _mm_unpackhi_epi8(v, zero));
+#else
+        for (int k = 0; k < 16; ++k)
+            putUnit(w, p[k]);
 #endif
-
-}  // namespace
-
-uint32_t Utf16Codec::fromUtf8Raw(const unsigned char* s, uint32_t n, unsigned char* d)
-{
-    unsigned char* const start = d;
-    uint32_t i = 0;
-    while (i < n) {
-        const unsigned c = s[i];
-        if (c < 0x80) {
-#ifdef HM_HAVE_SSE2
-            if (n - i >= 16 && s[i + 1] < 0x80) {
-                // Widen 16 bytes at once; the output has room for 2 * (n - i) bytes,
-                // so writing all 32 is safe even when only the leading ASCII counts.
-                const __m128i zero = _mm_setzero_si128();
-                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi8(v, zero));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), _mm_unpackhi_epi8(v, zero));
-                const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(v));
-                const uint32_t k = mask == 0 ? 16u : static_cast<uint32_t>(lowestBit(mask));
-                i += k;
-                d += 2 * k;
-                continue;
-            }
-#endif
-            putUnit(d, c);
-            ++i;
-            continue;
-        }
-        if (c >= 0xE0) {
-            if (c < 0xF0) {
-                // Runs of 3-byte characters (most CJK text) stay in this loop.
-                bool took = false;
-                while (n - i >= 3) {
-                    const unsigned l = s[i], c1 = s[i + 1], c2 = s[i + 2];
-                    if ((l & 0xF0) != 0xE0 || !isCont(static_cast<unsigned char>(c1)) ||
-                        !isCont(static_cast<unsigned char>(c2)) || (l == 0xE0 && c1 < 0xA0))
-                        break;
-                    putUnit(d, ((l & 0x0F) << 12) | ((c1 & 0x3F) << 6) | (c2 & 0x3F));
-                    i += 3;
-                    took = true;
-                }
-                if (took)
-                    continue;
-            } else if (c <= 0xF4 && n - i >= 4) {
-                const unsigned c1 = s[i + 1], c2 = s[i + 2], c3 = s[i + 3];
-                const unsigned lo = c == 0xF0 ? 0x90 : 0x80;
-                const unsigned hi = c == 0xF4 ? 0x8F : 0xBF;
-                if (c1 >= lo && c1 <= hi && isCont(static_cast<unsigned char>(c2)) &&
-                    isCont(static_cast<unsigned char>(c3))) {
-                    const uint32_t cp = ((c & 0x07) << 18) | ((c1 & 0x3F) << 12) | ((c2 & 0x3F) << 6) | (c3 & 0x3F);
-                    putUnit(d, 0xD800 + ((cp - 0x10000) >> 10));
-                    putUnit(d, 0xDC00 + ((cp - 0x10000) & 0x3FF));
-                    i += 4;
-                    continue;
-                }
-            }
-        } else if (c >= 0xC2 && n - i >= 2 && isCont(s[i + 1])) {
-            putUnit(d, ((c & 0x1F) << 6) | (s[i + 1] & 0x3F));
-            i += 2;
-            continue;
-        }
-        // Invalid or cut off: lose the first byte, resynchronise at the next.
-        ++i;
     }
-    return static_cast<uint32_t>(d - start);
-}
+    void ascii16(const unsigned char* p)
+    {
+        ascii16To(p, d);
+        d += 32;
+    }
+    void run(const unsigned char* p, uint32_t count, uint32_t last)
+    {
+        // Whole groups of 16, at least two (the room allows the overshoot;
+        // most runs then take no branch), then the last unit over the
+        // widened lead byte.
+        ascii16To(p, d);
+        ascii16To(p + 16, d + 32);
+        for (uint32_t k = 32; k < count; k += 16)
+            ascii16To(p + k, d + 2 * k);
+        d += 2 * count;
+        d[-2] = static_cast<unsigned char>(last);
+        d[-1] = static_cast<unsigned char>(last >> 8);
+    }
+};
 
-uint32_t Utf16Codec::toUtf8Raw(const unsigned char* s, uint32_t n, unsigned char* d)
+inline uint32_t unitAt(const unsigned char* s, uint32_t i) { return s[2 * i] | (uint32_t(s[2 * i + 1]) << 8); }
+
+// Units i.. up to (at least) stop, each written exactly: a high surrogate
+// followed by a low one is one character; any other surrogate stands alone.
+uint32_t toUtf8Exact(const unsigned char* s, uint32_t i, uint32_t stop, uint32_t units, const uint32_t* words,
+                     unsigned char*& d)
 {
-    unsigned char* const start = d;
-    const uint32_t units = n / 2;
-    uint32_t i = 0;
-    while (i < units) {
-        const uint32_t u = s[2 * i] | (uint32_t(s[2 * i + 1]) << 8);
-        if (u < 0x80) {
-#ifdef HM_HAVE_SSE2
-            if (units - i >= 8) {
-                // Eight units at once; the output has room for 3 * (units - i) bytes.
-                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * i));
-                const __m128i high = _mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFF80)));
-                const unsigned ascii =
-                    static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())));
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(d), _mm_packus_epi16(v, v));
-                const uint32_t k = ascii == 0xFFFF ? 8u : static_cast<uint32_t>(lowestBit(~ascii)) / 2;
-                i += k;
-                d += k;
-                continue;
-            }
-#endif
-            *d++ = static_cast<unsigned char>(u);
+    while (i < stop) {
+        const uint32_t u = unitAt(s, i);
+        const uint32_t w = words[u];
+        if ((w >> 24) != 0) {
+            const uint32_t len = w >> 24;
+            d[0] = static_cast<unsigned char>(w);
+            if (len > 1)
+                d[1] = static_cast<unsigned char>(w >> 8);
+            if (len > 2)
+                d[2] = static_cast<unsigned char>(w >> 16);
+            d += len;
             ++i;
             continue;
         }
-        if (u < 0x800) {
-            d[0] = static_cast<unsigned char>(0xC0 | (u >> 6));
-            d[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-            d += 2;
-            ++i;
-            continue;
-        }
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-            const uint32_t v = s[2 * i + 2] | (uint32_t(s[2 * i + 3]) << 8);
+        if (u <= 0xDBFF && i + 1 < units) {
+            const uint32_t v = unitAt(s, i + 1);
             if (v >= 0xDC00 && v <= 0xDFFF) {
-                const uint32_t cp = 0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00);
-                d[0] = static_cast<unsigned char>(0xF0 | (cp >> 18));
-                d[1] = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
-                d[2] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-                d[3] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-                d += 4;
+                utf8out::putPair(d, u, v);
                 i += 2;
                 continue;
             }
         }
-        // BMP characters and unpaired surrogates alike take three bytes; runs of
-        // them (CJK text) stay in this loop.
-        d[0] = static_cast<unsigned char>(0xE0 | (u >> 12));
-        d[1] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
-        d[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-        d += 3;
+        utf8out::putLone(d, u);
         ++i;
-        while (i < units) {
-            const uint32_t w = s[2 * i] | (uint32_t(s[2 * i + 1]) << 8);
-            if (w < 0x800 || (w >= 0xD800 && w <= 0xDFFF))
-                break;
-            d[0] = static_cast<unsigned char>(0xE0 | (w >> 12));
-            d[1] = static_cast<unsigned char>(0x80 | ((w >> 6) & 0x3F));
-            d[2] = static_cast<unsigned char>(0x80 | (w & 0x3F));
-            d += 3;
-            ++i;
-        }
     }
-    return static_cast<uint32_t>(d - start);
+    return i;
+}
+
+const uint32_t* buildWordTable()
+{
+    static uint32_t table[65536];
+    for (uint32_t u = 0; u < 65536; ++u) {
+        uint32_t w;
+        if (u < 0x80)
+            w = u | 1u << 24;
+        else if (u < 0x800)
+            w = (0xC0 | (u >> 6)) | (0x80 | (u & 0x3F)) << 8 | 2u << 24;
+        else if (u >= 0xD800 && u <= 0xDFFF)
+            w = 0;
+        else
+            w = (0xE0 | (u >> 12)) | (0x80 | ((u >> 6) & 0x3F)) << 8 | (0x80 | (u & 0x3F)) << 16 | 3u << 24;
+        table[u] = w;
+    }
+    return table;
+}
+
+}  // namespace
+
+const uint32_t* utf8out::wordTable()
+{
+    static const uint32_t* const table = buildWordTable();
+    return table;
+}
+
+uint32_t Utf16Codec::fromUtf8Raw(const unsigned char* s, uint32_t n, unsigned char* d)
+{
+    Utf16Sink sink{d};
+    utf8scan::scan(s, 0, n, n, sink);
+    return static_cast<uint32_t>(sink.d - d);
+}
+
+uint32_t Utf16Codec::toUtf8Raw(const unsigned char* s, uint32_t n, unsigned char* d)
+{
+    const uint32_t* const words = utf8out::wordTable();
+    unsigned char* w = d;
+    const uint32_t units = n / 2;
+    uint32_t i = 0;
+    // Eight units at a time, each storing four bytes and keeping one to
+    // three: with a unit more after the eight there is always room.
+    while (units - i > 8) {
+#ifdef HM_UTF8SCAN_SSE2
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * i));
+        const __m128i zero = _mm_setzero_si128();
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFF80))), zero)) ==
+            0xFFFF) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(w), _mm_packus_epi16(v, v));
+            i += 8;
+            w += 8;
+            continue;
+        }
+        const __m128i sur = _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xF800))),
+                                            _mm_set1_epi16(static_cast<short>(0xD800)));
+        if (_mm_movemask_epi8(sur) != 0) {
+            i = toUtf8Exact(s, i, i + 8, units, words, w);
+            continue;
+        }
+        for (uint32_t k = 0; k < 8; ++k) {
+            const uint32_t x = words[unitAt(s, i + k)];
+            std::memcpy(w, &x, 4);
+            w += x >> 24;
+        }
+        i += 8;
+#else
+        const uint32_t x = words[unitAt(s, i)];
+        if ((x >> 24) == 0) {
+            i = toUtf8Exact(s, i, i + 1, units, words, w);
+            continue;
+        }
+        std::memcpy(w, &x, 4);
+        w += x >> 24;
+        ++i;
+#endif
+    }
+    toUtf8Exact(s, i, units, units, words, w);
+    return static_cast<uint32_t>(w - d);
 }
 
 bool Utf16Codec::fromUtf8(const unsigned char* s, uint32_t n, DataBuffer& out)
