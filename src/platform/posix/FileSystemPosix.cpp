@@ -182,7 +182,7 @@ bool getFullPathName(const char* utf8Name, std::string& utf8Out)
         utf8Out += part;
     }
     if (utf8Out.empty())
-        utf8Out = "/";
+        utf8Out.assign(1, '/');  // (a literal here trips a false -Wrestrict in GCC 12 at -O3)
     else if (path.back() == '/')
         utf8Out.push_back('/');
     return true;
