@@ -1,7 +1,16 @@
 #include "mime/Email2.h"
 
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "charset/ContentCoding.h"
+#include "charset/EncodingConvert.h"
+#include "html/HtmlHelp.h"
 #include "mime/MimeBodyText.h"
 #include "mime/MimeWriteHelp.h"
+#include "mime/Rfc822Address.h"
+#include "platform/Platform.h"
 
 namespace {
 
@@ -22,6 +31,10 @@ Email2::Email2() = default;
 Email2::~Email2()
 {
     m_parts.removeAllObjects();
+    m_to.removeAllObjects();
+    m_cc.removeAllObjects();
+    m_bcc.removeAllObjects();
+    delete m_from;
 }
 
 void Email2::SetBody(const void* bytes, uint32_t n)
@@ -88,7 +101,11 @@ void Email2::SetContentType(const char* contentType, const char* name, const cha
     add(micalgArg.getString(), "\r\n\tmicalg=", false, m_micalg);
     add(smimeTypeArg.getString(), "\r\n\tsmime-type=", false, m_smimeType);
 
-    if (m_formatFlowed && m_contentType.equalsIgnoreCase("text/plain")) value.append("\r\n\tformat=flowed;");
+    if (m_formatFlowed && m_contentType.equalsIgnoreCase("text/plain")) {
+        // Without a charset nothing separates the parameter from the type yet.
+        if (value.lastChar() != ';') value.appendChar(';');
+        value.append("\r\n\tformat=flowed;");
+    }
     value.trim2();
     if (value.lastChar() == ';') {
         value.shorten(1);
@@ -284,4 +301,643 @@ void Email2::writeMimeText(StringBuffer& out, const char* excludedPrefix, const 
     out.append("--");
     out.append(m_boundary);
     out.append("--\r\n");
+}
+
+// ---- The email level
+
+namespace {
+
+constexpr int kUtf8 = 65001;
+
+bool hasHigh(const void* bytes, uint32_t n)
+{
+    return MimeWriteHelp::hasHighBytes(static_cast<const unsigned char*>(bytes), n);
+}
+
+bool convertsTo(int cp, const void* utf8, uint32_t n)
+{
+    DataBuffer scratch;
+    EncodingConvert convert;
+    return convert.convert(kUtf8, cp, utf8, n, scratch);
+}
+
+bool sameBytes(const DataBuffer& body, const void* bytes, uint32_t n)
+{
+    return body.getSize() == n && (n == 0 || std::memcmp(body.getData(), bytes, n) == 0);
+}
+
+// Host names go into the Message-ID between "@" and ">": only the bytes of a host name may.
+std::string messageIdHost()
+{
+    std::string host;
+    for (char c : platform::localHostName()) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                        c == '-' || c == '_';
+        if (ok) host += c;
+    }
+    return host.empty() ? std::string("unknown") : host;
+}
+
+std::string uuidText()
+{
+    platform::Uuid u{};
+    if (!platform::createUuid(u)) {
+        // Identifiers must still differ from each other without the system's source.
+        static std::atomic<uint32_t> counter{0};
+        const uint32_t k = ++counter;
+        const uint32_t t = platform::tickCount();
+        u.data1 = t ^ (k * 2654435761u);
+        u.data2 = static_cast<uint16_t>(k);
+        u.data3 = static_cast<uint16_t>(t >> 16);
+        for (int i = 0; i < 8; ++i) u.data4[i] = static_cast<uint8_t>((t >> (i * 3)) ^ (k >> i) ^ (i * 41));
+    }
+    return platform::uuidToString(u);
+}
+
+// The friendly name as one UTF-8 encoded word (B or Q by the charset), so a
+// name is always written the same way whatever it held before.
+void encodeFriendlyName(Rfc822Address& a)
+{
+    StringBuffer name;
+    a.GetFriendlyName(name);
+    const char* s = name.getString();
+    uint32_t n = static_cast<uint32_t>(name.getSize());
+    if (n >= 3 && static_cast<unsigned char>(s[0]) == 0xEF && static_cast<unsigned char>(s[1]) == 0xBB &&
+        static_cast<unsigned char>(s[2]) == 0xBF) {
+        s += 3;
+        n -= 3;
+    }
+    StringBuffer word;
+    if (n > 0) {
+        ContentCoding coding;
+        if (ContentCoding::isBWordCharset("utf-8"))
+            coding.encodeBWord(s, n, "utf-8", word);
+        else
+            coding.encodeQWord(s, n, "utf-8", word);
+    }
+    a.SetFriendlyName(word.getString());
+}
+
+// One address from header text whose encoded words may decode to quotes or commas.
+Rfc822Address* parseOne(const char* text)
+{
+    StringBuffer t(text ? text : "");
+    Rfc822Address::decodeEncodedWordsEscaped(t);
+    Rfc822Address* a = Rfc822Address::Parse(t.getString());
+    if (a) encodeFriendlyName(*a);
+    return a;
+}
+
+}  // namespace
+
+Email2* Email2::NewEmail()
+{
+    auto* e = new Email2();
+    MimeHeader& h = e->m_header;
+    h.ReplaceField("MIME-Version", "1.0");
+    StringBuffer now;
+    if (DateParser::FormatNow(now)) e->SetDate(now.getString());
+    h.ReplaceField("X-Mailer", kMailerName);
+    e->NewMessageId();
+    e->SetContentType("text/plain", nullptr, nullptr, nullptr, Charset(), nullptr, nullptr, nullptr);
+    e->SetTransferEncoding("7bit");
+    // Set again so that it follows the entity fields.
+    h.ReplaceField("X-Mailer", kMailerName);
+    h.ReplaceField("X-Priority", "3 (Normal)");
+    return e;
+}
+
+Email2* Email2::NewPartNode()
+{
+    auto* e = new Email2();
+    e->SetContentType("text/plain", nullptr, nullptr, nullptr, Charset(), nullptr, nullptr, nullptr);
+    e->SetTransferEncoding("7bit");
+    return e;
+}
+
+void Email2::StripMessageFields()
+{
+    for (const char* f : {"Date", "X-Mailer", "X-Priority", "MIME-Version", "Message-ID"}) m_header.RemoveField(f);
+}
+
+void Email2::rebuildContentType(const Charset& charset)
+{
+    // A multipart records the charset (for its header values) without naming it.
+    m_charset = charset;
+    SetContentType(m_contentType.getString(), m_name.getString(), m_protocol.getString(), m_micalg.getString(), charset,
+                   m_boundary.getString(), m_smimeType.getString(), m_type.getString());
+}
+
+// ---- Header fields
+
+void Email2::AddHeaderField(const char* name, const char* value)
+{
+    if (!name || !*name) return;
+    StringBuffer n(name);
+    if (n.equalsIgnoreCase("Content-Transfer-Encoding"))
+        SetTransferEncoding(value);
+    else if (n.equalsIgnoreCase("Content-ID"))
+        SetContentId(value);
+    else if (n.equalsIgnoreCase("Date"))
+        SetDate(value);
+    else if (n.equalsIgnoreCase("From"))
+        SetFrom(value);
+    else if (n.equalsIgnoreCase("Reply-To"))
+        SetReplyTo(value);
+    else
+        m_header.ReplaceField(name, value ? value : "");
+}
+
+void Email2::RemoveHeaderField(const char* name)
+{
+    if (!name || !*name) return;
+    m_header.RemoveField(name);
+    StringBuffer n(name);
+    if (n.equalsIgnoreCase("to")) {
+        clearRecipients(Recipients::To);
+    } else if (n.equalsIgnoreCase("cc")) {
+        clearRecipients(Recipients::Cc);
+    } else if (n.equalsIgnoreCase("content-type")) {
+        m_contentType.clear();
+        m_name.clear();
+        m_protocol.clear();
+        m_micalg.clear();
+        m_boundary.clear();
+        m_smimeType.clear();
+        m_type.clear();
+        m_charset = Charset();
+        m_formatFlowed = false;
+    } else if (n.equalsIgnoreCase("Content-Disposition")) {
+        m_disposition.clear();
+        m_filename.clear();
+    } else if (n.equalsIgnoreCase("Content-Transfer-Encoding")) {
+        m_transferEncoding.clear();
+    } else if (n.equalsIgnoreCase("Content-ID")) {
+        m_contentId.clear();
+    } else if (n.equalsIgnoreCase("From")) {
+        delete m_from;
+        m_from = nullptr;
+        m_fromText.clear();
+    }
+}
+
+bool Email2::GetHeaderField(const char* name, StringBuffer& out) const
+{
+    return name && m_header.GetFieldValue(name, out);
+}
+
+// ---- Sender
+
+bool Email2::SetFrom(const char* text)
+{
+    Rfc822Address* a = parseOne(text);
+    if (!a) return false;
+    delete m_from;
+    m_from = a;
+    m_fromText.clear();
+    StringBuffer full;
+    a->GetFullForm(full);
+    m_header.ReplaceField("From", full.getString());
+    if (!m_header.HasField("return-path")) m_header.ReplaceField("return-path", a->address().getString());
+    return true;
+}
+
+bool Email2::SetReplyTo(const char* text)
+{
+    Rfc822Address* a = parseOne(text);
+    if (!a) return false;
+    StringBuffer full;
+    a->GetFullForm(full);
+    delete a;
+    m_header.ReplaceField("Reply-To", full.getString());
+    return true;
+}
+
+void Email2::GetReturnPath(StringBuffer& out) const
+{
+    StringBuffer v;
+    if (!m_header.GetFieldValue("return-path", v) && m_from) m_from->GetAddress(v);
+    v.removeChar('<');
+    v.removeChar('>');
+    out.append(v);
+}
+
+// ---- Recipients
+
+ExtPtrArray& Email2::recipients(Recipients kind)
+{
+    return kind == Recipients::To ? m_to : (kind == Recipients::Cc ? m_cc : m_bcc);
+}
+
+const ExtPtrArray& Email2::recipients(Recipients kind) const
+{
+    return kind == Recipients::To ? m_to : (kind == Recipients::Cc ? m_cc : m_bcc);
+}
+
+void Email2::rebuildRecipientField(Recipients kind)
+{
+    if (kind == Recipients::Bcc) return;
+    const ExtPtrArray& list = recipients(kind);
+    StringBuffer value;
+    for (int i = 0; i < list.getSize(); ++i) {
+        if (i > 0) value.append(", ");
+        static_cast<const Rfc822Address*>(list.get(i))->GetFullForm(value);
+    }
+    m_header.ReplaceField(kind == Recipients::To ? "To" : "Cc", value.getString());
+}
+
+bool Email2::addRecipient(Recipients kind, const char* name, const char* address)
+{
+    // Control bytes would end up in RCPT TO and in the header line.
+    if (!address || !*address || Rfc822Address::hasControlBytes(address)) return false;
+    auto* a = new Rfc822Address(name, address);
+    // "<>" or blanks leave no address to send to.
+    if (a->address().isEmpty() || recipients(kind).append(a) < 0) {
+        delete a;
+        return false;
+    }
+    rebuildRecipientField(kind);
+    return true;
+}
+
+int Email2::addRecipientList(Recipients kind, const char* text)
+{
+    if (!text) return 0;
+    StringBuffer t(text);
+    if (t.containsIgnoreCase("?Q?") || t.containsIgnoreCase("?B?")) Rfc822Address::decodeEncodedWordsEscaped(t);
+    const int n = Rfc822Address::ParseList(t.getString(), recipients(kind));
+    rebuildRecipientField(kind);
+    return n;
+}
+
+void Email2::clearRecipients(Recipients kind)
+{
+    recipients(kind).removeAllObjects();
+    if (kind == Recipients::To) m_header.RemoveField("To");
+    if (kind == Recipients::Cc) m_header.RemoveField("Cc");
+}
+
+int Email2::GetRecipientCount(Recipients kind) const
+{
+    return recipients(kind).getSize();
+}
+
+const Rfc822Address* Email2::GetRecipient(Recipients kind, int i) const
+{
+    const ExtPtrArray& list = recipients(kind);
+    if (i < 0 || i >= list.getSize()) return nullptr;
+    return static_cast<const Rfc822Address*>(list.get(i));
+}
+
+bool Email2::GetRecipientFullForm(Recipients kind, int i, StringBuffer& out) const
+{
+    const Rfc822Address* a = GetRecipient(kind, i);
+    if (a) a->GetFullForm(out);
+    return a != nullptr;
+}
+
+bool Email2::GetRecipientAddress(Recipients kind, int i, StringBuffer& out) const
+{
+    const Rfc822Address* a = GetRecipient(kind, i);
+    if (a) a->GetAddress(out);
+    return a != nullptr;
+}
+
+bool Email2::GetRecipientName(Recipients kind, int i, StringBuffer& out) const
+{
+    const Rfc822Address* a = GetRecipient(kind, i);
+    if (a) a->GetFriendlyName(out);
+    return a != nullptr;
+}
+
+// ---- Date and identification
+
+void Email2::SetDate(const char* text)
+{
+    DateParser::ParseDate(text, m_date);
+    m_header.ReplaceField("Date", text ? text : "");
+}
+
+void Email2::NewMessageId()
+{
+    const std::string id = "<TEMBRIX-MID-" + uuidText() + "@" + messageIdHost() + ">";
+    m_header.ReplaceField("Message-ID", id.c_str());
+}
+
+// ---- Bodies
+
+Email2* Email2::bodyLeafFor(Email2* node)
+{
+    for (int i = 0; i < node->GetPartCount(); ++i) {
+        Email2* p = node->GetPart(i);
+        if (p->GetPartCount() == 0 && !p->IsAttachmentLike()) return p;
+    }
+    return nullptr;
+}
+
+void Email2::SetTextBody(const void* utf8, uint32_t n, bool isHtml)
+{
+    if (!utf8) n = 0;
+    const bool high = hasHigh(utf8, n);
+    Email2* node = this;
+    const char* encoding = "quoted-printable";
+    for (;;) {
+        encoding = "quoted-printable";
+        if (node->m_charset.getCodePage() == 0 && high) {
+            Charset chosen;
+            const int hcp = node->m_header.headerCodePage();
+            if (hcp != 0 && convertsTo(hcp, utf8, n))
+                chosen.setByCodePage(hcp);
+            else if (convertsTo(28591, utf8, n))
+                chosen.setByCodePage(28591);
+            else if (convertsTo(28592, utf8, n))
+                chosen.setByCodePage(28592);
+            else
+                chosen.setByCodePage(kUtf8);
+            node->rebuildContentType(chosen);
+        }
+        if (MimeWriteHelp::isBase64CodePage(node->m_charset.getCodePage())) encoding = "base64";
+        // An attached file never receives the text.
+        Email2* first = node->GetPart(0);
+        if ((node->IsMultipartRelated() || node->IsMultipartMixed()) && first && !first->IsAttachmentLike())
+            node = first;
+        else
+            break;
+    }
+
+    if (node->IsMultipartAlternative()) {
+        if (isHtml)
+            AddAlternativeBody(NewHtmlPart(utf8, n, node->m_charset));
+        else
+            AddAlternativeBody(NewPlainTextPart(utf8, n));
+        return;
+    }
+    if (node->GetPartCount() == 0) {
+        node->SetTransferEncoding(encoding);
+        node->SetBody(utf8, n);
+        return;
+    }
+    if (Email2* leaf = bodyLeafFor(node)) {
+        leaf->SetBody(utf8, n);
+        // 8-bit text must not go out under a 7bit (or no) transfer encoding.
+        if (high && !leaf->m_transferEncoding.equalsIgnoreCase("quoted-printable") &&
+            !leaf->m_transferEncoding.equalsIgnoreCase("base64"))
+            leaf->SetTransferEncoding(encoding);
+        return;
+    }
+    Email2* part = NewPartNode();
+    part->SetTextBody(utf8, n, isHtml);
+    part->SetTransferEncoding(encoding);
+    node->InsertPart(0, part);
+}
+
+void Email2::SetHtmlBody(const void* utf8Html, uint32_t n)
+{
+    StringBuffer html(static_cast<const char*>(utf8Html ? utf8Html : ""), utf8Html ? static_cast<int32_t>(n) : 0, 0);
+    StringBuffer declared;
+    const bool declare = !HtmlHelp::getMetaCharset(html, declared);
+    if (declare) {
+        const char* name = m_charset.getName();
+        declared.setString((name && *name) ? name : "utf-8");
+        HtmlHelp::addMetaCharset(html, declared.getString());
+    }
+    const uint32_t size = static_cast<uint32_t>(html.getSize());
+    SetTextBody(html.getString(), size, true);
+
+    Email2* first = GetPart(0);
+    if (IsMultipartRelated() && first && !first->IsMultipart() &&
+        MimeWriteHelp::beginsWithNoCase(first->m_contentType, "text")) {
+        SetContentType(m_contentType.getString(), m_name.getString(), m_protocol.getString(), m_micalg.getString(),
+                       m_charset, m_boundary.getString(), m_smimeType.getString(), "text/html");
+        // A multipart's own Content-Transfer-Encoding stays 7bit: nothing is set on it.
+    }
+
+    Email2* node = this;
+    while (node && node->IsMultipart() && node->GetPartCount() > 0) {
+        Email2* next = nullptr;
+        for (int i = 0; i < node->GetPartCount() && !next; ++i)
+            if (!node->GetPart(i)->IsAttachmentLike()) next = node->GetPart(i);
+        node = next;
+    }
+    // Only the leaf that holds exactly this HTML becomes text/html.
+    if (node && node->GetPartCount() == 0 && sameBytes(node->m_body, html.getString(), size)) {
+        node->SetContentType("text/html", node->m_name.getString(), node->m_protocol.getString(),
+                             node->m_micalg.getString(), node->m_charset, node->m_boundary.getString(),
+                             node->m_smimeType.getString(), node->m_type.getString());
+        node->SetTransferEncoding(MimeWriteHelp::TransferEncodingForCodePage(m_charset.getCodePage()));
+    }
+
+    // The declaration made above names the charset the text then chose.
+    Email2* part = FindHtmlBody();
+    const char* chosen = part ? part->m_charset.getName() : nullptr;
+    if (declare && chosen && *chosen && !declared.equalsIgnoreCase(chosen)) {
+        StringBuffer text(reinterpret_cast<const char*>(part->m_body.getData()),
+                          static_cast<int32_t>(part->m_body.getSize()), 0);
+        HtmlHelp::removeMetaCharset(text);
+        HtmlHelp::addMetaCharset(text, chosen);
+        part->SetBody(text.getString(), static_cast<uint32_t>(text.getSize()));
+    }
+}
+
+Email2* Email2::NewPlainTextPart(const void* utf8, uint32_t n)
+{
+    Email2* part = NewPartNode();
+    part->SetTextBody(utf8, n, false);
+    part->StripMessageFields();
+    part->SetFormatFlowed(true);
+    // The charset chosen for 8-bit text stays: such text is never sent unlabelled.
+    const Charset kept = part->m_charset;
+    part->SetContentType("text/plain", nullptr, nullptr, nullptr, kept, nullptr, nullptr, nullptr);
+    return part;
+}
+
+Email2* Email2::NewHtmlPart(const void* utf8Html, uint32_t n, const Charset& charset)
+{
+    Email2* part = NewPartNode();
+    part->StripMessageFields();
+    part->SetTextBody(utf8Html, n, true);
+    part->SetContentType("text/html", nullptr, nullptr, nullptr, charset, nullptr, nullptr, nullptr);
+    part->SetTransferEncoding(MimeWriteHelp::TransferEncodingForCodePage(charset.getCodePage()));
+    return part;
+}
+
+Email2* Email2::ConvertToAlternative()
+{
+    Email2* node = this;
+    if ((IsMultipartRelated() || IsMultipartMixed()) && GetPartCount() > 0) {
+        node = nullptr;
+        for (int i = 0; i < GetPartCount() && !node; ++i)
+            if (!GetPart(i)->IsAttachmentLike()) node = GetPart(i);
+        if (!node) {
+            // Only files: the text gets a part of its own in front of them.
+            node = NewPartNode();
+            InsertPart(0, node);
+        }
+    }
+
+    Email2* moved = new Email2();
+    moved->m_formatFlowed = node->m_formatFlowed;
+    moved->SetContentType(node->m_contentType.isEmpty() ? "text/plain" : node->m_contentType.getString(),
+                          node->m_name.getString(), node->m_protocol.getString(), node->m_micalg.getString(),
+                          node->m_charset, node->m_boundary.getString(), node->m_smimeType.getString(),
+                          node->m_type.getString());
+    moved->TakeBody(node->m_body);
+    if (!node->m_transferEncoding.isEmpty()) moved->SetTransferEncoding(node->m_transferEncoding.getString());
+    // A multipart's own parts go with it, or they would become alternatives of their own.
+    while (node->GetPartCount() > 0) moved->AddPart(node->DetachPart(0));
+    node->AddPart(moved);
+
+    StringBuffer boundary;
+    MimeWriteHelp::NewBoundary(boundary);
+    boundary.append("_.ALT");
+    node->SetContentType("multipart/alternative", nullptr, nullptr, nullptr, Charset(), boundary.getString(), nullptr,
+                         nullptr);
+    node->m_header.RemoveField("Content-Transfer-Encoding");
+    node->m_transferEncoding.clear();
+    return node;
+}
+
+void Email2::AddAlternativeBody(Email2* part)
+{
+    if (!part) return;
+    Email2* target = this;
+    if (IsMultipartMixed()) {
+        target = nullptr;
+        for (int i = 0; i < GetPartCount() && !target; ++i)
+            if (!GetPart(i)->IsAttachmentLike()) target = GetPart(i);
+        if (!target) {
+            // Nothing but files: the body goes in front of them.
+            InsertPart(0, part);
+            return;
+        }
+    }
+    if (target->IsMultipartRelated()) {
+        target->SetContentType(target->m_contentType.getString(), target->m_name.getString(),
+                               target->m_protocol.getString(), target->m_micalg.getString(), target->m_charset,
+                               target->m_boundary.getString(), target->m_smimeType.getString(),
+                               "multipart/alternative");
+        if (target->GetPartCount() > 0) target = target->GetPart(0);
+    }
+    if (!target->IsMultipartAlternative()) target = target->ConvertToAlternative();
+
+    for (int i = 0; i < target->GetPartCount(); ++i) {
+        Email2* existing = target->GetPart(i);
+        if (!existing->m_contentType.equalsIgnoreCase(part->m_contentType.getString())) continue;
+        Email2* leaf = part;
+        while (leaf && leaf->GetPartCount() > 0) leaf = bodyLeafFor(leaf);
+        if (leaf) existing->SetTextBody(leaf->m_body.getData(), leaf->m_body.getSize(), false);
+        existing->SetFormatFlowed(true);
+        existing->rebuildContentType(existing->m_charset);
+        delete part;
+        return;
+    }
+    if (MimeWriteHelp::beginsWithNoCase(part->m_contentType, "text/plain"))
+        target->InsertPart(0, part);
+    else
+        target->AddPart(part);
+}
+
+int Email2::GetPlainTextAlternativeIndex() const
+{
+    const Email2* node = this;
+    while (!node->IsMultipartAlternative() && node->GetPartCount() > 0) node = node->GetPart(0);
+    if (!node->IsMultipartAlternative()) return -1;
+    for (int i = 0; i < node->GetPartCount(); ++i) {
+        const Email2* p = node->GetPart(i);
+        if (!p->IsMultipart() && !p->m_disposition.equalsIgnoreCase("attachment") &&
+            p->m_contentType.equalsIgnoreCase("text/plain"))
+            return i;
+    }
+    return -1;
+}
+
+void Email2::GetBodyText(StringBuffer& out) const
+{
+    const Email2* node = this;
+    while (node->IsMultipart() && node->GetPartCount() > 0) {
+        const Email2* next = nullptr;
+        for (int i = 0; i < node->GetPartCount() && !next; ++i)
+            if (!node->GetPart(i)->IsAttachmentLike()) next = node->GetPart(i);
+        if (!next) return;  // only files
+        node = next;
+    }
+    if (node->m_body.getSize() > 0)
+        out.appendN(reinterpret_cast<const char*>(node->m_body.getData()),
+                    static_cast<int32_t>(node->m_body.getSize()));
+}
+
+// ---- Charset
+
+void Email2::SetCharset(const Charset& charset)
+{
+    const int cp = charset.getCodePage();
+    const char* encoding = MimeWriteHelp::TransferEncodingForCodePage(cp);
+    Email2* html = FindHtmlBody();
+    if (html && cp != 0) {
+        if (html->m_charset.getCodePage() != cp && charset.getName() && *charset.getName()) {
+            StringBuffer text(reinterpret_cast<const char*>(html->m_body.getData()),
+                              static_cast<int32_t>(html->m_body.getSize()), 0);
+            HtmlHelp::removeMetaCharset(text);
+            HtmlHelp::addMetaCharset(text, charset.getName());
+            html->SetBody(text.getString(), static_cast<uint32_t>(text.getSize()));
+        }
+        html->rebuildContentType(charset);
+        // The HTML part is what is written in the new charset; a multipart
+        // root keeps no transfer encoding of its own.
+        if (!html->IsMultipart()) html->SetTransferEncoding(encoding);
+    }
+    Email2* plain = FindPlainTextBody(false);
+    if (plain && cp != 0) {
+        plain->rebuildContentType(charset);
+    }
+    rebuildContentType(charset);
+}
+
+void Email2::GetCharset(StringBuffer& out)
+{
+    if (m_charset.getCodePage() == 0) {
+        const Email2* html = FindHtmlBody();
+        const Email2* plain = FindPlainTextBody(true);
+        if (html && html->m_charset.getCodePage() != 0)
+            rebuildContentType(Charset(html->m_charset));
+        else if (plain && plain->m_charset.getCodePage() != 0)
+            rebuildContentType(Charset(plain->m_charset));
+    }
+    out.append(m_charset.getName());
+}
+
+// ---- Output
+
+int Email2::EstimateSize() const
+{
+    int64_t size = static_cast<int64_t>(m_body.getSize()) + m_header.EstimateSize();
+    for (int i = 0; i < GetPartCount(); ++i) size += GetPart(i)->EstimateSize();
+    if (m_signedSize || m_encryptedSize) size = (size + 2000) * 100 / 80;
+    return size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
+}
+
+// ---- Addressing copies
+
+void Email2::CopyAddressingFrom(const Email2& other)
+{
+    m_to.removeAllObjects();
+    m_cc.removeAllObjects();
+    m_bcc.removeAllObjects();
+    delete m_from;
+    m_from = nullptr;
+    m_header.MergeFieldsFrom(other.m_header);
+    if (other.m_from) {
+        StringBuffer full;
+        other.m_from->GetFullForm(full);
+        m_from = Rfc822Address::Parse(full.getString());
+    }
+    StringBuffer full;
+    for (Recipients kind : {Recipients::To, Recipients::Cc, Recipients::Bcc}) {
+        for (int i = 0; i < other.GetRecipientCount(kind); ++i) {
+            full.clear();
+            other.GetRecipientFullForm(kind, i, full);
+            addRecipientList(kind, full.getString());
+        }
+    }
+    m_date = other.m_date;
 }

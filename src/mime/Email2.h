@@ -6,7 +6,10 @@
 #include "foundation/ExtPtrArray.h"
 #include "foundation/StringBuffer.h"
 #include "foundation/TembrixObject.h"
+#include "mime/DateParser.h"
 #include "mime/MimeHeader.h"
+
+class Rfc822Address;
 
 // One node of the email being composed. The email itself is the root node;
 // every sub-part is an Email2 too. Each node carries its header, its body
@@ -99,10 +102,152 @@ public:
     // parents before children.
     static void NormaliseTransferEncodings(Email2& node);
 
+    // ---- The email (root) level
+    // A new email: the message fields in their order (MIME-Version, Date,
+    // Message-ID, Content-Type text/plain, Content-Transfer-Encoding 7bit,
+    // X-Mailer, X-Priority). The caller deletes it.
+    static Email2* NewEmail();
+    // A new part: Content-Type text/plain and Content-Transfer-Encoding 7bit
+    // only, as a new email's entity fields without the message fields.
+    static Email2* NewPartNode();
+    // Removes Date, X-Mailer, X-Priority, MIME-Version and Message-ID.
+    void StripMessageFields();
+    static constexpr const char* kMailerName = "Tembrix Hanamail Email ActiveX 2.0";
+
+    // Content-Transfer-Encoding, Content-ID, Date, From and Reply-To are
+    // settings of the message; any other name is stored as a header field.
+    // An empty name is ignored.
+    void AddHeaderField(const char* name, const char* value);
+    // Removes the field and whatever it stands for (recipients, sender, the
+    // cached entity fields).
+    void RemoveHeaderField(const char* name);
+    // Appends the value of the first field of the name; false when absent.
+    bool GetHeaderField(const char* name, StringBuffer& out) const;
+    bool GetSubject(StringBuffer& out) const { return GetHeaderField("Subject", out); }
+
+    // One address; false (nothing changed) when the text holds none. The
+    // friendly name is written as one UTF-8 encoded word.
+    bool SetFrom(const char* text);
+    bool SetReplyTo(const char* text);
+    // The raw From value of read MIME text that did not parse as an address.
+    void SetFromText(const char* text) { m_fromText.setString(text ? text : ""); }
+    const StringBuffer& fromText() const { return m_fromText; }
+    const Rfc822Address* fromAddress() const { return m_from; }
+    // The "return-path" field, else the From address; without "<" and ">".
+    void GetReturnPath(StringBuffer& out) const;
+
+    enum class Recipients { To, Cc, Bcc };
+    // False for an empty address or one holding control bytes. Bcc addresses
+    // are never written into the header.
+    bool AddTo(const char* name, const char* address) { return addRecipient(Recipients::To, name, address); }
+    bool AddCc(const char* name, const char* address) { return addRecipient(Recipients::Cc, name, address); }
+    bool AddBcc(const char* name, const char* address) { return addRecipient(Recipients::Bcc, name, address); }
+    // A comma-separated list; returns the number of addresses found
+    // (duplicates included, though added once).
+    int AddToList(const char* text) { return addRecipientList(Recipients::To, text); }
+    int AddCcList(const char* text) { return addRecipientList(Recipients::Cc, text); }
+    int AddBccList(const char* text) { return addRecipientList(Recipients::Bcc, text); }
+    void ClearTo() { clearRecipients(Recipients::To); }
+    void ClearCc() { clearRecipients(Recipients::Cc); }
+    void ClearBcc() { clearRecipients(Recipients::Bcc); }
+    int GetRecipientCount(Recipients kind) const;
+    // Null out of range.
+    const Rfc822Address* GetRecipient(Recipients kind, int i) const;
+    // The getters append to out; false out of range.
+    bool GetRecipientFullForm(Recipients kind, int i, StringBuffer& out) const;
+    bool GetRecipientAddress(Recipients kind, int i, StringBuffer& out) const;
+    bool GetRecipientName(Recipients kind, int i, StringBuffer& out) const;
+
+    // Stored unchanged as Date; the date fields follow when the text parses.
+    void SetDate(const char* text);
+    const CalendarTime& date() const { return m_date; }
+    void NewMessageId();
+
+    // The text (UTF-8) goes into the body the email's structure offers; an
+    // 8-bit text in a node without charset chooses one.
+    void SetTextBody(const void* utf8, uint32_t n, bool isHtml);
+    // Declares a charset in the HTML when it has none, then stores it as the
+    // HTML body.
+    void SetHtmlBody(const void* utf8Html, uint32_t n);
+    // Adds the part (taking ownership) as an alternative: text/plain first,
+    // an alternative of the same type has its text replaced instead.
+    void AddAlternativeBody(Email2* part);
+    // New parts for AddAlternativeBody; the caller owns them.
+    static Email2* NewPlainTextPart(const void* utf8, uint32_t n);
+    static Email2* NewHtmlPart(const void* utf8Html, uint32_t n, const Charset& charset);
+    // This node's content (or, for a related or mixed node, its first body
+    // part's) moves into a new part of a multipart/alternative. Returns the
+    // node that became multipart/alternative.
+    Email2* ConvertToAlternative();
+    // Index of the text/plain alternative, or -1.
+    int GetPlainTextAlternativeIndex() const;
+    // Appends the body of the first body leaf.
+    void GetBodyText(StringBuffer& out) const;
+
+    // The charset of the message and of its HTML and plain-text bodies.
+    void SetCharset(const Charset& charset);
+    // Appends the message's charset name, adopting the body's first when the
+    // message has none.
+    void GetCharset(StringBuffer& out);
+
+    void GetMimeText(StringBuffer& out) const { WriteMimeText(out, nullptr); }
+    int EstimateSize() const;
+    // Set by the secure-mail layer only.
+    void SetSecureSizeFlags(bool signedMail, bool encryptedMail)
+    {
+        m_signedSize = signedMail;
+        m_encryptedSize = encryptedMail;
+    }
+
+    // Takes over other's sender, recipients, date and the header fields it
+    // lacks (this email's own recipients and sender are dropped first).
+    void CopyAddressingFrom(const Email2& other);
+
+    // --- Attachments ---
+    // The root becomes multipart/mixed, its content pushed down one level into
+    // a new first sub-part (a multipart root moves all its sub-parts there).
+    void ConvertToMixed();
+    // The same for a multipart/related root: its parts move into a new
+    // multipart/related part, the first sub-part of the mixed root.
+    void ConvertRelatedToMixed();
+    // Appends the part (taking ownership) to the root, which becomes
+    // multipart/mixed first; outContentType is set to the part's content
+    // type. False for null.
+    bool AddAttachmentPart(Email2* part, StringBuffer& outContentType);
+    // Attaches the file's bytes; a null or empty content type is chosen from
+    // the extension. False, with the file layer's lines in log and the email
+    // unchanged, when the file cannot be read.
+    bool AddFileAttachment(const char* path, const char* contentType, StringBuffer& outContentType,
+                           class LogBase& log);
+    // The same for bytes in memory; a null or empty filename is "attach.dat".
+    bool AddDataAttachment(const char* filename, const char* contentType, const void* bytes, uint32_t n,
+                           StringBuffer& outContentType);
+    // Appends the content type of ext (no dot); false when none is known.
+    static bool ContentTypeForExtension(const char* ext, StringBuffer& out);
+    // Sets out to the part's file name, else its name, else "attachedFile.dat",
+    // with encoded words decoded.
+    static void GetAttachmentFilename(const Email2& part, StringBuffer& out);
+    // Attachments in depth-first order: attachment-like parts of mixed nodes,
+    // strict attachments of related nodes; a single-part root that is itself
+    // an attachment is the only one.
+    int GetAttachmentCount() const;
+    Email2* GetAttachment(int i) const;
+    // Destroys every attachment the enumeration above finds among sub-parts.
+    void RemoveAttachments();
+    // --- end Attachments ---
+
 private:
     const Email2* findBody(const char* contentType, bool alternativesOnly) const;
     void writeMimeText(StringBuffer& out, const char* excludedPrefix, const Email2& root, int depth) const;
     Charset headerCharset(const Email2& root, int depth) const;
+    void rebuildContentType(const Charset& charset);
+    bool addRecipient(Recipients kind, const char* name, const char* address);
+    int addRecipientList(Recipients kind, const char* text);
+    void clearRecipients(Recipients kind);
+    void rebuildRecipientField(Recipients kind);
+    ExtPtrArray& recipients(Recipients kind);
+    const ExtPtrArray& recipients(Recipients kind) const;
+    Email2* bodyLeafFor(Email2* node);
 
     MimeHeader m_header;
     DataBuffer m_body;
@@ -121,4 +266,14 @@ private:
     StringBuffer m_filename;
     StringBuffer m_transferEncoding;
     StringBuffer m_contentId;
+
+    // Root fields.
+    ExtPtrArray m_to;
+    ExtPtrArray m_cc;
+    ExtPtrArray m_bcc;
+    Rfc822Address* m_from = nullptr;
+    StringBuffer m_fromText;
+    CalendarTime m_date{};
+    bool m_signedSize = false;
+    bool m_encryptedSize = false;
 };
