@@ -2,5 +2,6 @@
 // Each sub-command of the tool lives in its own file. argv[0] is the
 // sub-command's name; the return value is the process exit status.
 int cmdCharset(int argc, char** argv);
+int cmdCompose(int argc, char** argv);
 int cmdConvert(int argc, char** argv);
 int cmdFile(int argc, char** argv);

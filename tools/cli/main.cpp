@@ -13,6 +13,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"charset", cmdCharset, "charset NAME...            code page and preferred name of each charset name"},
+    {"compose", cmdCompose, "compose [OPTIONS]          compose an email as MIME text (--help lists the options)"},
     {"convert", cmdConvert, "convert --from NAME --to NAME [INPUT [OUTPUT]]   convert text between charsets"},
     {"file", cmdFile, "file read|write --charset NAME FILE   read a text file as UTF-8, or write UTF-8 input in a charset"},
 };

@@ -1,0 +1,381 @@
+#include "component/ClsEmail.h"
+
+#include <vector>
+
+#include "charset/Charset.h"
+#include "charset/CharsetCatalogue.h"
+#include "charset/EncodingConvert.h"
+#include "charset/UnicodeInfo.h"
+#include "foundation/DataBuffer.h"
+#include "foundation/FileSys.h"
+#include "foundation/StringBuffer.h"
+#include "foundation/StringPair.h"
+#include "foundation/XString.h"
+#include "html/HtmlHelp.h"
+#include "mime/Email2.h"
+#include "zip/ClsZip2.h"
+#include "zip/ClsZipEntry2.h"
+#include "zip/ZipDn.h"
+#include "zip/ZipEntryDn.h"
+
+namespace {
+constexpr int kUtf8 = 65001;
+
+uint32_t sizeOf(const StringBuffer& sb)
+{
+    return static_cast<uint32_t>(sb.getSize());
+}
+
+void trimmedUtf8(const XString& s, StringBuffer& out)
+{
+    out.setString(s.getUtf8());
+    out.trim2();
+}
+
+// Gives one node a charset. An HTML leaf goes through the model's charset
+// setter so that its META declaration follows; other nodes only relabel
+// their Content-Type (the body is converted when written).
+void setNodeCharset(Email2& node, const Charset& cs)
+{
+    if (cs.getCodePage() == 0) return;
+    if (!node.IsMultipart() && node.contentType().equalsIgnoreCase("text/html")) {
+        node.SetCharset(cs);
+        return;
+    }
+    node.SetContentType(node.contentType().getString(), node.name().getString(), node.protocol().getString(),
+                        node.micalg().getString(), cs, node.boundary().getString(), node.smimeType().getString(),
+                        node.type().getString());
+}
+
+bool convertsWithoutLoss(const StringBuffer& utf8, int cp)
+{
+    if (cp == 0 || cp == kUtf8) return true;
+    EncodingConvert ec;
+    DataBuffer out;
+    return ec.convert(kUtf8, cp, utf8.getString(), sizeOf(utf8), out);
+}
+
+bool findParent(Email2& node, const Email2* target, Email2*& parent, int& index)
+{
+    for (int i = 0; i < node.GetPartCount(); ++i) {
+        Email2* p = node.GetPart(i);
+        if (p == target) {
+            parent = &node;
+            index = i;
+            return true;
+        }
+        if (findParent(*p, target, parent, index)) return true;
+    }
+    return false;
+}
+}  // namespace
+
+ClsEmail::ClsEmail() : m_email(Email2::NewEmail()) {}
+
+ClsEmail::~ClsEmail()
+{
+    delete m_email;
+    m_replacements.removeAllObjects();
+}
+
+void ClsEmail::ClearMail()
+{
+    delete m_email;
+    m_email = Email2::NewEmail();
+}
+
+// ---- Recipients
+
+bool ClsEmail::addRecipient(RecipientKind kind, const char* context, const XString& name, const XString& address)
+{
+    m_log.clearLog();
+    LogContextExit ctx(m_log, context);
+
+    StringBuffer n, a;
+    trimmedUtf8(name, n);
+    trimmedUtf8(address, a);
+    m_log.logData("name", n.getString());
+    m_log.logData("address", a.getString());
+    if (a.isEmpty()) {
+        m_log.logError("No Email Address was provided");
+        return false;
+    }
+
+    bool ok = false;
+    switch (kind) {
+        case RecipientKind::To: ok = m_email->AddTo(n.getString(), a.getString()); break;
+        case RecipientKind::Cc: ok = m_email->AddCc(n.getString(), a.getString()); break;
+        case RecipientKind::Bcc: ok = m_email->AddBcc(n.getString(), a.getString()); break;
+    }
+    if (!ok) {
+        StringBuffer msg("Invalid email address: name = [");
+        msg.append(n);
+        msg.append("], address = [");
+        msg.append(a);
+        msg.append("]");
+        m_log.logError(msg.getString());
+    }
+    return ok;
+}
+
+bool ClsEmail::AddTo(const XString& name, const XString& address)
+{
+    return addRecipient(RecipientKind::To, "AddTo", name, address);
+}
+
+bool ClsEmail::AddCC(const XString& name, const XString& address)
+{
+    return addRecipient(RecipientKind::Cc, "AddCC", name, address);
+}
+
+bool ClsEmail::AddBcc(const XString& name, const XString& address)
+{
+    return addRecipient(RecipientKind::Bcc, "AddBcc", name, address);
+}
+
+void ClsEmail::AddHeaderField(const XString& name, const XString& value)
+{
+    m_log.clearLog();
+    LogContextExit ctx(m_log, "AddHeaderField");
+    m_email->AddHeaderField(name.getUtf8(), value.getUtf8());
+}
+
+// ---- Bodies
+
+void ClsEmail::chooseCharsetFor(Email2& node, const XString& text)
+{
+    Charset cs;
+    UnicodeInfo::chooseCharset(text.getUnicode(), text.getNumChars(), cs);
+    setNodeCharset(node, cs);
+}
+
+void ClsEmail::SetPlainBody(const XString& text)
+{
+    if (m_email->charset().getCodePage() == 0 && !text.isEmpty()) chooseCharsetFor(*m_email, text);
+
+    if (m_email->contentType().equalsIgnoreCase("text/html")) {
+        m_email->SetContentType("text/plain", m_email->name().getString(), m_email->protocol().getString(),
+                                m_email->micalg().getString(), m_email->charset(), m_email->boundary().getString(),
+                                m_email->smimeType().getString(), m_email->type().getString());
+    }
+    const StringBuffer& utf8 = text.getUtf8Sb();
+    m_email->SetTextBody(utf8.getString(), sizeOf(utf8), false);
+}
+
+void ClsEmail::SetHtmlBodyFromUtf8(const XString& html)
+{
+    m_log.clearLog();
+    LogContextExit ctx(m_log, "SetHtmlBodyFromUtf8");
+
+    const StringBuffer& utf8 = html.getUtf8Sb();
+    m_email->SetHtmlBody(utf8.getString(), sizeOf(utf8));
+
+    Email2* part = m_email->FindHtmlBody();
+    Email2& target = part ? *part : *m_email;
+    StringBuffer declared;
+    if (target.charset().getCodePage() == 0 && !HtmlHelp::getMetaCharset(utf8, declared) && !html.isEmpty())
+        chooseCharsetFor(target, html);
+}
+
+bool ClsEmail::AddHtmlAltBodyUtf8(const XString& html)
+{
+    m_log.clearLog();
+    LogContextExit ctx(m_log, "AddHtmlAltBodyUtf8");
+
+    const StringBuffer& utf8 = html.getUtf8Sb();
+    Email2* part = m_email->FindHtmlBody();
+    if (part) {
+        part->SetHtmlBody(utf8.getString(), sizeOf(utf8));
+    } else {
+        // The message's charset only when it can hold the HTML.
+        Charset cs(m_email->charset());
+        if (!convertsWithoutLoss(utf8, cs.getCodePage())) cs.setByCodePage(kUtf8);
+        Email2* made = Email2::NewHtmlPart(utf8.getString(), sizeOf(utf8), cs);
+        if (!made) return false;
+        m_email->AddAlternativeBody(made);
+        part = m_email->FindHtmlBody();
+    }
+    if (part && part->charset().getCodePage() == 0 && !html.isEmpty()) chooseCharsetFor(*part, html);
+    return true;
+}
+
+bool ClsEmail::AddPlainTextAltBodyUtf8(const XString& text)
+{
+    m_log.clearLog();
+    LogContextExit ctx(m_log, "AddPlainTextAltBodyUtf8");
+
+    const StringBuffer& utf8 = text.getUtf8Sb();
+    Email2* part = Email2::NewPlainTextPart(utf8.getString(), sizeOf(utf8));
+    if (!part) return false;
+    m_email->AddAlternativeBody(part);
+    return true;
+}
+
+bool ClsEmail::AddPlainTextAltBody(const XString& text)
+{
+    if (m_email->charset().getCodePage() == 0 && !text.isEmpty()) chooseCharsetFor(*m_email, text);
+    return AddPlainTextAltBodyUtf8(text);
+}
+
+bool ClsEmail::HasPlainTextBody() const
+{
+    return m_email->contentType().equalsIgnoreCase("text/plain") || m_email->FindPlainTextBody(false) != nullptr;
+}
+
+bool ClsEmail::HasHtmlBody() const
+{
+    return m_email->FindHtmlBody() != nullptr;
+}
+
+// ---- Attachments
+
+bool ClsEmail::AddFileAttachment(const XString& fileName, XString& outContentType)
+{
+    m_log.clearLog();
+    LogContextExit ctx(m_log, "AddFileAttachment");
+    StringBuffer type;
+    const bool ok = m_email->AddFileAttachment(fileName.getUtf8(), nullptr, type, m_log);
+    outContentType.setFromUtf8(type.getString());
+    if (!ok) m_log.logError("Failed to add file attachment");
+    return ok;
+}
+
+bool ClsEmail::AddDataAttachment(const XString& fileName, const DataBuffer& data, XString& outContentType)
+{
+    m_log.clearLog();
+    LogContextExit ctx(m_log, "AddDataAttachment");
+    StringBuffer name;
+    trimmedUtf8(fileName, name);
+    StringBuffer type;
+    const bool ok = m_email->AddDataAttachment(name.getString(), nullptr, data.getData(), data.getSize(), type);
+    outContentType.setFromUtf8(type.getString());
+    if (!ok) m_log.logError("Failed to add data attachment");
+    return ok;
+}
+
+bool ClsEmail::AddStringAttachment(const XString& fileName, const XString& text)
+{
+    m_log.clearLog();
+    LogContextExit ctx(m_log, "AddStringAttachment");
+    StringBuffer name;
+    trimmedUtf8(fileName, name);
+    const StringBuffer& utf8 = text.getUtf8Sb();
+    StringBuffer type;
+    const bool ok = m_email->AddDataAttachment(name.getString(), nullptr, utf8.getString(), sizeOf(utf8), type);
+    if (!ok) m_log.logError("Failed to add data attachment");
+    return ok;
+}
+
+bool ClsEmail::ZipAttachments(const XString& zipFileName)
+{
+    m_log.clearLog();
+    LogContextExit ctx(m_log, "ZipAttachments");
+    if (!m_email) {
+        m_log.logError("Internal email pointer is NULL");
+        return false;
+    }
+    const int n = m_email->GetAttachmentCount();
+    if (n == 0) return true;
+
+    m_log.logData("ZipFilename", zipFileName.getUtf8());
+    m_log.logDataLong("NumAttachments", n);
+    StringBuffer zipName;
+    trimmedUtf8(zipFileName, zipName);
+    if (zipName.isEmpty()) zipName.setString("attach.zip");
+
+    ZipDn zip = ZipDn::createNewArchive();
+    ClsZip2* archive = zip.archive();
+    if (!archive) {
+        m_log.logError("Failed to set Zip as an attachment");
+        return false;
+    }
+
+    // Nothing leaves the message until the archive holding it is attached.
+    std::vector<int> zipped;
+    StringBuffer name;
+    for (int i = 0; i < n; ++i) {
+        const Email2* part = m_email->GetAttachment(i);
+        Email2::GetAttachmentFilename(*part, name);
+        ZipEntryDn entry = archive->AppendData(name.getString(), part->body().getData(), part->body().getSize(), m_log);
+        ClsZipEntry2* e = entry.entry();
+        if (!e || !e->SetCompressionMethod(8) || !e->SetCompressionLevel(6)) {
+            m_log.logError("Failed to add file to Zip archive");
+            m_log.logData("failed_filename", name.getString());
+            continue;
+        }
+        m_log.logData("added_file", name.getString());
+        zipped.push_back(i);
+    }
+    // An archive without entries would stand in for nothing.
+    if (zipped.empty()) return false;
+
+    DataBuffer bytes;
+    StringBuffer type;
+    if (!archive->WriteToMemory(bytes, m_log) ||
+        !m_email->AddDataAttachment(zipName.getString(), nullptr, bytes.getData(), bytes.getSize(), type)) {
+        m_log.logError("Failed to set Zip as an attachment");
+        return false;
+    }
+
+    // The archive went in last, so the earlier attachments keep their
+    // positions (a root that was itself the attachment is now part 0).
+    for (auto it = zipped.rbegin(); it != zipped.rend(); ++it) {
+        Email2* part = m_email->GetAttachment(*it);
+        Email2* parent = nullptr;
+        int index = -1;
+        if (part && findParent(*m_email, part, parent, index)) parent->RemovePart(index);
+    }
+    return true;
+}
+
+// ---- Output
+
+void ClsEmail::GetMime(XString& outMime)
+{
+    m_log.clearLog();
+    LogContextExit ctx(m_log, "GetMime");
+    StringBuffer mime;
+    m_email->GetMimeText(mime);
+    outMime.setFromUtf8N(mime.getString(), mime.getSize());
+}
+
+bool ClsEmail::SaveEml(const XString& fileName)
+{
+    m_log.clearLog();
+    LogContextExit ctx(m_log, "SaveEml");
+    StringBuffer name;
+    trimmedUtf8(fileName, name);
+    if (name.isEmpty()) {
+        m_log.logError("The filename parameter is missing");
+        return false;
+    }
+    StringBuffer mime;
+    m_email->GetMimeText(mime);
+    m_email->RemoveHeaderField("X-Unsent");
+    if (!FileSys::writeFile(name.getString(), mime.getString(), sizeOf(mime), &m_log)) {
+        m_log.logError("Failed to write EML file.");
+        return false;
+    }
+    return true;
+}
+
+// ---- Charset
+
+void ClsEmail::GetCharset(XString& outName)
+{
+    StringBuffer name;
+    m_email->GetCharset(name);
+    outName.setFromUtf8(name.getString());
+}
+
+bool ClsEmail::SetCharset(const XString& charsetName)
+{
+    // A charset that cannot be written would leave the text unlabelled or lost.
+    const int cp = charsetToCodePage(charsetName.getUtf8());
+    if (cp == 0 || !isConvertibleCodePage(cp) || !preferredCharsetName(cp)) return true;
+    Charset cs;
+    cs.setByName(charsetName.getUtf8());
+    if (cs.getCodePage() == 0) return true;
+    m_email->SetCharset(cs);
+    return true;
+}

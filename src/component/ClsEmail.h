@@ -1,0 +1,76 @@
+#pragma once
+#include "foundation/ClsBase.h"
+#include "foundation/ExtPtrArray.h"
+
+class DataBuffer;
+class Email2;
+class XString;
+
+// The email a caller composes: checks and trims the arguments, records every
+// operation in its activity log and hands the work to the email model.
+// Strings are UTF-8 inside; every result is a value, nothing is thrown.
+class ClsEmail : public ClsBase {
+public:
+    ClsEmail();
+    ClsEmail(const ClsEmail&) = delete;
+    ClsEmail& operator=(const ClsEmail&) = delete;
+    ~ClsEmail() override;
+
+    // ---- Recipients (name may be empty; the address is required)
+    bool AddTo(const XString& name, const XString& address);
+    bool AddCC(const XString& name, const XString& address);
+    bool AddBcc(const XString& name, const XString& address);
+
+    // "From", "Reply-To", "Date", "Content-ID" and "Content-Transfer-Encoding"
+    // set the message; any other name is stored as a header field.
+    void AddHeaderField(const XString& name, const XString& value);
+
+    // ---- Bodies
+    // Replaces the body with plain text.
+    void SetPlainBody(const XString& text);
+    // Replaces the body with HTML.
+    void SetHtmlBodyFromUtf8(const XString& html);
+    // Adds (or replaces) the HTML alternative beside an existing body.
+    bool AddHtmlAltBodyUtf8(const XString& html);
+    // Adds (or replaces) the plain-text alternative; the charset stays as set.
+    bool AddPlainTextAltBodyUtf8(const XString& text);
+    // As above, first choosing a charset from the text when the email has none.
+    bool AddPlainTextAltBody(const XString& text);
+    bool HasPlainTextBody() const;
+    bool HasHtmlBody() const;
+
+    // ---- Attachments; outContentType receives the content type chosen.
+    bool AddFileAttachment(const XString& fileName, XString& outContentType);
+    bool AddDataAttachment(const XString& fileName, const DataBuffer& data, XString& outContentType);
+    // The UTF-8 bytes of text become the attachment.
+    bool AddStringAttachment(const XString& fileName, const XString& text);
+    // Packs the attachments into one zip attachment ("attach.zip" when the
+    // name is empty). Attachments that could not be packed stay as they are.
+    bool ZipAttachments(const XString& zipFileName);
+
+    // ---- Output
+    void GetMime(XString& outMime);
+    // Writes the MIME text to the file (created or replaced).
+    bool SaveEml(const XString& fileName);
+
+    // ---- Charset
+    // Empty when the email has none.
+    void GetCharset(XString& outName);
+    // Always true; a name that is unknown or cannot be written changes nothing.
+    bool SetCharset(const XString& charsetName);
+
+    // The message itself, for the mail manager; never null.
+    const Email2& email() const { return *m_email; }
+
+    // Drops the message and starts a new, empty one; the log is kept.
+    void ClearMail();
+
+private:
+    enum class RecipientKind { To, Cc, Bcc };
+    bool addRecipient(RecipientKind kind, const char* context, const XString& name, const XString& address);
+    void chooseCharsetFor(Email2& node, const XString& text);
+
+    Email2* m_email = nullptr;
+    // Text replacement pairs (StringPair); nothing fills them yet.
+    ExtPtrArray m_replacements;
+};

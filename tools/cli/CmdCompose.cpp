@@ -1,0 +1,361 @@
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "component/ClsEmail.h"
+#include "component/ClsFileSys.h"
+#include "foundation/StringBuffer.h"
+#include "foundation/XString.h"
+#include "platform/FileSystem.h"
+#include "tools/cli/Commands.h"
+
+namespace {
+
+const char kHelp[] =
+    "usage: hanamail compose [OPTIONS]\n"
+    "Composes one email and writes it as MIME text (standard output unless -o is given).\n"
+    "\n"
+    "  --charset NAME          charset of the email's text (chosen from the text when absent)\n"
+    "  --from ADDR             the sender\n"
+    "  --reply-to ADDR         the address replies go to\n"
+    "  --to ADDR               a To recipient (repeatable)\n"
+    "  --cc ADDR               a Cc recipient (repeatable)\n"
+    "  --bcc ADDR              a Bcc recipient, never written into the header (repeatable)\n"
+    "  --subject TEXT          the subject\n"
+    "  --header \"Name: value\"  a header field (repeatable)\n"
+    "  --text FILE             the plain-text body, UTF-8 (\"-\": standard input)\n"
+    "  --html FILE             the HTML body, UTF-8 (\"-\": standard input); beside a plain-text\n"
+    "                          body it becomes the HTML alternative\n"
+    "  --attach FILE           attach a file (repeatable)\n"
+    "  --attach-string NAME=TEXT  attach TEXT as a file named NAME (repeatable)\n"
+    "  --zip NAME              pack every attachment into one zip attachment named NAME\n"
+    "  -o FILE                 write the email to FILE instead of standard output\n"
+    "  --log-xml FILE          save the activity log of the last operation as XML\n"
+    "  --help                  this text\n"
+    "\n"
+    "ADDR is \"Name <address>\" or a bare address. Options take effect in this order,\n"
+    "whatever their order on the command line: charset; header fields and addresses\n"
+    "(in the order given); plain-text body; HTML body; attachments (in the order\n"
+    "given); zip. Arguments are UTF-8 text.\n"
+    "Exit status: 0 on success; 1 when an operation failed (its activity log goes to\n"
+    "standard error); 2 for a usage error.\n";
+
+int usage(const char* problem)
+{
+    std::fprintf(stderr, "hanamail compose: %s\nusage: hanamail compose [OPTIONS]   (--help lists them)\n", problem);
+    return 2;
+}
+
+enum class Kind { From, ReplyTo, To, Cc, Bcc, Subject, Header, Attach, AttachString };
+
+struct Step {
+    Kind kind;
+    std::string value;
+};
+
+struct Options {
+    const char* charset = nullptr;
+    const char* text = nullptr;
+    const char* html = nullptr;
+    const char* zip = nullptr;
+    const char* output = nullptr;
+    const char* logXml = nullptr;
+    std::vector<Step> addressing;   // header fields and addresses, in command-line order
+    std::vector<Step> attachments;  // files and strings, in command-line order
+};
+
+// "--name VALUE" or "--name=VALUE". matched tells a missing value from another option.
+bool takeValue(int argc, char** argv, int& i, const char* name, const char*& value, bool& matched)
+{
+    const size_t n = std::strlen(name);
+    if (std::strncmp(argv[i], name, n) != 0 || (argv[i][n] != '\0' && argv[i][n] != '=')) return false;
+    matched = true;
+    if (argv[i][n] == '=') {
+        value = argv[i] + n + 1;
+        return true;
+    }
+    if (i + 1 >= argc) return false;
+    value = argv[++i];
+    return true;
+}
+
+// 0 when parsed, else the exit status (2 for a usage error, 0 after --help).
+int parse(int argc, char** argv, Options& o, bool& helpShown)
+{
+    struct Single {
+        const char* name;
+        const char** slot;
+    };
+    const Single singles[] = {{"--charset", &o.charset}, {"--text", &o.text}, {"--html", &o.html},
+                              {"--zip", &o.zip},         {"-o", &o.output},   {"--log-xml", &o.logXml}};
+    struct Repeated {
+        const char* name;
+        Kind kind;
+    };
+    const Repeated repeated[] = {
+        {"--from", Kind::From},     {"--reply-to", Kind::ReplyTo}, {"--to", Kind::To},
+        {"--cc", Kind::Cc},         {"--bcc", Kind::Bcc},          {"--subject", Kind::Subject},
+        {"--header", Kind::Header}, {"--attach", Kind::Attach},    {"--attach-string", Kind::AttachString}};
+    bool seenFrom = false, seenReplyTo = false, seenSubject = false;
+
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kHelp, stdout);
+            helpShown = true;
+            return 0;
+        }
+        bool matched = false;
+        bool done = false;
+        const char* value = nullptr;
+        for (const Single& s : singles) {
+            if (takeValue(argc, argv, i, s.name, value, matched)) {
+                if (*s.slot) {
+                    std::string msg = std::string(s.name) + " given twice";
+                    return usage(msg.c_str());
+                }
+                *s.slot = value;
+                done = true;
+                break;
+            }
+            if (matched) break;
+        }
+        for (size_t r = 0; !done && !matched && r < sizeof repeated / sizeof repeated[0]; ++r) {
+            if (!takeValue(argc, argv, i, repeated[r].name, value, matched)) continue;
+            const Kind kind = repeated[r].kind;
+            // One sender, one reply address and one subject: a second would silently replace the first.
+            bool* once = kind == Kind::From      ? &seenFrom
+                         : kind == Kind::ReplyTo ? &seenReplyTo
+                         : kind == Kind::Subject ? &seenSubject
+                                                 : nullptr;
+            if (once && *once) {
+                std::string msg = std::string(repeated[r].name) + " given twice";
+                return usage(msg.c_str());
+            }
+            if (once) *once = true;
+            if (kind == Kind::Header && !std::strchr(value, ':')) return usage("--header needs \"Name: value\"");
+            if (kind == Kind::AttachString && !std::strchr(value, '=')) return usage("--attach-string needs NAME=TEXT");
+            std::vector<Step>& list =
+                (kind == Kind::Attach || kind == Kind::AttachString) ? o.attachments : o.addressing;
+            list.push_back({kind, value});
+            done = true;
+        }
+        if (done) continue;
+        std::string msg =
+            matched ? std::string(argv[i]) + " needs a value" : std::string("unknown argument '") + argv[i] + "'";
+        return usage(msg.c_str());
+    }
+    if (o.text && o.html && std::strcmp(o.text, "-") == 0 && std::strcmp(o.html, "-") == 0)
+        return usage("only one of --text and --html can read standard input");
+    return 0;
+}
+
+void trimSpaces(std::string& s)
+{
+    const char* ws = " \t\r\n";
+    const size_t b = s.find_first_not_of(ws);
+    if (b == std::string::npos) {
+        s.clear();
+        return;
+    }
+    s = s.substr(b, s.find_last_not_of(ws) - b + 1);
+}
+
+// "Name <addr>" gives both; anything else is taken as the bare address.
+void splitAddress(const std::string& text, std::string& name, std::string& address)
+{
+    const size_t open = text.rfind('<');
+    const size_t close = text.rfind('>');
+    if (open == std::string::npos || close == std::string::npos || close < open) {
+        name.clear();
+        address = text;
+        trimSpaces(address);
+        return;
+    }
+    address = text.substr(open + 1, close - open - 1);
+    trimSpaces(address);
+    name = text.substr(0, open);
+    trimSpaces(name);
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
+        std::string unquoted;
+        for (size_t k = 1; k + 1 < name.size(); ++k) {
+            if (name[k] == '\\' && k + 2 < name.size()) ++k;
+            unquoted += name[k];
+        }
+        name = unquoted;
+    }
+}
+
+XString fromArg(const std::string& s)
+{
+    // Arguments arrive in the ANSI code page (UTF-8 on POSIX).
+    XString x;
+    x.setFromAnsi(s.c_str());
+    return x;
+}
+
+bool readStdin(StringBuffer& out)
+{
+    char buf[65536];
+    for (;;) {
+        const size_t n = std::fread(buf, 1, sizeof buf, stdin);
+        if (n > 0 && !out.appendN(buf, static_cast<int32_t>(n))) return false;
+        if (n < sizeof buf) return !std::ferror(stdin);
+    }
+}
+
+class Composer {
+public:
+    explicit Composer(const Options& o) : m_opt(o) {}
+
+    int run()
+    {
+        const bool ok = compose();
+        bool logSaved = true;
+        if (m_opt.logXml) {
+            XString name = fromArg(m_opt.logXml);
+            logSaved = m_last->saveErrorXml(name);
+        }
+        if (!ok) {
+            if (!m_problem.empty()) {
+                std::fprintf(stderr, "hanamail compose: %s\n", m_problem.c_str());
+            } else {
+                StringBuffer text;
+                m_last->getErrorTextUtf8(text, false);
+                std::fwrite(text.getString(), 1, static_cast<size_t>(text.getSize()), stderr);
+            }
+        }
+        if (!logSaved) std::fprintf(stderr, "hanamail compose: cannot write the log to '%s'\n", m_opt.logXml);
+        return ok && logSaved ? 0 : 1;
+    }
+
+private:
+    bool compose()
+    {
+        if (m_opt.charset) m_email.SetCharset(fromArg(m_opt.charset));
+        for (const Step& s : m_opt.addressing) {
+            if (!applyAddressing(s)) return false;
+        }
+        if (m_opt.text) {
+            XString text;
+            if (!readUtf8(m_opt.text, text)) return false;
+            m_email.SetPlainBody(text);
+        }
+        if (m_opt.html) {
+            XString html;
+            if (!readUtf8(m_opt.html, html)) return false;
+            // Beside a plain-text body the HTML is an alternative. Only a body given here counts: a new
+            // email's default text/plain type would otherwise leave an empty plain part beside the HTML.
+            if (m_opt.text && m_email.HasPlainTextBody()) {
+                if (!m_email.AddHtmlAltBodyUtf8(html)) return false;
+            } else {
+                m_email.SetHtmlBodyFromUtf8(html);
+            }
+        }
+        for (const Step& s : m_opt.attachments) {
+            if (!applyAttachment(s)) return false;
+        }
+        if (m_opt.zip && !m_email.ZipAttachments(fromArg(m_opt.zip))) return false;
+        return write();
+    }
+
+    bool applyAddressing(const Step& s)
+    {
+        std::string name, address;
+        switch (s.kind) {
+            case Kind::From: m_email.AddHeaderField(fromArg("From"), fromArg(s.value)); return true;
+            case Kind::ReplyTo: m_email.AddHeaderField(fromArg("Reply-To"), fromArg(s.value)); return true;
+            case Kind::Subject: m_email.AddHeaderField(fromArg("Subject"), fromArg(s.value)); return true;
+            case Kind::Header: {
+                const size_t colon = s.value.find(':');
+                std::string field = s.value.substr(0, colon);
+                std::string value = s.value.substr(colon + 1);
+                trimSpaces(field);
+                value.erase(0, value.find_first_not_of(" \t"));
+                m_email.AddHeaderField(fromArg(field), fromArg(value));
+                return true;
+            }
+            case Kind::To:
+            case Kind::Cc:
+            case Kind::Bcc:
+                splitAddress(s.value, name, address);
+                if (s.kind == Kind::To) return m_email.AddTo(fromArg(name), fromArg(address));
+                if (s.kind == Kind::Cc) return m_email.AddCC(fromArg(name), fromArg(address));
+                return m_email.AddBcc(fromArg(name), fromArg(address));
+            default: return true;
+        }
+    }
+
+    bool applyAttachment(const Step& s)
+    {
+        if (s.kind == Kind::Attach) {
+            XString contentType;
+            return m_email.AddFileAttachment(fromArg(s.value), contentType);
+        }
+        const size_t eq = s.value.find('=');
+        return m_email.AddStringAttachment(fromArg(s.value.substr(0, eq)), fromArg(s.value.substr(eq + 1)));
+    }
+
+    // A file of UTF-8 text (a byte-order mark says otherwise), or standard input for "-".
+    bool readUtf8(const char* file, XString& out)
+    {
+        if (std::strcmp(file, "-") == 0) {
+            StringBuffer input;
+            if (!readStdin(input)) {
+                m_problem = "cannot read standard input";
+                return false;
+            }
+            // As for a file, a UTF-8 byte-order mark is not part of the text.
+            const char* bytes = input.getString();
+            int32_t n = input.getSize();
+            if (n >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0) {
+                bytes += 3;
+                n -= 3;
+            }
+            out.setFromUtf8N(bytes, n);
+            return true;
+        }
+        XString utf8;
+        utf8.setFromAnsi("utf-8");
+        m_last = &m_files;
+        const bool ok = m_files.ReadTextFile(fromArg(file), utf8, out);
+        if (ok) m_last = &m_email;
+        return ok;
+    }
+
+    bool write()
+    {
+        if (m_opt.output) return m_email.SaveEml(fromArg(m_opt.output));
+        XString mime;
+        m_email.GetMime(mime);
+        const StringBuffer& bytes = mime.getUtf8Sb();
+        std::fwrite(bytes.getString(), 1, static_cast<size_t>(bytes.getSize()), stdout);
+        // A script must not take a truncated email for a complete one.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            m_problem = "cannot write the output";
+            return false;
+        }
+        return true;
+    }
+
+    const Options& m_opt;
+    ClsEmail m_email;
+    ClsFileSys m_files;
+    ClsBase* m_last = &m_email;  // whose log the last operation wrote
+    std::string m_problem;       // a failure of the tool itself rather than of an operation
+};
+
+}  // namespace
+
+// The command-line face of ClsEmail: 0 on success, 1 when an operation failed
+// (its log on standard error), 2 for a usage error.
+int cmdCompose(int argc, char** argv)
+{
+    Options o;
+    bool helpShown = false;
+    const int status = parse(argc, argv, o, helpShown);
+    if (status != 0 || helpShown) return status;
+    platform::setStdStreamsBinary();
+    Composer c(o);
+    return c.run();
+}
