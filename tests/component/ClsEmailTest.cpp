@@ -218,12 +218,16 @@ TEST(ClsEmailSave, WritesTheMimeTextAndDropsXUnsent)
     e.AddHeaderField(xs("X-Unsent"), xs("1"));
     const std::string expected = mimeOf(e);
     ASSERT_TRUE(e.SaveEml(xs(path.string().c_str())));
-    std::ifstream in(path, std::ios::binary);
-    std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string saved;
+    {
+        std::ifstream in(path, std::ios::binary);  // closed before the removal: Windows refuses open files
+        saved.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     EXPECT_EQ(saved, expected);
     EXPECT_NE(saved.find("X-Unsent: 1"), std::string::npos);
     EXPECT_EQ(mimeOf(e).find("X-Unsent"), std::string::npos);
-    fs::remove(path);
+    std::error_code ignored;
+    fs::remove(path, ignored);
 
     EXPECT_FALSE(e.SaveEml(xs((fs::temp_directory_path() / "no-such-dir" / "x.eml").string().c_str())));
     EXPECT_NE(logText(e).find("Failed to write EML file."), std::string::npos);
