@@ -19,11 +19,6 @@ bool isText(const char* s, const char* prefix)
     return MimeWriteHelp::beginsWithNoCase(s, prefix);
 }
 
-bool notEmpty(const char* s)
-{
-    return s && *s;
-}
-
 }  // namespace
 
 Email2::Email2() = default;
@@ -54,25 +49,19 @@ void Email2::SetContentType(const char* contentType, const char* name, const cha
                             const Charset& charset, const char* boundary, const char* smimeType, const char* type)
 {
     // The arguments may be this entity's own fields (a rebuild that keeps some): copy them first.
-    const StringBuffer contentTypeArg(contentType ? contentType : ""), nameArg(name ? name : "");
-    const StringBuffer protocolArg(protocol ? protocol : ""), micalgArg(micalg ? micalg : "");
-    const StringBuffer boundaryArg(boundary ? boundary : ""), smimeTypeArg(smimeType ? smimeType : "");
-    const StringBuffer typeArg(type ? type : "");
+    const StringBuffer contentTypeArg(contentType ? contentType : "");
+    const MimeWriteHelp::ContentTypeParams params(type, boundary, name, protocol, micalg, smimeType);
     const Charset charsetArg(charset);
     if (!contentTypeArg.isEmpty())
         m_contentType.setString(contentTypeArg.getString());
     else if (m_contentType.isEmpty())
         m_contentType.setString("text/plain");
-    m_name.clear();
-    m_protocol.clear();
-    m_micalg.clear();
-    m_boundary.clear();
-    m_smimeType.clear();
-    m_type.clear();
+    const MimeWriteHelp::ContentTypeFields fields{&m_type, &m_boundary, &m_name, &m_protocol, &m_micalg, &m_smimeType};
+    fields.clear();
 
     StringBuffer value(m_contentType);
     const char* ct = m_contentType.getString();
-    if (isText(ct, "text") || isText(ct, "message") || isText(typeArg.getString(), "text")) {
+    if (isText(ct, "text") || isText(ct, "message") || isText(params.type.getString(), "text")) {
         if (charsetArg.getCodePage() != 0) {
             value.append("; charset=");
             MimeWriteHelp::appendQuoted(value, charsetArg.getName());
@@ -83,34 +72,14 @@ void Email2::SetContentType(const char* contentType, const char* name, const cha
         value.append(";");
     }
 
-    auto add = [&value](const char* arg, const char* before, bool quoted, StringBuffer& field) {
-        if (!notEmpty(arg)) return;
-        if (value.lastChar() != ';') value.appendChar(';');
-        value.append(before);
-        if (quoted)
-            MimeWriteHelp::appendQuoted(value, arg);
-        else
-            value.append(arg);
-        value.append(";");
-        field.setString(arg);
-    };
-    add(typeArg.getString(), " type=", true, m_type);
-    add(boundaryArg.getString(), "\r\n\tboundary=", true, m_boundary);
-    add(nameArg.getString(), "\r\n\tname=", true, m_name);
-    add(protocolArg.getString(), "\r\n\tprotocol=", true, m_protocol);
-    add(micalgArg.getString(), "\r\n\tmicalg=", false, m_micalg);
-    add(smimeTypeArg.getString(), "\r\n\tsmime-type=", false, m_smimeType);
+    MimeWriteHelp::appendContentTypeParams(value, params, fields);
 
     if (m_formatFlowed && m_contentType.equalsIgnoreCase("text/plain")) {
         // Without a charset nothing separates the parameter from the type yet.
         if (value.lastChar() != ';') value.appendChar(';');
         value.append("\r\n\tformat=flowed;");
     }
-    value.trim2();
-    if (value.lastChar() == ';') {
-        value.shorten(1);
-        value.trim2();
-    }
+    MimeWriteHelp::trimParamList(value);
     m_header.ReplaceField("Content-Type", value.getString());
 }
 
@@ -278,14 +247,7 @@ void Email2::writeMimeText(StringBuffer& out, const char* excludedPrefix, const 
     const bool multipart = GetPartCount() > 0;
     MimeBodyText text;
     if (!multipart) text.prepare(m_contentType, m_charset, m_body, true);
-    if (text.needsUtf8Label()) {
-        MimeHeader labelled;
-        MimeBodyText::copyWithCharsetLabel(m_header, "Content-Type", MimeBodyText::kUtf8Label, labelled);
-        labelled.WriteMime(out, excludedPrefix, cs);
-    } else {
-        m_header.WriteMime(out, excludedPrefix, cs);
-    }
-    out.append("\r\n\r\n");
+    MimeWriteHelp::writeHeader(m_header, "Content-Type", text, excludedPrefix, cs, out);
     if (!multipart) {
         MimeWriteHelp::appendEncoded(m_transferEncoding, text.data(), text.size(), out);
         return;
@@ -459,12 +421,7 @@ void Email2::RemoveHeaderField(const char* name)
         clearRecipients(Recipients::Cc);
     } else if (n.equalsIgnoreCase("content-type")) {
         m_contentType.clear();
-        m_name.clear();
-        m_protocol.clear();
-        m_micalg.clear();
-        m_boundary.clear();
-        m_smimeType.clear();
-        m_type.clear();
+        MimeWriteHelp::ContentTypeFields{&m_type, &m_boundary, &m_name, &m_protocol, &m_micalg, &m_smimeType}.clear();
         m_charset = Charset();
         m_formatFlowed = false;
     } else if (n.equalsIgnoreCase("Content-Disposition")) {

@@ -12,11 +12,6 @@ namespace {
 
 constexpr int kUtf8 = 65001;
 
-bool notEmpty(const char* s)
-{
-    return s && *s;
-}
-
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -142,12 +137,7 @@ void MimeMessage2::ReadCachedFields()
 void MimeMessage2::readContentType()
 {
     m_contentType.clear();
-    m_name.clear();
-    m_protocol.clear();
-    m_micalg.clear();
-    m_boundary.clear();
-    m_smimeType.clear();
-    m_type.clear();
+    MimeWriteHelp::ContentTypeFields{&m_type, &m_boundary, &m_name, &m_protocol, &m_micalg, &m_smimeType}.clear();
     m_charset = Charset();
     m_formatFlowed = false;
     const std::string v = trimmed(valueOf(m_header, "content-type"));
@@ -218,22 +208,16 @@ void MimeMessage2::SetContentType(const char* contentType, const char* name, con
                                   const Charset& charset, const char* boundary, const char* smimeType, const char* type)
 {
     // The arguments may be this entity's own fields (a rebuild that keeps some): copy them first.
-    const StringBuffer contentTypeArg(contentType ? contentType : ""), nameArg(name ? name : "");
-    const StringBuffer protocolArg(protocol ? protocol : ""), micalgArg(micalg ? micalg : "");
-    const StringBuffer boundaryArg(boundary ? boundary : ""), smimeTypeArg(smimeType ? smimeType : "");
-    const StringBuffer typeArg(type ? type : "");
+    const StringBuffer contentTypeArg(contentType ? contentType : "");
+    const MimeWriteHelp::ContentTypeParams params(type, boundary, name, protocol, micalg, smimeType);
     const Charset charsetArg(charset);
     m_modified = true;
     if (!contentTypeArg.isEmpty())
         m_contentType.setString(contentTypeArg.getString());
     else if (m_contentType.isEmpty())
         m_contentType.setString("text/plain");
-    m_name.clear();
-    m_protocol.clear();
-    m_micalg.clear();
-    m_boundary.clear();
-    m_smimeType.clear();
-    m_type.clear();
+    const MimeWriteHelp::ContentTypeFields fields{&m_type, &m_boundary, &m_name, &m_protocol, &m_micalg, &m_smimeType};
+    fields.clear();
 
     StringBuffer value(m_contentType);
     if (charsetArg.getCodePage() != 0) {
@@ -248,30 +232,10 @@ void MimeMessage2::SetContentType(const char* contentType, const char* name, con
         value.append(";");
     }
 
-    auto add = [&value](const char* arg, const char* before, bool quoted, StringBuffer& field) {
-        if (!notEmpty(arg)) return;
-        if (value.lastChar() != ';') value.appendChar(';');
-        value.append(before);
-        if (quoted)
-            MimeWriteHelp::appendQuoted(value, arg);
-        else
-            value.append(arg);
-        value.append(";");
-        field.setString(arg);
-    };
-    add(typeArg.getString(), " type=", true, m_type);
-    add(boundaryArg.getString(), "\r\n\tboundary=", true, m_boundary);
-    add(nameArg.getString(), "\r\n\tname=", true, m_name);
-    add(protocolArg.getString(), "\r\n\tprotocol=", true, m_protocol);
-    add(micalgArg.getString(), "\r\n\tmicalg=", false, m_micalg);
-    add(smimeTypeArg.getString(), "\r\n\tsmime-type=", false, m_smimeType);
+    MimeWriteHelp::appendContentTypeParams(value, params, fields);
 
     if (m_formatFlowed && m_contentType.equalsIgnoreCase("text/plain")) value.append("\r\n\tformat=flowed;");
-    value.trim2();
-    if (value.lastChar() == ';') {
-        value.shorten(1);
-        value.trim2();
-    }
+    MimeWriteHelp::trimParamList(value);
     m_header.ReplaceField("content-type", value.getString());
 }
 
@@ -381,14 +345,7 @@ void MimeMessage2::writeEntity(StringBuffer& out, bool top) const
     const bool multipart = GetSubPartCount() > 0;
     MimeBodyText text;
     if (!multipart) text.prepare(m_contentType, m_charset, m_body, false);
-    if (text.needsUtf8Label()) {
-        MimeHeader labelled;
-        MimeBodyText::copyWithCharsetLabel(m_header, "content-type", MimeBodyText::kUtf8Label, labelled);
-        labelled.WriteMime(out, nullptr, m_charset);
-    } else {
-        m_header.WriteMime(out, nullptr, m_charset);
-    }
-    out.append("\r\n\r\n");
+    MimeWriteHelp::writeHeader(m_header, "content-type", text, nullptr, m_charset, out);
     if (top && multipart && m_preamble) out.append(MimeWriteHelp::kPreamble);
     writeContent(out, text);
 }

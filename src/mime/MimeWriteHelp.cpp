@@ -6,6 +6,8 @@
 
 #include "charset/ContentCoding.h"
 #include "foundation/StringBuffer.h"
+#include "mime/MimeBodyText.h"
+#include "mime/MimeHeader.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -86,6 +88,71 @@ void MimeWriteHelp::appendQuoted(StringBuffer& out, const char* value)
         out.appendChar(*p);
     }
     out.appendChar('"');
+}
+
+MimeWriteHelp::ContentTypeParams::ContentTypeParams(const char* type, const char* boundary, const char* name,
+                                                    const char* protocol, const char* micalg, const char* smimeType)
+    : type(type ? type : ""),
+      boundary(boundary ? boundary : ""),
+      name(name ? name : ""),
+      protocol(protocol ? protocol : ""),
+      micalg(micalg ? micalg : ""),
+      smimeType(smimeType ? smimeType : "")
+{
+}
+
+void MimeWriteHelp::ContentTypeFields::clear() const
+{
+    type->clear();
+    boundary->clear();
+    name->clear();
+    protocol->clear();
+    micalg->clear();
+    smimeType->clear();
+}
+
+void MimeWriteHelp::appendContentTypeParams(StringBuffer& value, const ContentTypeParams& params,
+                                            const ContentTypeFields& fields)
+{
+    auto add = [&value](const char* arg, const char* before, bool quoted, StringBuffer& field) {
+        if (!arg || !*arg) return;
+        if (value.lastChar() != ';') value.appendChar(';');
+        value.append(before);
+        if (quoted)
+            appendQuoted(value, arg);
+        else
+            value.append(arg);
+        value.append(";");
+        field.setString(arg);
+    };
+    add(params.type.getString(), " type=", true, *fields.type);
+    add(params.boundary.getString(), "\r\n\tboundary=", true, *fields.boundary);
+    add(params.name.getString(), "\r\n\tname=", true, *fields.name);
+    add(params.protocol.getString(), "\r\n\tprotocol=", true, *fields.protocol);
+    add(params.micalg.getString(), "\r\n\tmicalg=", false, *fields.micalg);
+    add(params.smimeType.getString(), "\r\n\tsmime-type=", false, *fields.smimeType);
+}
+
+void MimeWriteHelp::writeHeader(const MimeHeader& header, const char* contentTypeName, const MimeBodyText& text,
+                                const char* excludedPrefix, const Charset& cs, StringBuffer& out)
+{
+    if (text.needsUtf8Label()) {
+        MimeHeader labelled;
+        MimeBodyText::copyWithCharsetLabel(header, contentTypeName, MimeBodyText::kUtf8Label, labelled);
+        labelled.WriteMime(out, excludedPrefix, cs);
+    } else {
+        header.WriteMime(out, excludedPrefix, cs);
+    }
+    out.append("\r\n\r\n");
+}
+
+void MimeWriteHelp::trimParamList(StringBuffer& value)
+{
+    value.trim2();
+    if (value.lastChar() == ';') {
+        value.shorten(1);
+        value.trim2();
+    }
 }
 
 void MimeWriteHelp::appendEncoded(const StringBuffer& transferEncoding, const unsigned char* bytes, uint32_t n,

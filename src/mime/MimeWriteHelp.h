@@ -1,7 +1,11 @@
 #pragma once
 #include <cstdint>
 
-class StringBuffer;
+#include "foundation/StringBuffer.h"
+
+class Charset;
+class MimeBodyText;
+class MimeHeader;
 
 // Pieces of MIME writing that both entity classes share: boundaries,
 // transfer encodings by code page, quoted parameter values and the transfer
@@ -21,6 +25,42 @@ public:
 
     // '"' value '"' with '"' and '\' of the value backslash-escaped.
     static void appendQuoted(StringBuffer& out, const char* value);
+
+    // The Content-Type parameters besides the charset, copied: the arguments
+    // may be the entity's own fields, which are cleared before writing.
+    struct ContentTypeParams {
+        ContentTypeParams(const char* type, const char* boundary, const char* name, const char* protocol,
+                          const char* micalg, const char* smimeType);
+        StringBuffer type;
+        StringBuffer boundary;
+        StringBuffer name;
+        StringBuffer protocol;
+        StringBuffer micalg;
+        StringBuffer smimeType;
+    };
+    // The fields an entity keeps them in.
+    struct ContentTypeFields {
+        StringBuffer* type;
+        StringBuffer* boundary;
+        StringBuffer* name;
+        StringBuffer* protocol;
+        StringBuffer* micalg;
+        StringBuffer* smimeType;
+        void clear() const;
+    };
+
+    // Appends each non-empty parameter in a fixed order (micalg and
+    // smime-type unquoted) after a ';', and stores it in its field.
+    static void appendContentTypeParams(StringBuffer& value, const ContentTypeParams& params,
+                                        const ContentTypeFields& fields);
+
+    // Writes an entity's header and the empty line after it; a body that
+    // needs the UTF-8 label gets it in the written copy only.
+    static void writeHeader(const MimeHeader& header, const char* contentTypeName, const MimeBodyText& text,
+                            const char* excludedPrefix, const Charset& cs, StringBuffer& out);
+
+    // Drops surrounding whitespace and one trailing ';' of a header value.
+    static void trimParamList(StringBuffer& value);
 
     // Appends the bytes in the named transfer encoding (case ignored):
     // base64 in lines of 72, quoted-printable, anything else unchanged.

@@ -3,11 +3,7 @@
 // Python encodes must decode here to the original.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,9 +12,12 @@
 #include "charset/EncodingConvert.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
+#include "support/PythonJudge.h"
 
 namespace {
 
+using pyjudge::readFile;
+using pyjudge::writeFile;
 namespace fs = std::filesystem;
 
 const char* const kJudge = R"PY(
@@ -71,19 +70,6 @@ std::string str(const DataBuffer& db)
     return std::string(reinterpret_cast<const char*>(db.getData()), db.getSize());
 }
 
-void writeFile(const fs::path& p, const std::string& data)
-{
-    std::ofstream f(p, std::ios::binary);
-    f.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
-std::string readFile(const fs::path& p)
-{
-    std::ifstream f(p, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 struct HeaderCase {
     const char* text;  // UTF-8
     const char* charset;
@@ -108,38 +94,20 @@ const HeaderCase kHeaders[] = {
     {"テスト", "iso-2022-jp", 'A'},
 };
 
-class CodingJudge : public ::testing::Test {
+class CodingJudge : public pyjudge::JudgeTest {
 protected:
     void SetUp() override
     {
 #ifdef _WIN32
         GTEST_SKIP() << "the Python judge runs on POSIX only";
 #else
-        if (std::system("python3 -c pass > /dev/null 2>&1") != 0)
-            GTEST_SKIP() << "python3 is not available";
-        std::random_device rd;
-        m_dir = fs::temp_directory_path() / ("hanamail-codings-" + std::to_string(rd()));
-        fs::create_directories(m_dir);
+        prepare("pass", "hanamail-codings-");
 #endif
     }
-    void TearDown() override
-    {
-        if (!m_dir.empty()) {
-            std::error_code ec;
-            fs::remove_all(m_dir, ec);
-        }
-    }
-    // Runs the judge over the directory; its complaints go to the failure message.
     void judge()
     {
-        writeFile(m_dir / "judge.py.script", kJudge);
-        std::string cmd = "python3 '" + (m_dir / "judge.py.script").string() + "' '" + m_dir.string() + "' > '" +
-                          (m_dir / "verdict.log").string() + "' 2>&1";
-        int rc = std::system(cmd.c_str());
-        EXPECT_EQ(rc, 0) << readFile(m_dir / "verdict.log");
+        runJudges({{"judge.py.script", kJudge}});
     }
-
-    fs::path m_dir;
 };
 
 TEST_F(CodingJudge, Base64AndQuotedPrintableBothWays)

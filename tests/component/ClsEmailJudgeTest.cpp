@@ -4,7 +4,6 @@
 // and the zip archive's entries come back exactly as they went in.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,6 +14,7 @@
 #include "component/ClsEmail.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/XString.h"
+#include "support/PythonJudge.h"
 
 namespace {
 
@@ -123,7 +123,7 @@ const std::string kFile2 = "image.bin";
 
 TEST(ClsEmailJudge, PythonReadsComposedEmails)
 {
-    if (std::system("python3 -c 'import email' >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is not available";
+    if (!pyjudge::pythonRuns("import email")) GTEST_SKIP() << "python3 is not available";
     const fs::path dir = fs::temp_directory_path() / ("clsemail_judge_" + std::to_string(::getpid()));
     fs::create_directories(dir);
 
@@ -162,14 +162,8 @@ TEST(ClsEmailJudge, PythonReadsComposedEmails)
         }
     }
 
-    const fs::path script = dir / "judge.py";
-    std::ofstream(script) << kJudge;
-    const std::string cmd =
-        "python3 '" + script.string() + "' '" + dir.string() + "' > '" + (dir / "out").string() + "' 2>&1";
-    const int rc = std::system(cmd.c_str());
-    std::ifstream out(dir / "out");
-    std::string report((std::istreambuf_iterator<char>(out)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(rc, 0) << report;
+    const int rc = pyjudge::runScripts(dir, {{"judge.py", kJudge}}, dir / "out");
+    EXPECT_EQ(rc, 0) << pyjudge::readFile(dir / "out");
     if (rc == 0) fs::remove_all(dir);
 }
 #endif

@@ -5,17 +5,15 @@
 // must come back under its name with the bytes that went in (by SHA-256).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "foundation/Logger.h"
 #include "mime/Email2.h"
 #include "mime/MimeHeaderTestSupport.h"
+#include "support/PythonJudge.h"
 
 namespace {
 
@@ -27,6 +25,7 @@ TEST(Email2AttachmentsJudge, PythonReadsEveryAttachment)
 #else
 
 using namespace hdrtest;
+using namespace pyjudge;
 namespace fs = std::filesystem;
 
 const char* const kJudge = R"PY(
@@ -99,31 +98,6 @@ print('%d messages, %d problems' % (count, len(bad)))
 sys.exit(1 if bad or count == 0 else 0)
 )PY";
 
-void writeFile(const fs::path& p, const std::string& data)
-{
-    std::ofstream f(p, std::ios::binary);
-    f.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
-
-std::string readFile(const fs::path& p)
-{
-    std::ifstream f(p, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-std::string hex(const std::string& s)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string r;
-    for (unsigned char c : s) {
-        r += digits[c >> 4];
-        r += digits[c & 15];
-    }
-    return r.empty() ? "-" : r;
-}
-
 // The digest is taken by Python from the file we hand it, so no hashing code of our own is trusted.
 struct File {
     std::string name;
@@ -147,23 +121,9 @@ std::string textFile()
     return s + "\r\nGrüße 日本\r\n.\r\nFrom here\r\nno final break";
 }
 
-class Email2AttachmentsJudge : public ::testing::Test {
+class Email2AttachmentsJudge : public pyjudge::JudgeTest {
 protected:
-    void SetUp() override
-    {
-        if (std::system("python3 -c 'import email.policy' > /dev/null 2>&1") != 0)
-            GTEST_SKIP() << "python3 is not available";
-        std::random_device rd;
-        m_dir = fs::temp_directory_path() / ("hanamail-attach-judge-" + std::to_string(rd()));
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override
-    {
-        if (!m_dir.empty()) {
-            std::error_code ec;
-            fs::remove_all(m_dir, ec);
-        }
-    }
+    void SetUp() override { prepare("import email.policy", "hanamail-attach-judge-"); }
 
     static void messageFields(Email2& root)
     {
@@ -207,7 +167,7 @@ protected:
     void judge()
     {
         // Digests of the input files are filled in by Python before judging.
-        const std::string prep = R"PY(
+        const char* const prep = R"PY(
 import hashlib, os, sys
 d = sys.argv[1]
 for n in os.listdir(d):
@@ -221,16 +181,9 @@ for n in os.listdir(d):
             out.append('\t'.join(f))
         open(p, 'w', encoding='utf-8').write('\n'.join(out) + '\n')
 )PY";
-        writeFile(m_dir / "prep.py.script", prep);
-        writeFile(m_dir / "judge.py.script", kJudge);
-        const std::string log = (m_dir / "verdict.log").string();
-        const std::string cmd = "python3 '" + (m_dir / "prep.py.script").string() + "' '" + m_dir.string() + "' > '" +
-                                log + "' 2>&1 && python3 '" + (m_dir / "judge.py.script").string() + "' '" +
-                                m_dir.string() + "' >> '" + log + "' 2>&1";
-        EXPECT_EQ(std::system(cmd.c_str()), 0) << readFile(m_dir / "verdict.log");
+        runJudges({{"prep.py.script", prep}, {"judge.py.script", kJudge}});
     }
 
-    fs::path m_dir;
     int m_count = 0;
 };
 

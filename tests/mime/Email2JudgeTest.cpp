@@ -7,17 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "mime/Email2.h"
 #include "mime/MimeHeaderTestSupport.h"
 #include "mime/MimeWriteHelp.h"
+#include "support/PythonJudge.h"
 
 namespace {
 
@@ -29,6 +26,7 @@ TEST(Email2Judge, PythonReadsEveryEmail)
 #else
 
 using namespace hdrtest;
+using namespace pyjudge;
 namespace fs = std::filesystem;
 
 const char* const kJudge = R"PY(
@@ -115,31 +113,6 @@ print('\n'.join(bad[:60]))
 print('%d messages, %d problems' % (count, len(bad)))
 sys.exit(1 if bad or count == 0 else 0)
 )PY";
-
-void writeFile(const fs::path& p, const std::string& data)
-{
-    std::ofstream f(p, std::ios::binary);
-    f.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
-
-std::string readFile(const fs::path& p)
-{
-    std::ifstream f(p, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-std::string hex(const std::string& s)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string r;
-    for (unsigned char c : s) {
-        r += digits[c >> 4];
-        r += digits[c & 15];
-    }
-    return r.empty() ? "-" : r;
-}
 
 std::string bodyOf(const Email2& e)
 {
@@ -244,23 +217,9 @@ const char* const kJaText = "こんにちは、世界。\r\nこれは日本語�
 const char* const kJaHtml =
     "<html><head><title>件名</title></head><body><p>こんにちは、世界。</p><p>日本語のHTML</p></body></html>";
 
-class Email2Judge : public ::testing::Test {
+class Email2Judge : public pyjudge::JudgeTest {
 protected:
-    void SetUp() override
-    {
-        if (std::system("python3 -c 'import email.policy' > /dev/null 2>&1") != 0)
-            GTEST_SKIP() << "python3 is not available";
-        std::random_device rd;
-        m_dir = fs::temp_directory_path() / ("hanamail-email-" + std::to_string(rd()));
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override
-    {
-        if (!m_dir.empty()) {
-            std::error_code ec;
-            fs::remove_all(m_dir, ec);
-        }
-    }
+    void SetUp() override { prepare("import email.policy", "hanamail-email-"); }
 
     // Writes the email with what Python must find; extra holds further lines.
     void add(const std::string& label, Email2* e, const std::string& extra = "")
@@ -277,15 +236,8 @@ protected:
         delete e;
     }
 
-    void judge()
-    {
-        writeFile(m_dir / "judge.py.script", kJudge);
-        const std::string cmd = "python3 '" + (m_dir / "judge.py.script").string() + "' '" + m_dir.string() + "' > '" +
-                                (m_dir / "verdict.log").string() + "' 2>&1";
-        EXPECT_EQ(std::system(cmd.c_str()), 0) << readFile(m_dir / "verdict.log");
-    }
+    void judge() { runJudges({{"judge.py.script", kJudge}}); }
 
-    fs::path m_dir;
     int m_count = 0;
 };
 

@@ -4,22 +4,21 @@
 // headers in. Our own reader must read the same text back too.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "foundation/ExtPtrArray.h"
 #include "mime/MimeHeaderTestSupport.h"
 #include "mime/Rfc822Address.h"
+#include "support/PythonJudge.h"
 
 namespace {
 
 using namespace hdrtest;
+using pyjudge::readFile;
+using pyjudge::writeFile;
 namespace fs = std::filesystem;
 
 const char* const kJudge = R"PY(
@@ -90,20 +89,6 @@ print('%d problems' % len(bad))
 sys.exit(1 if bad else 0)
 )PY";
 
-void writeFile(const fs::path& p, const std::string& data)
-{
-    std::ofstream f(p, std::ios::binary);
-    f.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
-
-std::string readFile(const fs::path& p)
-{
-    std::ifstream f(p, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 std::string hex(const std::string& s)
 {
     static const char digits[] = "0123456789abcdef";
@@ -138,26 +123,15 @@ std::string mailboxes(const std::string& value)
     return r;
 }
 
-class HeaderJudge : public ::testing::Test {
+class HeaderJudge : public pyjudge::JudgeTest {
 protected:
     void SetUp() override
     {
 #ifdef _WIN32
         GTEST_SKIP() << "the Python judge runs on POSIX only";
 #else
-        if (std::system("python3 -c 'import email.policy' > /dev/null 2>&1") != 0)
-            GTEST_SKIP() << "python3 is not available";
-        std::random_device rd;
-        m_dir = fs::temp_directory_path() / ("hanamail-headers-" + std::to_string(rd()));
-        fs::create_directories(m_dir);
+        prepare("import email.policy", "hanamail-headers-");
 #endif
-    }
-    void TearDown() override
-    {
-        if (!m_dir.empty()) {
-            std::error_code ec;
-            fs::remove_all(m_dir, ec);
-        }
     }
 
     // Writes the header as one message for Python and checks our own reading of it.
@@ -189,13 +163,9 @@ protected:
 
     void judge()
     {
-        writeFile(m_dir / "judge.py.script", kJudge);
-        const std::string cmd = "python3 '" + (m_dir / "judge.py.script").string() + "' '" + m_dir.string() + "' > '" +
-                                (m_dir / "verdict.log").string() + "' 2>&1";
-        EXPECT_EQ(std::system(cmd.c_str()), 0) << readFile(m_dir / "verdict.log");
+        runJudges({{"judge.py.script", kJudge}});
     }
 
-    fs::path m_dir;
     int m_count = 0;
 };
 

@@ -6,11 +6,7 @@
 // the charset label we expect, and every file as its bytes.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +15,7 @@
 #include "mime/MimeHeaderTestSupport.h"
 #include "mime/MimeMessage2.h"
 #include "mime/MimeWriteHelp.h"
+#include "support/PythonJudge.h"
 
 namespace {
 
@@ -30,6 +27,7 @@ TEST(MimeWriterJudge, PythonReadsEveryTree)
 #else
 
 using namespace hdrtest;
+using namespace pyjudge;
 namespace fs = std::filesystem;
 
 const char* const kJudge = R"PY(
@@ -107,31 +105,6 @@ print('\n'.join(bad[:60]))
 print('%d messages, %d problems' % (count, len(bad)))
 sys.exit(1 if bad or count == 0 else 0)
 )PY";
-
-void writeFile(const fs::path& p, const std::string& data)
-{
-    std::ofstream f(p, std::ios::binary);
-    f.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
-
-std::string readFile(const fs::path& p)
-{
-    std::ifstream f(p, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-std::string hex(const std::string& s)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string r;
-    for (unsigned char c : s) {
-        r += digits[c >> 4];
-        r += digits[c & 15];
-    }
-    return r.empty() ? "-" : r;
-}
 
 struct CharsetTexts {
     const char* charset;
@@ -281,23 +254,9 @@ MimeMessage2* asMimeMessage(const Email2& e)
     return m;
 }
 
-class MimeWriterJudge : public ::testing::Test {
+class MimeWriterJudge : public pyjudge::JudgeTest {
 protected:
-    void SetUp() override
-    {
-        if (std::system("python3 -c 'import email.policy' > /dev/null 2>&1") != 0)
-            GTEST_SKIP() << "python3 is not available";
-        std::random_device rd;
-        m_dir = fs::temp_directory_path() / ("hanamail-writer-" + std::to_string(rd()));
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override
-    {
-        if (!m_dir.empty()) {
-            std::error_code ec;
-            fs::remove_all(m_dir, ec);
-        }
-    }
+    void SetUp() override { prepare("import email.policy", "hanamail-writer-"); }
 
     void add(const std::string& label, const std::string& mime, const std::string& shape, const std::string& subject,
              const std::vector<Leaf>& leaves, bool tolerateParamWords)
@@ -327,15 +286,8 @@ protected:
         add(label + "-entity", str(mout), shape, subject, b.leaves, tolerate);
     }
 
-    void judge()
-    {
-        writeFile(m_dir / "judge.py.script", kJudge);
-        const std::string cmd = "python3 '" + (m_dir / "judge.py.script").string() + "' '" + m_dir.string() + "' > '" +
-                                (m_dir / "verdict.log").string() + "' 2>&1";
-        EXPECT_EQ(std::system(cmd.c_str()), 0) << readFile(m_dir / "verdict.log");
-    }
+    void judge() { runJudges({{"judge.py.script", kJudge}}); }
 
-    fs::path m_dir;
     int m_count = 0;
 };
 
