@@ -1,21 +1,13 @@
 #include <windows.h>
 
+#include "platform/LocalTime.h"
 #include "platform/TimeZone.h"
 
 namespace platform {
 
 bool localTimeAndBias(LocalTime& out, int32_t& biasMinutes)
 {
-    SYSTEMTIME st;
-    GetLocalTime(&st);
-    out.year = st.wYear;
-    out.month = st.wMonth;
-    out.dayOfWeek = st.wDayOfWeek;
-    out.day = st.wDay;
-    out.hour = st.wHour;
-    out.minute = st.wMinute;
-    out.second = st.wSecond;
-    out.millisecond = st.wMilliseconds;
+    out = localTimeNow();
 
     TIME_ZONE_INFORMATION tzi;
     DWORD id = GetTimeZoneInformation(&tzi);
