@@ -11,6 +11,7 @@
 #include "charset/ScratchOutput.h"
 #include "charset/Utf8Scan.h"
 #include "charset/tables/CodePageData.h"
+#include "foundation/BufferLimit.h"
 #include "foundation/DataBuffer.h"
 
 namespace {
@@ -40,25 +41,28 @@ const CodePageData* findData(int cp)
 
 // Makes room for up to maxMore bytes so the chunked appends do not reallocate
 // per chunk; grows by half at least, so many small conversions into one buffer
-// stay linear.
-void reserveFor(DataBuffer& out, uint64_t maxMore)
+// stay linear. Never past the size limit: the appends find out whether the
+// text fits. False when the buffer cannot grow.
+bool reserveFor(DataBuffer& out, uint64_t maxMore)
 {
     uint64_t size = out.getSize();
     uint64_t need = size + maxMore;
     uint64_t capacity = out.getCapacity();
     if (need <= capacity) {
-        return;
+        return true;
     }
     uint64_t grown = capacity + capacity / 2;
     if (grown > need) {
         need = grown;
     }
-    if (need > DataBuffer::kMaxSize) {
-        need = DataBuffer::kMaxSize;
+    const uint64_t limit = BufferLimit::maxBytes();
+    if (need > limit) {
+        need = limit;
     }
     if (need > capacity) {
-        out.ensureCapacity(static_cast<uint32_t>(need));  // a failure shows in append
+        return out.ensureCapacity(static_cast<uint32_t>(need));
     }
+    return true;
 }
 
 class BlobReader {
@@ -520,7 +524,9 @@ bool CodePageTable::decodeToUtf16(const unsigned char* bytes, uint32_t n, DataBu
     if (!bytes || n == 0) {
         return true;
     }
-    reserveFor(out, uint64_t(n) * 2 + 2 * kStepSlack);
+    if (!reserveFor(out, uint64_t(n) * 2 + 2 * kStepSlack)) {
+        return false;
+    }
     bool ok = true;
     for (uint32_t i = 0; i < n;) {
         const uint32_t limit = pieceEnd(i, n);
@@ -541,7 +547,9 @@ bool CodePageTable::encodeFromUtf8(const unsigned char* utf8, uint32_t n, DataBu
     if (!utf8 || n == 0) {
         return true;
     }
-    reserveFor(out, (m_multiByte ? uint64_t(n) * 2 : n) + 2 * kStepSlack);
+    if (!reserveFor(out, (m_multiByte ? uint64_t(n) * 2 : n) + 2 * kStepSlack)) {
+        return false;
+    }
     bool mapped = true;
     for (uint32_t i = 0; i < n;) {
         const uint32_t limit = pieceEnd(i, n);
@@ -563,7 +571,9 @@ bool CodePageTable::decodeToUtf8(const unsigned char* bytes, uint32_t n, DataBuf
         return true;
     }
     // Two-byte characters take at most three bytes; single ones, at most three each.
-    reserveFor(out, (m_multiByte ? uint64_t(n) * 2 : uint64_t(n) * 3) + 3 * kStepSlack);
+    if (!reserveFor(out, (m_multiByte ? uint64_t(n) * 2 : uint64_t(n) * 3) + 3 * kStepSlack)) {
+        return false;
+    }
     utf8out::Writer w{utf8out::wordTable(), nullptr};
     for (uint32_t i = 0; i < n;) {
         const uint32_t limit = pieceEnd(i, n);
@@ -588,7 +598,9 @@ bool CodePageTable::transcode(const CodePageTable& target, const unsigned char* 
     if (!bytes || n == 0) {
         return true;
     }
-    reserveFor(out, (target.m_multiByte ? uint64_t(n) * 2 : n) + 2 * kStepSlack);
+    if (!reserveFor(out, (target.m_multiByte ? uint64_t(n) * 2 : n) + 2 * kStepSlack)) {
+        return false;
+    }
     bool mapped = true;
     for (uint32_t i = 0; i < n;) {
         const uint32_t limit = pieceEnd(i, n);
@@ -615,7 +627,9 @@ bool CodePageTable::encodeFromUtf16(const unsigned char* utf16le, uint32_t n, Da
     const uint32_t units = n / 2;
     const uint32_t* enc = m_encode;
     uint32_t missing = 0;
-    reserveFor(out, m_multiByte ? uint64_t(units) * 2 : units);
+    if (!reserveFor(out, m_multiByte ? uint64_t(units) * 2 : units)) {
+        return false;
+    }
     unsigned char chunk[2 * kChunkUnits];
     const unsigned char* p = utf16le;
     const unsigned char* const stop = utf16le + 2 * size_t(units);

@@ -98,8 +98,10 @@ inline char* putEscape(char* d, unsigned char c)
 
 bool appendBytes(StringBuffer& out, const void* p, size_t n)
 {
-    if (n >= static_cast<size_t>(StringBuffer::kMaxLength))
+    if (n >= static_cast<size_t>(StringBuffer::kMaxLength)) {
+        out.markFailed(BufferFailure::TooLarge);
         return false;
+    }
     return out.appendN(static_cast<const char*>(p), static_cast<int32_t>(n));
 }
 
@@ -162,8 +164,10 @@ bool ContentCoding::encodeBase64(const void* bytes, uint32_t n, StringBuffer& ou
     const uint64_t lineBytes = 3ull * groupsPerLine;
     const uint64_t fullGroups = n / 3u;
     const uint64_t total = Base64Codec::encodedLength(n) + 2 * (fullGroups / groupsPerLine + 1);
-    if (total >= static_cast<uint64_t>(StringBuffer::kMaxLength))
+    if (total >= static_cast<uint64_t>(StringBuffer::kMaxLength)) {
+        out.markFailed(BufferFailure::TooLarge);
         return false;
+    }
     char* d0 = out.reserveAppend(static_cast<int32_t>(total));
     if (!d0)
         return false;
@@ -188,8 +192,10 @@ bool ContentCoding::encodeBase64Flat(const void* bytes, uint32_t n, StringBuffer
     if (!bytes || n == 0)
         return true;
     uint64_t total = Base64Codec::encodedLength(n);
-    if (total >= static_cast<uint64_t>(StringBuffer::kMaxLength))
+    if (total >= static_cast<uint64_t>(StringBuffer::kMaxLength)) {
+        out.markFailed(BufferFailure::TooLarge);
         return false;
+    }
     char* d0 = out.reserveAppend(static_cast<int32_t>(total));
     if (!d0)
         return false;
@@ -275,20 +281,26 @@ bool ContentCoding::encodeQuotedPrintable(const void* bytes, uint32_t n, StringB
     const auto* s = static_cast<const unsigned char*>(bytes);
     const int32_t maxCol = m_maxLineLength;
     // Mostly text: most bytes are copied. Binary input grows the buffer as it goes.
+    // Only a hint, so it is skipped where it would pass the size limit; the
+    // blocks below reserve what they need and fail when that cannot be had.
     uint64_t expected = static_cast<uint64_t>(n) + n / 16u + 8u;
-    if (expected < static_cast<uint64_t>(StringBuffer::kMaxLength))
-        out.reserveAppend(static_cast<int32_t>(expected));
+    uint64_t limit = BufferLimit::maxBytes() < static_cast<uint32_t>(StringBuffer::kMaxLength)
+                         ? BufferLimit::maxBytes()
+                         : static_cast<uint64_t>(StringBuffer::kMaxLength);
+    if (static_cast<uint64_t>(out.getSize()) + expected < limit && !out.reserveAppend(static_cast<int32_t>(expected)))
+        return false;
 
     constexpr uint32_t kBlock = 16384;
-    // Worst case of one block: every byte escaped, a soft break per 24 input
-    // bytes, and a run of plain bytes reaching past the block by up to a line.
-    constexpr int32_t kBlockRoom = kBlock * 3 + (kBlock / 24 + 2) * 3 + 256;
     int32_t col = 0;
     bool afterFF = false;  // the last thing written was the escape "=FF"
     uint32_t i = 0;
     while (i < n) {
         uint32_t blockEnd = n - i > kBlock ? i + kBlock : n;
-        char* d0 = out.reserveAppend(kBlockRoom);
+        // Worst case of one block: every byte escaped, a soft break per 24 input
+        // bytes, and a run of plain bytes reaching past the block by up to a line.
+        const uint32_t blockLen = blockEnd - i;
+        const int32_t blockRoom = static_cast<int32_t>(blockLen * 3 + (blockLen / 24 + 2) * 3 + 256);
+        char* d0 = out.reserveAppend(blockRoom);
         if (!d0)
             return false;
         char* d = d0;
@@ -584,11 +596,10 @@ void ContentCoding::encodeBWord(const void* bytes, uint32_t n, const char* chars
 {
     if (!bytes || n == 0 || !charset)
         return;
-    out.append("=?");
-    out.append(charset);
-    out.append("?B?");
-    encodeBase64Flat(bytes, n, out);
-    out.append("?=");
+    out << "=?" << charset << "?B?";
+    // A failure is recorded in out, which the caller checks.
+    (void)encodeBase64Flat(bytes, n, out);
+    out << "?=";
 }
 
 void ContentCoding::encodeQWord(const void* bytes, uint32_t n, const char* charset, StringBuffer& out) const
@@ -597,13 +608,12 @@ void ContentCoding::encodeQWord(const void* bytes, uint32_t n, const char* chars
         return;
     uint32_t count = 0;
     char* q = encodeQ(bytes, n, count);
-    if (!q)
+    if (!q) {
+        // bytes is not empty, so the encoded text could not be made.
+        out.markFailed(3ull * n + 1 > DataBuffer::kMaxSize ? BufferFailure::TooLarge : BufferFailure::OutOfMemory);
         return;
-    out.append("=?");
-    out.append(charset);
-    out.append("?Q?");
-    appendBytes(out, q, count);
-    out.append("?=");
+    }
+    out << "=?" << charset << "?Q?" << std::string_view(q, count) << "?=";
     std::free(q);
 }
 
@@ -638,7 +648,7 @@ void ContentCoding::encodeWords(const unsigned char* bytes, uint32_t n, const ch
         if (len == 0)
             return;
         if (!first)
-            out.append(kFold);
+            out << kFold;
         first = false;
         writeWord(p, len);
     };
@@ -655,7 +665,12 @@ void ContentCoding::encodeWords(const unsigned char* bytes, uint32_t n, const ch
 
     EncodingConvert ec;
     DataBuffer utf16;
-    ec.convert(cp, kUtf16, bytes, n, utf16);
+    // The result only tells of lossy text, which is encoded as converted.
+    (void)ec.convert(cp, kUtf16, bytes, n, utf16);
+    if (utf16.hasFailed()) {
+        out.markFailed(utf16.failure());
+        return;
+    }
     const uint32_t units = utf16.getSize() / 2;
     const unsigned char* u = utf16.getData();
     DataBuffer chunk;
@@ -669,7 +684,11 @@ void ContentCoding::encodeWords(const unsigned char* bytes, uint32_t n, const ch
         }
         chunk.clear();
         // Each piece on its own, so stateful charsets (ISO-2022) open and close in every word.
-        ec.convert(kUtf16, cp, u + 2 * i, take * 2, chunk);
+        (void)ec.convert(kUtf16, cp, u + 2 * i, take * 2, chunk);  // lossy text is encoded as converted
+        if (chunk.hasFailed()) {
+            out.markFailed(chunk.failure());
+            return;
+        }
         nextWord(chunk.getData(), chunk.getSize());
         i += take;
     }
@@ -684,7 +703,7 @@ void ContentCoding::encodeWordAuto(const void* bytes, uint32_t n, const char* ch
     for (uint32_t i = 0; i + 3 <= scan; ++i) {
         char letter = asciiLower(s[i + 1]);
         if (s[i] == '?' && s[i + 2] == '?' && (letter == 'q' || letter == 'b')) {
-            appendBytes(out, s, n);
+            out << std::string_view(s, n);
             return;
         }
     }
@@ -734,8 +753,10 @@ void ContentCoding::decodeEncodedWords(StringBuffer& buffer) const
     StringBuffer result(static_cast<int32_t>(n + 1));
     EncodingConvert ec;
     DataBuffer converted;
+    // Pieces are appended with their failure recorded in result, which is
+    // checked once at the end.
     scanEncodedWords(
-        s, n, [&](const char* p, size_t len) { appendBytes(result, p, len); },
+        s, n, [&](const char* p, size_t len) { (void)appendBytes(result, p, len); },
         [&](const char* cs, size_t csLen, char letter, const char* text, size_t textLen) {
             uint32_t count = 0;
             unsigned char* bytes = decodeWordText(*this, letter, text, textLen, count);
@@ -743,36 +764,57 @@ void ContentCoding::decodeEncodedWords(StringBuffer& buffer) const
                 return;
             // "8bit" is this system's own label for raw UTF-8 text.
             if (equalsIgnoreCase(cs, csLen, "utf-8") || equalsIgnoreCase(cs, csLen, "8bit")) {
-                appendBytes(result, bytes, count);
+                (void)appendBytes(result, bytes, count);
             } else {
                 // A language suffix ("iso-8859-1*fr") is not part of the name.
                 const char* star = static_cast<const char*>(std::memchr(cs, '*', csLen));
                 StringBuffer name(cs, static_cast<int32_t>(star ? static_cast<size_t>(star - cs) : csLen), 0);
                 int cp = charsetToCodePage(name.getString());
                 if (cp == 0) {
-                    appendBytes(result, bytes, count);
+                    (void)appendBytes(result, bytes, count);
                 } else {
                     converted.clear();
-                    ec.convert(cp, kUtf8, bytes, count, converted);
-                    appendBytes(result, converted.getData(), converted.getSize());
+                    (void)ec.convert(cp, kUtf8, bytes, count, converted);  // lossy text is kept as converted
+                    if (converted.hasFailed())
+                        result.markFailed(converted.failure());
+                    else
+                        (void)appendBytes(result, converted.getData(), converted.getSize());
                 }
             }
             std::free(bytes);
         });
+    // On failure the text stays as it was, and the buffer tells why.
+    if (result.hasFailed()) {
+        buffer.markFailed(result.failure());
+        return;
+    }
+    // Room first, so the copy cannot fail once the old text is gone.
+    const int32_t newSize = result.getSize();
+    if (newSize > buffer.getSize() && !buffer.reserveAppend(newSize - buffer.getSize()))
+        return;
+    BufferFailure before = buffer.failure();  // clear() forgets it
     buffer.clear();
-    appendBytes(buffer, result.getString(), static_cast<size_t>(result.getSize()));
+    (void)appendBytes(buffer, result.getString(), static_cast<size_t>(newSize));  // fits: room was made above
+    buffer.markFailed(before);
 }
 
 void ContentCoding::decodeEncodedWordsRaw(const StringBuffer& in, DataBuffer& out) const
 {
     scanEncodedWords(
         in.getString(), static_cast<size_t>(in.getSize()),
-        [&](const char* p, size_t len) { out.append(p, static_cast<uint32_t>(len)); },
+        // A failed append is recorded in out, which the caller checks; nothing
+        // more is appended after it.
+        [&](const char* p, size_t len) {
+            if (!out.hasFailed())
+                (void)out.append(p, static_cast<uint32_t>(len));
+        },
         [&](const char*, size_t, char letter, const char* text, size_t textLen) {
+            if (out.hasFailed())
+                return;
             uint32_t count = 0;
             unsigned char* bytes = decodeWordText(*this, letter, text, textLen, count);
             if (bytes)
-                out.append(bytes, count);
+                (void)out.append(bytes, count);
             std::free(bytes);
         });
 }

@@ -20,27 +20,27 @@ public:
 
     // Lines of maxLineLength characters, each line and the last group ended by CR LF.
     // False only when out cannot hold the text.
-    bool encodeBase64(const void* bytes, uint32_t n, StringBuffer& out) const;
-    bool encodeBase64Flat(const void* bytes, uint32_t n, StringBuffer& out) const;
-    char* encodeBase64ToNew(const void* bytes, uint32_t n, uint32_t& count) const;
+    [[nodiscard]] bool encodeBase64(const void* bytes, uint32_t n, StringBuffer& out) const;
+    [[nodiscard]] bool encodeBase64Flat(const void* bytes, uint32_t n, StringBuffer& out) const;
+    [[nodiscard]] char* encodeBase64ToNew(const void* bytes, uint32_t n, uint32_t& count) const;
 
     // Lenient: anything outside the alphabet is skipped, "=" or NUL ends the text.
     // Null (count 0) for null or empty input.
-    unsigned char* decodeBase64(const char* text, uint32_t n, uint32_t& count) const;
-    bool decodeBase64ToString(const char* text, StringBuffer& out) const;
+    [[nodiscard]] unsigned char* decodeBase64(const char* text, uint32_t n, uint32_t& count) const;
+    [[nodiscard]] bool decodeBase64ToString(const char* text, StringBuffer& out) const;
     // Only white space may lie between the characters of the alphabet; false
     // (out untouched) otherwise. On success the bytes become out's whole content.
-    bool decodeBase64Strict(const char* text, uint32_t n, DataBuffer& out) const;
+    [[nodiscard]] bool decodeBase64Strict(const char* text, uint32_t n, DataBuffer& out) const;
 
-    bool encodeQuotedPrintable(const void* bytes, uint32_t n, StringBuffer& out) const;
+    [[nodiscard]] bool encodeQuotedPrintable(const void* bytes, uint32_t n, StringBuffer& out) const;
     // The decoded bytes become out's whole content; false (out untouched) for
     // null or empty text or text that begins with NUL.
-    bool decodeQuotedPrintable(const char* text, uint32_t n, DataBuffer& out) const;
+    [[nodiscard]] bool decodeQuotedPrintable(const char* text, uint32_t n, DataBuffer& out) const;
 
     // The text between "?Q?" and "?=". Null for null or empty input.
-    char* encodeQ(const void* bytes, uint32_t n, uint32_t& count) const;
+    [[nodiscard]] char* encodeQ(const void* bytes, uint32_t n, uint32_t& count) const;
     // n <= 0: text is NUL-terminated.
-    unsigned char* decodeQ(const char* text, int32_t n, uint32_t& count) const;
+    [[nodiscard]] unsigned char* decodeQ(const char* text, int32_t n, uint32_t& count) const;
 
     // One word "=?charset?B?...?=" / "=?charset?Q?...?="; the name is written as given.
     void encodeBWord(const void* bytes, uint32_t n, const char* charset, StringBuffer& out) const;

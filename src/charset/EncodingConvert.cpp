@@ -10,6 +10,7 @@
 #include "charset/Utf7Codec.h"
 #include "charset/Utf8Scan.h"
 #include "charset/ScratchOutput.h"
+#include "foundation/BufferLimit.h"
 #include "foundation/DataBuffer.h"
 #include "platform/Platform.h"
 
@@ -42,11 +43,25 @@ inline void skipUtf8Bom(const unsigned char*& p, uint32_t& n)
     }
 }
 
-void reserveMore(DataBuffer& out, uint64_t more)
+// Room up front; a guess, so none is asked for past the size limit (the
+// pieces find out whether the text fits). False when the buffer cannot grow.
+bool reserveMore(DataBuffer& out, uint64_t more)
 {
     const uint64_t want = uint64_t(out.getSize()) + more;
-    if (want > out.getCapacity() && want <= DataBuffer::kMaxSize)
-        out.ensureCapacity(static_cast<uint32_t>(want));  // a failure shows when room is asked for
+    if (want > out.getCapacity() && want <= BufferLimit::maxBytes())
+        return out.ensureCapacity(static_cast<uint32_t>(want));
+    return true;
+}
+
+// An intermediate text that could not be made whole: the failure is
+// recorded in out (as TooLarge, the one failure a DataBuffer can be made to
+// record from outside), and the conversion gives false.
+bool failedStep(const DataBuffer& step, DataBuffer& out)
+{
+    if (!step.hasFailed())
+        return false;
+    out.markFailed(step.failure());
+    return true;
 }
 
 }  // namespace
@@ -94,12 +109,15 @@ bool EncodingConvert::convertWithBom(int fromCp, int toCp, const void* bytes, ui
     static const unsigned char kUtf8Bom[] = {0xEF, 0xBB, 0xBF};
     static const unsigned char kLeBom[] = {0xFF, 0xFE};
     static const unsigned char kBeBom[] = {0xFE, 0xFF};
+    bool ok = true;
     if (toCp == kUtf8)
-        out.append(kUtf8Bom, 3);
+        ok = out.append(kUtf8Bom, 3);
     else if (toCp == kUtf16)
-        out.append(kLeBom, 2);
+        ok = out.append(kLeBom, 2);
     else if (toCp == kUtf16Be)
-        out.append(kBeBom, 2);
+        ok = out.append(kBeBom, 2);
+    if (!ok)
+        return false;
     return convert(fromCp, toCp, bytes, n, out);
 }
 
@@ -127,8 +145,9 @@ bool EncodingConvert::run(int fromCp, int toCp, const unsigned char* p, uint32_t
     if (from == Support::Unknown || to == Support::Unknown)
         return false;
     if (from == Support::NameOnly || to == Support::NameOnly) {
-        // Better the text as it came than no text at all.
-        out.append(p, n);
+        // Better the text as it came than no text at all. False either way;
+        // a failed copy is recorded in out.
+        (void)out.append(p, n);
         return false;
     }
 
@@ -141,19 +160,25 @@ bool EncodingConvert::run(int fromCp, int toCp, const unsigned char* p, uint32_t
     if (isIso2022Jp(fromCp)) {
         DataBuffer sjis;
         Japanese().jisToSjis(p, n, sjis);
+        if (failedStep(sjis, out))
+            return false;
         return run(kShiftJis, toCp, sjis.getData(), sjis.getSize(), out);
     }
     if (fromCp == kIso2022Kr) {
         DataBuffer ks;
         Korean().iso2022krToKs(p, n, ks);
+        if (failedStep(ks, out))
+            return false;
         return run(kUhc, toCp, ks.getData(), ks.getSize(), out);
     }
 
     if (toCp == kUtf7) {
         DataBuffer u16;
         if (fromCp != kUtf16) {
-            if (!run(fromCp, kUtf16, p, n, u16))
+            if (!run(fromCp, kUtf16, p, n, u16)) {
+                (void)failedStep(u16, out);
                 return false;
+            }
             p = u16.getData();
             n = u16.getSize();
         }
@@ -162,8 +187,10 @@ bool EncodingConvert::run(int fromCp, int toCp, const unsigned char* p, uint32_t
     if (toCp == kUtf32 || toCp == kUtf32Be) {
         DataBuffer u8;
         if (fromCp != kUtf8) {
-            if (!run(fromCp, kUtf8, p, n, u8))
+            if (!run(fromCp, kUtf8, p, n, u8)) {
+                (void)failedStep(u8, out);
                 return false;
+            }
             p = u8.getData();
             n = u8.getSize();
         }
@@ -173,7 +200,9 @@ bool EncodingConvert::run(int fromCp, int toCp, const unsigned char* p, uint32_t
         // Any text fits UTF-16: only a broken unit of a UTF-16 source makes this false.
         DataBuffer u16;
         if (fromCp != kUtf16) {
-            run(fromCp, kUtf16, p, n, u16);
+            (void)run(fromCp, kUtf16, p, n, u16);  // lossy text goes on as converted
+            if (failedStep(u16, out))
+                return false;
             p = u16.getData();
             n = u16.getSize();
         }
@@ -188,6 +217,8 @@ bool EncodingConvert::run(int fromCp, int toCp, const unsigned char* p, uint32_t
         bool ok = true;
         if (fromCp != kShiftJis) {
             ok = run(fromCp, kShiftJis, p, n, sjis);
+            if (failedStep(sjis, out))
+                return false;
             p = sjis.getData();
             n = sjis.getSize();
         }
@@ -198,6 +229,8 @@ bool EncodingConvert::run(int fromCp, int toCp, const unsigned char* p, uint32_t
         bool ok = true;
         if (fromCp != kUhc) {
             ok = run(fromCp, kUhc, p, n, ks);
+            if (failedStep(ks, out))
+                return false;
             p = ks.getData();
             n = ks.getSize();
         }
@@ -243,6 +276,8 @@ bool EncodingConvert::general(int fromCp, int toCp, const unsigned char* p, uint
         normalised = false;
     }
     if (normalised) {
+        if (failedStep(norm, out))
+            return false;
         p = norm.getData();
         n = norm.getSize();
         if (n == 0)
@@ -289,7 +324,8 @@ bool EncodingConvert::fromSevenBit(int fromCp, int toCp, const unsigned char* p,
     m_stepFrom = pivotCp;
     m_stepTo = toCp;
     // A pivot byte gives at most three bytes of UTF-8, a unit of UTF-16 or two table bytes.
-    reserveMore(out, (toCp == kUtf8 ? uint64_t(n) * 3 / 2 : n) + 64);
+    if (!reserveMore(out, (toCp == kUtf8 ? uint64_t(n) * 3 / 2 : n) + 64))
+        return false;
 
     unsigned char piece[kPivotPiece];
     uint32_t kept = 0;  // pivot bytes carried over from the last piece
@@ -354,7 +390,8 @@ bool EncodingConvert::toSevenBit(int fromCp, int toCp, const unsigned char* p, u
         skipUtf8Bom(p, n);
     m_stepFrom = fromCp;
     m_stepTo = kUtf16;
-    reserveMore(out, uint64_t(n) + n / 4 + 16);
+    if (!reserveMore(out, uint64_t(n) + n / 4 + 16))
+        return false;
 
     // Input taken per piece: its pivot bytes (two per unit at most) and a
     // carried byte fit the piece buffer.

@@ -236,7 +236,7 @@ uint32_t Japanese::sjisToJisPiece(const unsigned char* s, uint32_t n, bool final
         jis = false;
     }
     block.finish(w);
-    state.ok = ok;
+    state.ok = ok && !block.failed();  // the buffer's failure() tells the two apart
     state.jis = jis;
     return i;
 }

@@ -82,7 +82,7 @@ uint32_t Korean::ksToIso2022krPiece(const unsigned char* s, uint32_t n, bool fin
         }
     }
     block.finish(w);
-    state.ok = ok;
+    state.ok = ok && !block.failed();  // the buffer's failure() tells the two apart
     state.shifted = shifted;
     return i;
 }

@@ -6,9 +6,11 @@
 #include "charset/EncodingConvertDetail.h"
 #include "charset/Japanese.h"
 #include "charset/Korean.h"
+#include "charset/ScratchOutput.h"
 #include "charset/Utf16Codec.h"
 #include "charset/Utf32Codec.h"
 #include "charset/Utf7Codec.h"
+#include "foundation/BufferLimit.h"
 #include "foundation/DataBuffer.h"
 
 using namespace convertdetail;
@@ -16,6 +18,16 @@ using namespace convertdetail;
 namespace {
 
 inline bool isCont(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// As in the engine: an intermediate text that could not be made whole is
+// recorded in out, and the conversion gives false.
+bool failedStep(const DataBuffer& step, DataBuffer& out)
+{
+    if (!step.hasFailed())
+        return false;
+    out.markFailed(step.failure());
+    return true;
+}
 
 bool putUnit(DataBuffer& out, uint32_t u)
 {
@@ -120,8 +132,9 @@ bool EncodingConvert::referenceRun(int fromCp, int toCp, const unsigned char* p,
     if (from == Support::Unknown || to == Support::Unknown)
         return false;
     if (from == Support::NameOnly || to == Support::NameOnly) {
-        // Better the text as it came than no text at all.
-        out.append(p, n);
+        // Better the text as it came than no text at all. False either way;
+        // a failed copy is recorded in out.
+        (void)out.append(p, n);
         return false;
     }
 
@@ -129,19 +142,25 @@ bool EncodingConvert::referenceRun(int fromCp, int toCp, const unsigned char* p,
     if (isIso2022Jp(fromCp)) {
         DataBuffer sjis;
         Japanese().jisToSjis(p, n, sjis);
+        if (failedStep(sjis, out))
+            return false;
         return referenceRun(kShiftJis, toCp, sjis.getData(), sjis.getSize(), out);
     }
     if (fromCp == kIso2022Kr) {
         DataBuffer ks;
         Korean().iso2022krToKs(p, n, ks);
+        if (failedStep(ks, out))
+            return false;
         return referenceRun(kUhc, toCp, ks.getData(), ks.getSize(), out);
     }
 
     if (toCp == kUtf7) {
         DataBuffer u16;
         if (fromCp != kUtf16) {
-            if (!referenceRun(fromCp, kUtf16, p, n, u16))
+            if (!referenceRun(fromCp, kUtf16, p, n, u16)) {
+                (void)failedStep(u16, out);
                 return false;
+            }
             p = u16.getData();
             n = u16.getSize();
         }
@@ -150,8 +169,10 @@ bool EncodingConvert::referenceRun(int fromCp, int toCp, const unsigned char* p,
     if (toCp == kUtf32 || toCp == kUtf32Be) {
         DataBuffer u8;
         if (fromCp != kUtf8) {
-            if (!referenceRun(fromCp, kUtf8, p, n, u8))
+            if (!referenceRun(fromCp, kUtf8, p, n, u8)) {
+                (void)failedStep(u8, out);
                 return false;
+            }
             p = u8.getData();
             n = u8.getSize();
         }
@@ -161,7 +182,9 @@ bool EncodingConvert::referenceRun(int fromCp, int toCp, const unsigned char* p,
         // Any text fits UTF-16: only a broken unit of a UTF-16 source makes this false.
         DataBuffer u16;
         if (fromCp != kUtf16) {
-            referenceRun(fromCp, kUtf16, p, n, u16);
+            (void)referenceRun(fromCp, kUtf16, p, n, u16);  // lossy text goes on as converted
+            if (failedStep(u16, out))
+                return false;
             p = u16.getData();
             n = u16.getSize();
         }
@@ -172,6 +195,8 @@ bool EncodingConvert::referenceRun(int fromCp, int toCp, const unsigned char* p,
         bool ok = true;
         if (fromCp != kShiftJis) {
             ok = referenceRun(fromCp, kShiftJis, p, n, sjis);
+            if (failedStep(sjis, out))
+                return false;
             p = sjis.getData();
             n = sjis.getSize();
         }
@@ -182,6 +207,8 @@ bool EncodingConvert::referenceRun(int fromCp, int toCp, const unsigned char* p,
         bool ok = true;
         if (fromCp != kUhc) {
             ok = referenceRun(fromCp, kUhc, p, n, ks);
+            if (failedStep(ks, out))
+                return false;
             p = ks.getData();
             n = ks.getSize();
         }
@@ -227,6 +254,8 @@ bool EncodingConvert::referenceGeneral(int fromCp, int toCp, const unsigned char
         normalised = false;
     }
     if (normalised) {
+        if (failedStep(norm, out))
+            return false;
         p = norm.getData();
         n = norm.getSize();
         if (n == 0)
@@ -239,10 +268,19 @@ bool EncodingConvert::referenceGeneral(int fromCp, int toCp, const unsigned char
         return referenceStep(fromCp, toCp, p, n, out) && ok;
 
     DataBuffer mid;
-    if (fromCp != kUtf8)
-        mid.ensureCapacity(n > (DataBuffer::kMaxSize - 4) / 2 ? DataBuffer::kMaxSize : 2 * n + 4);
+    if (fromCp != kUtf8) {
+        // Room up front, never past the size limit: the appends find out whether the text fits.
+        const uint64_t want = 2 * uint64_t(n) + 4;
+        const uint32_t limit = BufferLimit::maxBytes();
+        if (!mid.ensureCapacity(want > limit ? limit : static_cast<uint32_t>(want))) {
+            recordTooLarge(out);
+            return false;
+        }
+    }
     // What the first step loses does not count: the result says whether the text fits the target.
-    referenceStep(fromCp, kUtf16, p, n, mid);
+    (void)referenceStep(fromCp, kUtf16, p, n, mid);
+    if (failedStep(mid, out))
+        return false;
     m_secondStep = true;
     const bool fits = referenceStep(kUtf16, toCp, mid.getData(), mid.getSize(), out);
     m_secondStep = false;

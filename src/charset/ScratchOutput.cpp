@@ -1,7 +1,9 @@
 #include "charset/ScratchOutput.h"
 
+#include <cstdint>
 #include <cstdlib>
 
+#include "foundation/BufferLimit.h"
 #include "foundation/DataBuffer.h"
 
 ScratchOutput::ScratchOutput(uint64_t maxBytes, DataBuffer& target) : m_capacity(maxBytes)
@@ -15,6 +17,16 @@ ScratchOutput::ScratchOutput(uint64_t maxBytes, DataBuffer& target) : m_capacity
     } else if (maxBytes <= DataBuffer::kMaxSize) {
         m_heap = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(maxBytes)));
         m_data = m_heap;
+    }
+    if (m_data == nullptr) {
+        // Growing the target itself may still work; if not, the target
+        // records why, so the failure shows in it.
+        const uint64_t want = uint64_t(size) + maxBytes;
+        if (target.ensureCapacity(want < UINT32_MAX ? static_cast<uint32_t>(want) : UINT32_MAX) &&
+            !target.isBorrowed() && target.getData() != nullptr) {
+            m_inPlace = &target;
+            m_data = target.getDataMutable() + size;
+        }
     }
 }
 
@@ -36,7 +48,7 @@ bool ScratchOutput::commit(uint32_t n, DataBuffer& out)
     }
     // Hand the heap block over when the buffer has nothing to keep; shrinking
     // it first does not move it.
-    if (m_heap != nullptr && out.getSize() == 0) {
+    if (m_heap != nullptr && out.getSize() == 0 && n <= BufferLimit::maxBytes()) {
         if (n < m_capacity) {
             if (void* smaller = std::realloc(m_heap, n))
                 m_heap = static_cast<unsigned char*>(smaller);
@@ -51,12 +63,20 @@ bool ScratchOutput::commit(uint32_t n, DataBuffer& out)
     return out.append(m_data, n);
 }
 
+void recordTooLarge(DataBuffer& out)
+{
+    out.markFailed(BufferFailure::TooLarge);
+}
+
 unsigned char* appendRoom(DataBuffer& out, uint64_t k)
 {
     const uint64_t size = out.getSize();
     const uint64_t capacity = out.getCapacity();
-    if (size + k > DataBuffer::kMaxSize)
+    const uint64_t limit = BufferLimit::maxBytes();
+    if (size + k > limit) {
+        recordTooLarge(out);
         return nullptr;
+    }
     // Borrowed memory is the caller's: writing into it needs a copy of our own.
     if (out.getData() == nullptr || out.isBorrowed() || capacity - size < k) {
         uint64_t want = size + k;
@@ -64,8 +84,8 @@ unsigned char* appendRoom(DataBuffer& out, uint64_t k)
             want = capacity + capacity / 2;
         if (out.isBorrowed() && want <= capacity)
             want = capacity + 1;
-        if (want > DataBuffer::kMaxSize)
-            want = DataBuffer::kMaxSize;
+        if (want > limit)
+            want = limit;
         if (!out.ensureCapacity(static_cast<uint32_t>(want)) || out.isBorrowed())
             return nullptr;
     }

@@ -7,7 +7,8 @@ class DataBuffer;
 // written through a pointer; commit hands the bytes to the DataBuffer. When
 // the target already has the room, the output is written in place; otherwise
 // small outputs live on the stack and a large one is handed to an empty
-// buffer as it is, which saves copying the whole text once more.
+// buffer as it is, which saves copying the whole text once more. When no room
+// can be had, the target's failure() tells why.
 class ScratchOutput {
 public:
     ScratchOutput(uint64_t maxBytes, DataBuffer& target);
@@ -30,9 +31,14 @@ private:
     unsigned char m_stack[kStackSize];
 };
 
+// Records in out that bytes could not be added because they would pass the
+// size limit (out.failure() becomes TooLarge unless a failure is recorded).
+void recordTooLarge(DataBuffer& out);
+
 // Room at the end of a DataBuffer for a writer that fills it through a
 // pointer, piece by piece: at least k bytes after the current size (the
-// buffer grows by half at least). Null when the room cannot be had.
+// buffer grows by half at least). Null when the room cannot be had; out's
+// failure() then tells why.
 unsigned char* appendRoom(DataBuffer& out, uint64_t k);
 // Takes what was written up to end (inside the room) into the buffer's size.
 bool appendCommit(DataBuffer& out, const unsigned char* end);

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "foundation/BufferLimit.h"
 #include "foundation/DataBuffer.h"
 
 // The 200-byte block in which the byte-at-a-time encoders gather their output
@@ -13,7 +14,8 @@
 //     block.finish(w);
 //
 // The buffer grows by half its size at a time, so long texts are not copied
-// over and over.
+// over and over. Once the buffer cannot grow, nothing more is appended:
+// failed() tells the writer, and the buffer's failure() tells why.
 class StagingBlock {
 public:
     static constexpr uint32_t kSize = 200;
@@ -35,20 +37,24 @@ public:
     }
     // Appends what was written up to w.
     void finish(unsigned char* w) { flush(w); }
+    // Whether some of the output could not be appended.
+    bool failed() const { return m_failed; }
 
 private:
     void flush(unsigned char* w)
     {
         const uint32_t len = static_cast<uint32_t>(w - m_block);
-        if (len == 0)
+        if (len == 0 || m_failed)
             return;
         const uint64_t capacity = m_out.getCapacity();
         if (m_out.getSize() + uint64_t(len) > capacity)
             reserve(capacity / 2 + len);
-        m_out.append(m_block, len);
+        if (!m_failed && !m_out.append(m_block, len))
+            m_failed = true;
     }
     // Grows by half at least: a text written in many pieces, each with its
-    // own block, is then not copied over and over either.
+    // own block, is then not copied over and over either. Never past the size
+    // limit: the appends find out whether the text itself fits.
     void reserve(uint64_t more)
     {
         uint64_t want = uint64_t(m_out.getSize()) + more;
@@ -57,11 +63,14 @@ private:
             return;
         if (capacity + capacity / 2 > want)
             want = capacity + capacity / 2;
-        if (want > DataBuffer::kMaxSize)
-            want = DataBuffer::kMaxSize;
-        m_out.ensureCapacity(static_cast<uint32_t>(want));
+        const uint64_t limit = BufferLimit::maxBytes();
+        if (want > limit)
+            want = limit;
+        if (want > capacity && !m_out.ensureCapacity(static_cast<uint32_t>(want)))
+            m_failed = true;  // recorded in the buffer too
     }
 
     DataBuffer& m_out;
+    bool m_failed = false;
     unsigned char m_block[kSize];
 };

@@ -28,7 +28,7 @@ uint32_t sizeOf(const StringBuffer& sb)
 
 void trimmedUtf8(const XString& s, StringBuffer& out)
 {
-    out.setString(s.getUtf8());
+    out = s.getUtf8();
     out.trim2();
 }
 
@@ -109,10 +109,10 @@ bool ClsEmail::addRecipient(RecipientKind kind, const char* context, const XStri
     }
     if (!ok) {
         StringBuffer msg("Invalid email address: name = [");
-        msg.append(n);
-        msg.append("], address = [");
-        msg.append(a);
-        msg.append("]");
+        msg << n;
+        msg << "], address = [";
+        msg << a;
+        msg << "]";
         m_log.logError(msg.getString());
     }
     return ok;
@@ -281,7 +281,7 @@ bool ClsEmail::ZipAttachments(const XString& zipFileName)
     m_log.logDataLong("NumAttachments", n);
     StringBuffer zipName;
     trimmedUtf8(zipFileName, zipName);
-    if (zipName.isEmpty()) zipName.setString("attach.zip");
+    if (zipName.isEmpty()) zipName = "attach.zip";
 
     ZipDn zip = ZipDn::createNewArchive();
     ClsZip2* archive = zip.archive();
@@ -330,13 +330,34 @@ bool ClsEmail::ZipAttachments(const XString& zipFileName)
 
 // ---- Output
 
-void ClsEmail::GetMime(XString& outMime)
+bool ClsEmail::writeMime(StringBuffer& mime)
+{
+    if (m_email->GetMimeText(mime)) return true;
+    // Beyond the size a buffer can hold the text is too large; below it memory ran out.
+    m_log.logError(mime.failure() == BufferFailure::OutOfMemory ? "Out of memory" : "Email too large");
+    mime.clear();
+    return false;
+}
+
+bool ClsEmail::GetMime(XString& outMime)
 {
     m_log.clearLog();
     LogContextExit ctx(m_log, "GetMime");
     StringBuffer mime;
-    m_email->GetMimeText(mime);
+    if (!writeMime(mime)) {
+        outMime.clear();
+        return false;
+    }
     outMime.setFromUtf8N(mime.getString(), mime.getSize());
+    return true;
+}
+
+bool ClsEmail::GetMimeSb(StringBuffer& outMime)
+{
+    m_log.clearLog();
+    LogContextExit ctx(m_log, "GetMime");
+    outMime.clear();
+    return writeMime(outMime);
 }
 
 bool ClsEmail::SaveEml(const XString& fileName)
@@ -350,8 +371,9 @@ bool ClsEmail::SaveEml(const XString& fileName)
         return false;
     }
     StringBuffer mime;
-    m_email->GetMimeText(mime);
+    const bool written = writeMime(mime);
     m_email->RemoveHeaderField("X-Unsent");
+    if (!written) return false;
     if (!FileSys::writeFile(name.getString(), mime.getString(), sizeOf(mime), &m_log)) {
         m_log.logError("Failed to write EML file.");
         return false;

@@ -49,7 +49,11 @@ public:
     bool ZipAttachments(const XString& zipFileName);
 
     // ---- Output
-    void GetMime(XString& outMime);
+    // False, with "Email too large" or "Out of memory" in the log and an
+    // empty text, when the MIME text could not be written in full.
+    bool GetMime(XString& outMime);
+    // The same text as bytes, without the copy an XString makes.
+    bool GetMimeSb(StringBuffer& outMime);
     // Writes the MIME text to the file (created or replaced).
     bool SaveEml(const XString& fileName);
 
@@ -66,6 +70,8 @@ public:
     void ClearMail();
 
 private:
+    // The MIME text, or false with the reason logged.
+    bool writeMime(StringBuffer& mime);
     enum class RecipientKind { To, Cc, Bcc };
     bool addRecipient(RecipientKind kind, const char* context, const XString& name, const XString& address);
     void chooseCharsetFor(Email2& node, const XString& text);

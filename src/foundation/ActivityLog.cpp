@@ -44,17 +44,15 @@ bool isSelfWrapped(const char* s)
 // A "]]>" inside the text would end the section early: it is split over two sections.
 void appendCdata(StringBuffer& out, const char* s)
 {
-    out.append(kCdataOpen);
+    out << kCdataOpen;
     for (;;) {
         const char* end = std::strstr(s, kCdataClose);
         if (!end)
             break;
-        out.appendN(s, static_cast<int32_t>(end - s) + 2);
-        out.append("]]><![CDATA[");
+        out << std::string_view(s, static_cast<size_t>(end - s) + 2) << "]]><![CDATA[";
         s = end + 2;
     }
-    out.append(s);
-    out.append(kCdataClose);
+    out << s << kCdataClose;
 }
 
 // XML allows no control characters but tab, CR and LF, not even in CDATA;
@@ -73,13 +71,13 @@ void appendDataValue(StringBuffer& out, const char* rawValue)
     replaceControlBytes(clean);
     const char* value = clean.getString();
     if (hasBothCdataMarkers(value) && isSelfWrapped(value)) {
-        out.append(value);
+        out << value;
     } else if (needsCdata(value) || hasBothCdataMarkers(value)) {
         appendCdata(out, value);
     } else {
         StringBuffer escaped(value);
         escaped.xmlEscapeNoQuotes();
-        out.append(escaped);
+        out << escaped;  // carries a failure of the escaping too
     }
 }
 
@@ -124,8 +122,10 @@ bool ActivityLog::addMessage(char level, const char* text, const char* keyword)
         if (n > 0) {
             StringBuffer piece;
             if (recorded)
-                piece.append(m_indent);
-            piece.appendN(p, static_cast<int32_t>(n));
+                piece << m_indent;
+            piece << std::string_view(p, n);
+            if (piece.hasFailed())
+                return false;
             auto* e = new (std::nothrow) LogEntry(LogEntry::kMessage, level, piece.getString(), keyword);
             if (e && recorded)
                 e->setContinuation(true);
@@ -177,7 +177,8 @@ void ActivityLog::clear()
 
 void ActivityLog::renderText(StringBuffer& out, bool html)
 {
-    m_template.setString(html ? "_MESSAGE_<br>" : "_MESSAGE_\r\n");
+    m_template.clear();
+    m_template << (html ? "_MESSAGE_<br>" : "_MESSAGE_\r\n");
     m_htmlMode = html;
     StringBuffer message;
     StringBuffer line;
@@ -189,25 +190,26 @@ void ActivityLog::renderText(StringBuffer& out, bool html)
         if (e->kind() == LogEntry::kMessage) {
             if (e->level() != LogEntry::kLevelError && e->level() != LogEntry::kLevelInfo)
                 continue;
-            message.append(e->text());
+            message << e->text();
         } else if (e->kind() == LogEntry::kData) {
-            message.append(e->keyword());
-            message.append(": ");
-            message.append(e->text());
+            message << e->keyword() << ": " << e->text();
         } else {
             continue;
         }
         if (m_htmlMode)
             message.xmlEscape();
-        line.setString(m_template.getString());
+        line.clear();
+        line << m_template;
         line.replaceFirst("_MESSAGE_", message.getString());
-        out.append(line);
+        if (message.hasFailed())
+            line.markFailed(message.failure());
+        out << line;  // carries a failure of the line too
     }
 }
 
 void ActivityLog::renderXml(StringBuffer& out, bool withDates) const
 {
-    out.append("<TembrixLog>\n");
+    out << "<TembrixLog>\n";
     StringBuffer prefix;
     ExtPtrArray open;  // borrowed pointers to the 'C' entries still open
     const int32_t count = m_entries.getSize();
@@ -217,39 +219,28 @@ void ActivityLog::renderXml(StringBuffer& out, bool withDates) const
             continue;
         switch (e->kind()) {
             case LogEntry::kContextOpen:
-                open.append(m_entries.get(i));
-                out.append(prefix);
-                out.appendChar('<');
-                out.append(e->text());
-                out.append(">\n");
+                if (open.append(m_entries.get(i)) < 0)
+                    out.markFailed(BufferFailure::OutOfMemory);  // its closing tag would be lost
+                out << prefix << '<' << e->text() << ">\n";
                 for (int k = 0; k < kXmlIndent; ++k)
-                    prefix.appendChar(' ');
+                    prefix << ' ';
                 break;
             case LogEntry::kContextClose: {
                 const LogEntry* c = entryOf(open.pop());
                 if (!c)
                     break;
                 prefix.shorten(kXmlIndent);
-                out.append(prefix);
-                out.append("</");
-                out.append(c->text());
-                out.append(">\n");
+                out << prefix << "</" << c->text() << ">\n";
                 break;
             }
             case LogEntry::kData:
                 if (std::strcmp(e->keyword(), kXmlKey) == 0) {
-                    out.append(e->text());
-                    out.appendChar('\n');
+                    out << e->text() << '\n';
                     break;
                 }
-                out.append(prefix);
-                out.appendChar('<');
-                out.append(e->keyword());
-                out.appendChar('>');
+                out << prefix << '<' << e->keyword() << '>';
                 appendDataValue(out, e->text());
-                out.append("</");
-                out.append(e->keyword());
-                out.append(">\n");
+                out << "</" << e->keyword() << ">\n";
                 break;
             case LogEntry::kMessage: {
                 StringBuffer lines(e->text());
@@ -258,41 +249,37 @@ void ActivityLog::renderXml(StringBuffer& out, bool withDates) const
                     const LogEntry* next = entryAt(i + 1);
                     if (!next || next->kind() != LogEntry::kMessage || !next->isContinuation())
                         break;
-                    lines.appendChar('\n');
-                    lines.append(next->text());
+                    lines << '\n' << next->text();
                     ++n;
                     ++i;
                 }
                 replaceControlBytes(lines);
+                if (lines.hasFailed())
+                    out.markFailed(lines.failure());
                 const char* tag = levelTag(e->level());
-                out.append(prefix);
-                out.appendChar('<');
-                out.append(tag);
+                out << prefix << '<' << tag;
                 if (withDates) {
                     const platform::LocalTime& t = e->timeStamp();
                     char date[64];
                     std::snprintf(date, sizeof date, " date=\"%02d/%02d/%04d %02d:%02d:%02d\"", t.month, t.day,
                                   t.year, t.hour, t.minute, t.second);
-                    out.append(date);
+                    out << date;
                 }
                 if (*e->keyword()) {
-                    out.append(" keyword=\"");
+                    out << " keyword=\"";
                     StringBuffer kw(e->keyword());
                     kw.xmlEscape();
-                    out.append(kw);
-                    out.appendChar('"');
+                    out << kw << '"';  // carries a failure of the escaping too
                 }
-                out.appendChar('>');
+                out << '>';
                 const char* text = lines.getString();
                 if (n > 1 || (hasBothCdataMarkers(text) && !isSelfWrapped(text)))
                     appendCdata(out, text);
                 else if (needsCdata(text))
                     appendCdata(out, text);
                 else
-                    out.append(text);
-                out.append("</");
-                out.append(tag);
-                out.append(">\n");
+                    out << text;
+                out << "</" << tag << ">\n";
                 break;
             }
             default: break;
@@ -300,11 +287,9 @@ void ActivityLog::renderXml(StringBuffer& out, bool withDates) const
     }
     // Contexts still open are closed here, innermost first, without indentation.
     while (const LogEntry* c = entryOf(open.pop())) {
-        out.append("</");
-        out.append(c->text());
-        out.append(">\n");
+        out << "</" << c->text() << ">\n";
     }
-    out.append("</TembrixLog>\n");
+    out << "</TembrixLog>\n";
 }
 
 void ActivityLog::renderErrors(StringBuffer& out) const
@@ -312,8 +297,7 @@ void ActivityLog::renderErrors(StringBuffer& out) const
     for (int32_t i = 0; i < m_entries.getSize(); ++i) {
         const LogEntry* e = entryAt(i);
         if (e && e->kind() == LogEntry::kMessage && e->level() == LogEntry::kLevelError) {
-            out.append(e->text());
-            out.append("\r\n");
+            out << e->text() << "\r\n";
         }
     }
 }

@@ -16,7 +16,10 @@ void ClsBase::getErrorTextUtf8(StringBuffer& out, bool crlf)
     m_log.getText(text);
     if (crlf)
         text.toCrlf();
-    out.setString(text.getString());
+    out.clear();
+    out << text.getString();
+    if (text.hasFailed())
+        out.markFailed(text.failure());
 }
 
 bool ClsBase::saveErrorXml(const char* utf8FileName)

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/BufferLimit.h"
 #include "foundation/CheckByte.h"
 
 namespace {
@@ -35,6 +36,7 @@ bool DataBuffer::alive() const { return HM_ALIVE(m_check, kAlive, "DataBuffer");
 
 void DataBuffer::release()
 {
+    m_failure = BufferFailure::None;
     if (!m_borrowed)
         std::free(m_data);
     m_data = nullptr;
@@ -54,21 +56,58 @@ void DataBuffer::clear()
         release();
 }
 
+bool DataBuffer::fail(BufferFailure why)
+{
+    if (m_failure == BufferFailure::None)
+        m_failure = why;
+    return false;
+}
+
+void DataBuffer::markFailed(BufferFailure why)
+{
+    if (alive() && why != BufferFailure::None)
+        fail(why);
+}
+
+BufferFailure DataBuffer::failure() const { return alive() ? m_failure : BufferFailure::None; }
+
 bool DataBuffer::reallocTo(uint32_t newCapacity)
 {
     if (newCapacity < m_size)
         return false;
-    unsigned char* p = static_cast<unsigned char*>(std::malloc(newCapacity ? newCapacity : 1));
+    if (newCapacity > BufferLimit::maxBytes())
+        return fail(BufferFailure::TooLarge);
+    size_t bytes = newCapacity ? newCapacity : 1;
+    unsigned char* p;
+    if (m_borrowed || !m_data) {
+        p = static_cast<unsigned char*>(std::malloc(bytes));
+        if (p && m_size)
+            std::memcpy(p, m_data, m_size);
+    } else {
+        // realloc lets large blocks move without a copy of their pages.
+        p = static_cast<unsigned char*>(std::realloc(m_data, bytes));
+    }
     if (!p)
-        return false;
-    if (m_size)
-        std::memcpy(p, m_data, m_size);
-    if (!m_borrowed)
-        std::free(m_data);
+        return fail(BufferFailure::OutOfMemory);
     m_data = p;
     m_capacity = newCapacity;
     m_borrowed = 0;
     return true;
+}
+
+// The capacity to reallocate to when `needed` bytes do not fit: at least
+// 20000 more than the size, and at least half again the size, so that a
+// buffer filled in pieces is copied O(log n) times.
+uint32_t DataBuffer::grownCapacity(uint64_t needed) const
+{
+    uint64_t want = static_cast<uint64_t>(m_size) + kStep;
+    uint64_t geometric = static_cast<uint64_t>(m_size) + m_size / 2;
+    if (want < geometric)
+        want = geometric;
+    if (want < needed)
+        want = needed;
+    uint32_t limit = BufferLimit::maxBytes();
+    return want > limit ? (needed > limit ? limit : static_cast<uint32_t>(needed)) : static_cast<uint32_t>(want);
 }
 
 bool DataBuffer::appendByte(unsigned char b)
@@ -76,18 +115,17 @@ bool DataBuffer::appendByte(unsigned char b)
     if (!alive())
         return false;
     if (m_size + 1ull > m_capacity) {
-        uint64_t want = static_cast<uint64_t>(m_size) + kStep;
-        if (m_size >= kMaxSize)
-            return false;
-        if (!reallocTo(want > kMaxSize ? kMaxSize : static_cast<uint32_t>(want)))
+        if (m_size + 1ull > BufferLimit::maxBytes())
+            return fail(BufferFailure::TooLarge);
+        if (!reallocTo(grownCapacity(m_size + 1ull)))
             return false;
     }
     m_data[m_size++] = b;
     return true;
 }
 
-// Appends n bytes, reallocating to growTo(needed) when they do not fit.
-// The source may lie inside our own memory.
+// Appends n bytes, reallocating when they do not fit (to exactly the size
+// needed when exact is set). The source may lie inside our own memory.
 bool DataBuffer::appendGrowing(const void* bytes, uint32_t n, bool exact)
 {
     if (!alive())
@@ -95,14 +133,13 @@ bool DataBuffer::appendGrowing(const void* bytes, uint32_t n, bool exact)
     if (!bytes || n == 0)
         return true;
     uint64_t needed = static_cast<uint64_t>(m_size) + n;
-    if (needed > kMaxSize)
-        return false;
+    if (needed > BufferLimit::maxBytes())
+        return fail(BufferFailure::TooLarge);
     if (needed > m_capacity) {
         const unsigned char* src = static_cast<const unsigned char*>(bytes);
         bool inside = m_data && src >= m_data && src < m_data + m_capacity;
         size_t offset = inside ? static_cast<size_t>(src - m_data) : 0;
-        uint64_t want = exact ? needed : static_cast<uint64_t>(m_size) + (n > kStep ? n : kStep);
-        if (!reallocTo(want > kMaxSize ? kMaxSize : static_cast<uint32_t>(want)))
+        if (!reallocTo(exact ? static_cast<uint32_t>(needed) : grownCapacity(needed)))
             return false;
         if (inside)
             bytes = m_data + offset;
@@ -125,8 +162,10 @@ bool DataBuffer::appendExact(const void* bytes, uint32_t n) { return appendGrowi
 
 bool DataBuffer::ensureCapacity(uint32_t n)
 {
-    if (!alive() || n > kMaxSize)
+    if (!alive())
         return false;
+    if (n > BufferLimit::maxBytes())
+        return fail(BufferFailure::TooLarge);
     return n <= m_capacity || reallocTo(n);
 }
 
@@ -164,10 +203,22 @@ void DataBuffer::takeOver(DataBuffer& other)
     m_size = other.m_size;
     m_capacity = other.m_capacity;
     m_borrowed = other.m_borrowed;
+    m_failure = other.m_failure;
+    other.m_failure = BufferFailure::None;
     other.m_data = nullptr;
     other.m_size = 0;
     other.m_capacity = 0;
     other.m_borrowed = 0;
+}
+
+unsigned char* DataBuffer::takeData()
+{
+    if (!alive() || m_borrowed)
+        return nullptr;
+    unsigned char* p = m_data;
+    m_data = nullptr;
+    release();
+    return p;
 }
 
 void DataBuffer::shorten(uint32_t n)
@@ -192,7 +243,7 @@ bool DataBuffer::appendUnicodeZ(const OLECHAR* text)
     size_t units = 0;
     while (text[units] != 0) {
         if (++units > kMaxSize / 2)
-            return false;
+            return alive() && fail(BufferFailure::TooLarge);
     }
     return append(text, static_cast<uint32_t>((units + 1) * 2));
 }
@@ -217,7 +268,7 @@ bool DataBuffer::appendSafeArray(const SAFEARRAY* sa)
     for (USHORT d = 0; d < sa->cDims; ++d) {
         total *= sa->rgsabound[d].cElements;
         if (total > kMaxSize)
-            return false;
+            return fail(BufferFailure::TooLarge);
     }
     return append(sa->pvData, static_cast<uint32_t>(total));
 }

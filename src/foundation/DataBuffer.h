@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "foundation/BufferLimit.h"
 #include "platform/Automation.h"
 
 // Growable byte buffer. A buffer may borrow caller memory that it never frees.
@@ -20,30 +21,40 @@ public:
     uint32_t getSize() const;
     uint32_t getCapacity() const;
     bool isBorrowed() const { return m_borrowed != 0; }
+    // The first append that failed since construction or the last clear.
+    BufferFailure failure() const;
+    bool hasFailed() const { return failure() != BufferFailure::None; }
+    // Records that the bytes meant for this buffer could not all be had.
+    void markFailed(BufferFailure why);
 
     void clear();
-    bool appendByte(unsigned char b);
-    bool append(const void* bytes, uint32_t n);
-    bool append(const DataBuffer& other);
-    bool appendExact(const void* bytes, uint32_t n);
-    bool ensureCapacity(uint32_t n);
+    [[nodiscard]] bool appendByte(unsigned char b);
+    [[nodiscard]] bool append(const void* bytes, uint32_t n);
+    [[nodiscard]] bool append(const DataBuffer& other);
+    [[nodiscard]] bool appendExact(const void* bytes, uint32_t n);
+    [[nodiscard]] bool ensureCapacity(uint32_t n);
     void borrow(const void* p, uint32_t n);
     void takeOwnership(void* p, uint32_t n);  // p from std::malloc
     void takeOver(DataBuffer& other);
-    bool appendUnicodeZ(const OLECHAR* text);
-    bool appendBstr(BSTR bstr);
-    bool appendSafeArray(const SAFEARRAY* sa);
-    bool appendVariant(const VARIANT* v);
+    // Hands the owned memory to the caller (who frees it with std::free) and
+    // leaves the buffer empty; null for borrowed memory or none.
+    unsigned char* takeData();
+    [[nodiscard]] bool appendUnicodeZ(const OLECHAR* text);
+    [[nodiscard]] bool appendBstr(BSTR bstr);
+    [[nodiscard]] bool appendSafeArray(const SAFEARRAY* sa);
+    [[nodiscard]] bool appendVariant(const VARIANT* v);
     bool isAllAscii() const;
     // Drops bytes from the end (n larger than the size empties the buffer).
     void shorten(uint32_t n);
     // Sets the count of bytes in use within the capacity, for writers that
     // filled the spare capacity through getDataMutable(); false when n > capacity.
-    bool setSize(uint32_t n);
+    [[nodiscard]] bool setSize(uint32_t n);
 
 private:
     bool alive() const;
     bool reallocTo(uint32_t newCapacity);
+    uint32_t grownCapacity(uint64_t needed) const;
+    bool fail(BufferFailure why);
     bool appendGrowing(const void* bytes, uint32_t n, bool exact);
     void release();
     bool appendVariantAt(const VARIANT* v, int depth);
@@ -55,4 +66,5 @@ private:
     unsigned char* m_data;
     uint32_t m_size;
     uint32_t m_capacity;
+    BufferFailure m_failure = BufferFailure::None;
 };

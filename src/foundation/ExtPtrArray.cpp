@@ -6,10 +6,6 @@
 
 #include "foundation/TembrixObject.h"
 
-namespace {
-constexpr int32_t kStepCeiling = 100000;
-}
-
 ExtPtrArray::ExtPtrArray() : ExtPtrArray(5, 5) {}
 
 ExtPtrArray::ExtPtrArray(int32_t initialCapacity, int32_t growthStep)
@@ -47,8 +43,10 @@ bool ExtPtrArray::growTo(int64_t needed)
     bool grew = m_slots != nullptr || newCap != m_capacity;
     m_slots = slots;
     m_capacity = static_cast<int32_t>(newCap);
-    if (grew && m_growthStep < kStepCeiling)
-        m_growthStep = m_capacity > kStepCeiling ? kStepCeiling : m_capacity;
+    // The step becomes the new capacity, so the array doubles and long lists
+    // cost linear time.
+    if (grew && m_growthStep < m_capacity)
+        m_growthStep = m_capacity;
     return true;
 }
 

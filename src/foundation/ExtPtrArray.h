@@ -26,6 +26,7 @@ public:
     void removeAllObjects();
     void removeAllRaw();
     int32_t getSize() const { return m_count; }
+    int32_t getCapacity() const { return m_capacity; }
 
 private:
     bool growTo(int64_t needed);

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "charset/EncodingConvert.h"
+#include "foundation/BufferLimit.h"
 #include "foundation/DataBuffer.h"
+#include "foundation/HandleIo.h"
 #include "foundation/LogBase.h"
 #include "foundation/LogNull.h"
 #include "foundation/StringBuffer.h"
@@ -139,25 +141,16 @@ bool FileSys::loadFile(const char* utf8Name, NameForm form, DataBuffer& out, Log
         return false;
     uint32_t size = 0;
     // Four zero bytes follow the content, so the size must leave room for them.
-    if (!fileSize32(h, DataBuffer::kMaxSize - 4, size)) {
+    if (!fileSize32(h, BufferLimit::maxBytes() - 4, size)) {
         L.logError(platform::lastErrorText().c_str());
         closeFile(h);
         return false;
     }
-    if (size == 0) {
-        closeFile(h);
-        return true;
-    }
-    void* block = std::calloc(static_cast<size_t>(size) + 4, 1);
-    if (!block) {
-        platform::setLastErrorNoMemory();
-        L.logError(platform::lastErrorText().c_str());
-        closeFile(h);
-        return false;
-    }
-    uint32_t got = 0;
-    bool ok = platform::readFile(h, block, size, got);
-    if (!ok) {
+    // The reported size is one allocation; a pipe or a /proc file reports
+    // none, and what any file holds beyond its size is read on to the end.
+    DataBuffer data;
+    bool ok = (size == 0 || data.ensureCapacity(size + 4)) && HandleIo::readToEnd(h, data);
+    if (!ok && !data.hasFailed()) {
         std::string reason = platform::lastErrorText();
         L.logError(reason.c_str());
         if (form == NameForm::Ansi) {
@@ -166,17 +159,19 @@ bool FileSys::loadFile(const char* utf8Name, NameForm form, DataBuffer& out, Log
             L.logData("filename", utf8Name);
             L.logData("current_dir", cwd.getString());
         }
-    } else if (got < size) {
-        L.logError("Failed to read the entire file");
+    } else if (data.hasFailed() || (data.getCapacity() - data.getSize() < 4 && !data.ensureCapacity(data.getSize() + 4))) {
+        data.failure() == BufferFailure::OutOfMemory ? platform::setLastErrorNoMemory()
+                                                     : platform::setLastErrorFileTooLarge();
+        L.logError(platform::lastErrorText().c_str());
         ok = false;
     }
     closeFile(h);
-    if (!ok) {
-        // Half a file must not pass for the file.
-        std::free(block);
-        return false;
-    }
-    out.takeOwnership(block, size);
+    if (!ok)
+        return false;  // half a file must not pass for the file
+    // The zero bytes lie past the capacity, which is the file's size.
+    std::memset(data.getDataMutable() + data.getSize(), 0, 4);
+    const uint32_t got = data.getSize();
+    out.takeOwnership(data.takeData(), got);
     return true;
 }
 
@@ -195,38 +190,24 @@ bool FileSys::loadFile(const char* utf8Name, StringBuffer& out, LogBase* log)
         closeFile(h);
         return false;
     }
-    if (size == 0) {
-        closeFile(h);
-        return true;
-    }
-    auto* bytes = static_cast<unsigned char*>(std::malloc(size));
-    if (!bytes) {
-        platform::setLastErrorNoMemory();
-        L.logError(platform::lastErrorText().c_str());
-        L.logData("filename", utf8Name);
-        L.logError("Failed to read data from file");
-        closeFile(h);
-        return false;
-    }
-    uint32_t got = 0;
-    if (!platform::readFile(h, bytes, size, got)) {
+    DataBuffer data;
+    const bool read = (size == 0 || data.ensureCapacity(size)) && HandleIo::readToEnd(h, data);
+    if (!read || data.getSize() > static_cast<uint32_t>(room > 0 ? room : 0)) {
+        if (data.hasFailed() || read)
+            data.failure() == BufferFailure::OutOfMemory ? platform::setLastErrorNoMemory()
+                                                         : platform::setLastErrorFileTooLarge();
         std::string reason = platform::lastErrorText();
         closeFile(h);
         L.logError(reason.c_str());
         L.logData("filename", utf8Name);
         L.logError("Failed to read data from file");
-        std::free(bytes);
         return false;
     }
     closeFile(h);
-    if (got < size) {
-        L.logData("filesize", std::to_string(size).c_str());
-        L.logData("bytes_received", std::to_string(got).c_str());
-        L.logData("filename", utf8Name);
-        L.logError("Failed to read the entire file");
-        std::free(bytes);
-        return false;
-    }
+    const unsigned char* bytes = data.getData();
+    size = data.getSize();
+    if (size == 0)
+        return true;
     bool ok;
     if (size >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
         EncodingConvert ec;
@@ -239,7 +220,6 @@ bool FileSys::loadFile(const char* utf8Name, StringBuffer& out, LogBase* log)
     } else {
         ok = out.appendN(reinterpret_cast<const char*>(bytes), static_cast<int32_t>(size));
     }
-    std::free(bytes);
     return ok;
 }
 
@@ -362,10 +342,11 @@ bool FileSys::getTempPath(StringBuffer& utf8Out)
 void FileSys::getFullPathName(const char* utf8Name, StringBuffer& utf8Out)
 {
     std::string full;
+    utf8Out.clear();
     if (platform::getFullPathName(utf8Name, full))
-        utf8Out.setString(full.c_str());
+        utf8Out << full.c_str();
     else
-        utf8Out.setString(utf8Name);
+        utf8Out << utf8Name;
 }
 
 bool FileSys::createDirectory(const char* utf8Name) { return platform::createDirectory(utf8Name); }

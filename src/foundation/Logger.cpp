@@ -14,7 +14,8 @@ namespace {
 // Keys are trimmed and spaces become underscores, so that they stay XML element names.
 bool normaliseKey(const char* key, StringBuffer& out)
 {
-    out.setString(key);
+    if (!out.setString(key))
+        return false;
     out.trim2();
     out.replaceChar(' ', '_');
     return !out.isEmpty();
@@ -106,8 +107,10 @@ bool Logger::getErrorSummary(StringBuffer& out)
 {
     if (!m_store)
         return false;
+    // False when this summary could not be appended in full.
+    const bool failedBefore = out.hasFailed();
     m_store->renderErrors(out);
-    return true;
+    return failedBefore || !out.hasFailed();
 }
 
 bool Logger::saveXml(bool withDates, const char* fileName)
@@ -116,9 +119,11 @@ bool Logger::saveXml(bool withDates, const char* fileName)
         return false;
     StringBuffer xml("<?xml version=\"1.0\"  encoding=\"utf-8\" standalone=\"yes\" ?>\n");
     if (m_store->entryCount() == 0)
-        xml.append("<TembrixLog>The log is empty</TembrixLog>");
+        xml << "<TembrixLog>The log is empty</TembrixLog>";
     else
         m_store->renderXml(xml, withDates);
+    if (xml.hasFailed())
+        return false;  // no partial log on disk
     return FileSys::writeFile(fileName, xml.getString(), static_cast<uint32_t>(xml.getSize()), nullptr);
 }
 

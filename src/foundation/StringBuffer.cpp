@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/BufferLimit.h"
 #include "foundation/CheckByte.h"
 #include "foundation/ExtPtrArray.h"
 #include "platform/Platform.h"
@@ -12,7 +13,6 @@ namespace {
 
 constexpr uint8_t kAlive = 0xAA;
 constexpr int32_t kDefaultGrowth = 200;
-constexpr int32_t kGrowthCeiling = 500000;
 constexpr uint32_t kDestroyed = 0xDDDDDDDDu;
 
 int32_t clampedLength(const char* text)
@@ -63,8 +63,12 @@ StringBuffer::StringBuffer(const char* text)
 StringBuffer::StringBuffer(const char* bytes, int32_t n, int32_t growth)
     : m_check(kAlive), m_data(nullptr), m_capacity(0), m_length(0), m_growth(growth != 0 ? growth : kDefaultGrowth)
 {
-    if (!bytes || n < 0 || n >= kMaxLength)
+    if (!bytes || n < 0)
         n = 0;
+    if (n >= kMaxLength || static_cast<uint32_t>(n) >= BufferLimit::maxBytes()) {
+        m_failure = BufferFailure::TooLarge;
+        n = 0;
+    }
     initFrom(bytes, n, n + 1);
 }
 
@@ -79,7 +83,9 @@ StringBuffer& StringBuffer::operator=(const StringBuffer& other)
 {
     if (this != &other && alive() && other.alive()) {
         clear();
-        appendN(other.m_data, other.m_length);  // the bytes may hold NULs
+        (void)appendN(other.m_data, other.m_length);  // the bytes may hold NULs; a failure stays recorded
+        if (other.m_failure != BufferFailure::None)
+            fail(other.m_failure);
     }
     return *this;
 }
@@ -113,36 +119,88 @@ const char* StringBuffer::getString() const { return alive() ? m_data : ""; }
 int32_t StringBuffer::getSize() const { return alive() ? m_length : 0; }
 int32_t StringBuffer::getCapacity() const { return alive() ? m_capacity : 0; }
 
-// Makes room for extra more bytes plus the NUL. Growth adds about one half of
-// the capacity each time, at most 500000 bytes beyond what is needed.
+// Makes room for extra more bytes plus the NUL. Growth adds one half of the
+// capacity each time, so appending in pieces costs time linear in the total.
 bool StringBuffer::reserveFor(int64_t extra, int32_t extraSlack)
 {
     int64_t needed = static_cast<int64_t>(m_length) + extra;
-    if (extra < 0 || needed >= kMaxLength)
-        return false;
+    int64_t limit = BufferLimit::maxBytes() < static_cast<uint32_t>(kMaxLength) ? BufferLimit::maxBytes() : kMaxLength;
+    if (extra < 0 || needed >= limit)
+        return fail(BufferFailure::TooLarge);
     if (needed < m_capacity)
         return true;
     int64_t newCap = needed + m_growth + extraSlack;
-    if (newCap > kMaxLength)
+    if (newCap > limit)
         newCap = needed + 1;
-    char* p = static_cast<char*>(std::malloc(static_cast<size_t>(newCap)));
+    char* p = static_cast<char*>(std::realloc(m_data, static_cast<size_t>(newCap)));
     if (!p)
-        return false;
-    std::memcpy(p, m_data, static_cast<size_t>(m_length) + 1);
-    std::free(m_data);
+        return fail(BufferFailure::OutOfMemory);
     m_data = p;
     m_capacity = static_cast<int32_t>(newCap);
-    if (m_growth < m_capacity && m_growth < kGrowthCeiling) {
-        int32_t half = m_capacity / 2;
-        m_growth = half > kGrowthCeiling ? kGrowthCeiling : half;
-    }
+    if (m_growth < m_capacity / 2)
+        m_growth = m_capacity / 2;
     return true;
 }
+
+bool StringBuffer::fail(BufferFailure why)
+{
+    if (m_failure == BufferFailure::None)
+        m_failure = why;
+    return false;
+}
+
+void StringBuffer::markFailed(BufferFailure why)
+{
+    if (alive() && why != BufferFailure::None)
+        fail(why);
+}
+
+StringBuffer& StringBuffer::operator=(const char* text)
+{
+    (void)setString(text);
+    return *this;
+}
+
+StringBuffer& StringBuffer::operator<<(const char* text)
+{
+    (void)append(text);
+    return *this;
+}
+
+StringBuffer& StringBuffer::operator<<(const StringBuffer& other)
+{
+    (void)append(other);
+    return *this;
+}
+
+StringBuffer& StringBuffer::operator<<(std::string_view bytes)
+{
+    if (bytes.size() > static_cast<size_t>(kMaxLength))
+        markFailed(BufferFailure::TooLarge);
+    else
+        (void)appendN(bytes.data(), static_cast<int32_t>(bytes.size()));
+    return *this;
+}
+
+StringBuffer& StringBuffer::operator<<(char c)
+{
+    (void)appendChar(c);
+    return *this;
+}
+
+StringBuffer& StringBuffer::operator<<(int n)
+{
+    (void)appendInt(n);
+    return *this;
+}
+
+BufferFailure StringBuffer::failure() const { return alive() ? m_failure : BufferFailure::None; }
 
 void StringBuffer::clear()
 {
     if (!alive())
         return;
+    m_failure = BufferFailure::None;
     m_length = 0;
     m_data[0] = '\0';
 }
@@ -169,18 +227,22 @@ bool StringBuffer::appendN(const char* bytes, int32_t n)
 bool StringBuffer::append(const char* text)
 {
     int32_t n = clampedLength(text);
-    return n < 0 ? false : appendN(text, n);
+    return n < 0 ? (alive() && fail(BufferFailure::TooLarge)) : appendN(text, n);
 }
 
 bool StringBuffer::append(const StringBuffer& other)
 {
     if (!other.alive())
         return false;
+    // A piece that could not be built in full makes what holds it incomplete too.
+    if (other.m_failure != BufferFailure::None)
+        fail(other.m_failure);
+    bool ok = other.m_failure == BufferFailure::None;
     if (&other == this) {
         StringBuffer copy(other);
-        return appendN(copy.m_data, copy.m_length);
+        return appendN(copy.m_data, copy.m_length) && ok;
     }
-    return appendN(other.m_data, other.m_length);
+    return appendN(other.m_data, other.m_length) && ok;
 }
 
 bool StringBuffer::appendChar(char c)
@@ -221,7 +283,7 @@ bool StringBuffer::insertBytes(int32_t at, const char* bytes, int32_t n)
 bool StringBuffer::prepend(const char* text)
 {
     int32_t n = clampedLength(text);
-    return n < 0 ? false : insertBytes(0, text, n);
+    return n < 0 ? (alive() && fail(BufferFailure::TooLarge)) : insertBytes(0, text, n);
 }
 
 bool StringBuffer::setString(const char* text)

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
+#include <string_view>
 
+#include "foundation/BufferLimit.h"
 #include "foundation/TembrixObject.h"
 #include "platform/Automation.h"
 
@@ -24,17 +26,36 @@ public:
     int32_t getSize() const;
     int32_t getCapacity() const;
     bool isEmpty() const { return getSize() == 0; }
+    // Appending for writers that build a text in many steps: a failure is
+    // remembered (failure()) and the writer checks it once at the end.
+    StringBuffer& operator<<(const char* text);
+    StringBuffer& operator<<(const StringBuffer& other);
+    StringBuffer& operator<<(std::string_view bytes);
+    StringBuffer& operator<<(char c);
+    StringBuffer& operator<<(int n);  // the decimal form
+    // A byte that is not a char must say which it means (a character or a number).
+    StringBuffer& operator<<(unsigned char) = delete;
+    StringBuffer& operator<<(signed char) = delete;
+    StringBuffer& operator<<(bool) = delete;
+    // clear, then append; the same memory of a failure as <<.
+    StringBuffer& operator=(const char* text);
+    // Records that a piece this buffer was built from could not be made.
+    void markFailed(BufferFailure why);
+
+    // The first append that failed since construction or the last clear.
+    BufferFailure failure() const;
+    bool hasFailed() const { return failure() != BufferFailure::None; }
 
     void clear();
-    bool append(const char* text);
-    bool append(const StringBuffer& other);
-    bool appendN(const char* bytes, int32_t n);
-    bool appendChar(char c);
-    bool appendInt(int n);
-    bool prepend(const char* text);
-    bool setString(const char* text);
-    bool appendHex(const unsigned char* bytes, int32_t n);
-    bool appendXmlEscaped(const char* text);
+    [[nodiscard]] bool append(const char* text);
+    [[nodiscard]] bool append(const StringBuffer& other);
+    [[nodiscard]] bool appendN(const char* bytes, int32_t n);
+    [[nodiscard]] bool appendChar(char c);
+    [[nodiscard]] bool appendInt(int n);
+    [[nodiscard]] bool prepend(const char* text);
+    [[nodiscard]] bool setString(const char* text);
+    [[nodiscard]] bool appendHex(const unsigned char* bytes, int32_t n);
+    [[nodiscard]] bool appendXmlEscaped(const char* text);
     bool appendLastError();
 
     void trim();
@@ -85,12 +106,13 @@ public:
     // Room for n more bytes after the content for encoders that write in place
     // (grows by at least half the capacity, so repeated calls stay linear);
     // commitAppend(k) keeps the first k of them. Null when the buffer cannot grow.
-    char* reserveAppend(int32_t n);
+    [[nodiscard]] char* reserveAppend(int32_t n);
     void commitAppend(int32_t n);
 
 private:
     bool alive() const;
     bool reserveFor(int64_t extra, int32_t extraSlack);
+    bool fail(BufferFailure why);
     bool insertBytes(int32_t at, const char* bytes, int32_t n);
     void initFrom(const char* bytes, int32_t n, int32_t capacity);
 
@@ -99,4 +121,5 @@ private:
     int32_t m_capacity;
     int32_t m_length;
     int32_t m_growth;
+    BufferFailure m_failure = BufferFailure::None;
 };

@@ -9,20 +9,42 @@ namespace {
 
 constexpr int kUtf16 = 1200;
 constexpr int kUtf8 = 65001;
-const unsigned char kZeroUnit[2] = {0, 0};
+alignas(OLECHAR) const unsigned char kZeroUnit[2] = {0, 0};  // read as a unit by getUnicode
 
+// A failure to make the bytes, or to store them, stays recorded in sb.
 void storeInto(StringBuffer& sb, const DataBuffer& bytes)
 {
     sb.clear();
-    if (bytes.getSize() < static_cast<uint32_t>(StringBuffer::kMaxLength))
-        sb.appendN(reinterpret_cast<const char*>(bytes.getData()), static_cast<int32_t>(bytes.getSize()));
+    sb << std::string_view(reinterpret_cast<const char*>(bytes.getData()), bytes.getSize());
+    if (bytes.hasFailed())
+        sb.markFailed(bytes.failure());
 }
 
 uint32_t sizeOf(const StringBuffer& sb) { return static_cast<uint32_t>(sb.getSize()); }
 
+// Ends UTF-16 text with its zero unit. When that cannot be appended (the
+// failure stays recorded in u), the last unit gives way to it: the text is
+// cut short, never left without an end to read up to.
+void terminateUnits(DataBuffer& u)
+{
+    if (u.getSize() % 2 != 0)
+        u.shorten(1);
+    if (u.append(kZeroUnit, 2))
+        return;
+    const uint32_t size = u.getSize();
+    if (size >= 2) {
+        unsigned char* d = u.getDataMutable();
+        d[size - 2] = 0;
+        d[size - 1] = 0;
+    }
+}
+
+// The bytes of UTF-16 text before its zero unit.
+uint32_t unitBytes(const DataBuffer& u) { return u.getSize() >= 2 ? u.getSize() - 2 : 0; }
+
 }  // namespace
 
-XString::XString() { m_unicode.append(kZeroUnit, 2); }
+XString::XString() { terminateUnits(m_unicode); }
 
 XString::XString(const XString& other) : TembrixObject(other) { *this = other; }
 
@@ -35,14 +57,14 @@ XString& XString::operator=(const XString& other)
     m_haveAnsi = other.m_haveAnsi;
     m_haveUtf8 = other.m_haveUtf8;
     m_unicode.clear();
-    m_unicode.append(other.m_unicode);
+    (void)m_unicode.append(other.m_unicode);  // a failure stays recorded; the text is then empty
     if (m_unicode.getSize() < 2)
-        m_unicode.append(kZeroUnit, 2);
-    // StringBuffer's operator= stops at a NUL; keep whole contents.
+        terminateUnits(m_unicode);
+    // Whole contents, NULs included; a failure (the other's too) stays recorded.
     m_ansi.clear();
-    m_ansi.appendN(other.m_ansi.getString(), other.m_ansi.getSize());
+    m_ansi << other.m_ansi;
     m_utf8.clear();
-    m_utf8.appendN(other.m_utf8.getString(), other.m_utf8.getSize());
+    m_utf8 << other.m_utf8;
     return *this;
 }
 
@@ -51,7 +73,7 @@ XString::~XString() = default;
 void XString::clear()
 {
     m_unicode.clear();
-    m_unicode.append(kZeroUnit, 2);
+    terminateUnits(m_unicode);
     m_ansi.clear();
     m_utf8.clear();
     m_haveUnicode = m_haveAnsi = m_haveUtf8 = 1;
@@ -80,7 +102,7 @@ void XString::setFromAnsi(const char* text)
         clear();
         return;
     }
-    m_ansi.setString(text);
+    (void)m_ansi.setString(text);  // a failure stays recorded in m_ansi; text may lie inside it
     markOnly(false, true, false);
     m_ansiFit = kFits;
 }
@@ -97,7 +119,7 @@ void XString::setFromUtf8N(const char* bytes, int32_t n)
         return;
     }
     m_utf8.clear();
-    m_utf8.appendN(bytes, n);
+    m_utf8 << std::string_view(bytes, static_cast<size_t>(n));  // a failure stays recorded in m_utf8
     markOnly(false, false, true);
     m_ansiFit = kFitUnknown;
 }
@@ -118,8 +140,8 @@ void XString::setFromUnicodeN(const OLECHAR* text, uint32_t count)
         return;
     }
     m_unicode.clear();
-    m_unicode.append(text, count * 2u);
-    m_unicode.append(kZeroUnit, 2);
+    (void)m_unicode.append(text, count * 2u);  // a failure stays recorded; the text is then empty
+    terminateUnits(m_unicode);
     markOnly(true, false, false);
     m_ansiFit = kFitUnknown;
 }
@@ -136,7 +158,7 @@ void XString::appendUtf8(const char* text)
     if (!text || !*text)
         return;
     deriveUtf8();
-    m_utf8.append(text);
+    m_utf8 << text;  // a failure stays recorded in m_utf8
     markOnly(false, false, true);
     m_ansiFit = kFitUnknown;
 }
@@ -154,7 +176,7 @@ void XString::deriveUnicode() const
         ec.convert(kUtf8, kUtf16, m_utf8.getString(), sizeOf(m_utf8), m_unicode);
     else
         ec.convertFromAnsi(kUtf16, m_ansi.getString(), sizeOf(m_ansi), m_unicode);
-    m_unicode.append(kZeroUnit, 2);
+    terminateUnits(m_unicode);
     m_haveUnicode = 1;
 }
 
@@ -165,7 +187,7 @@ void XString::deriveUtf8() const
     EncodingConvert ec;
     DataBuffer bytes;
     if (m_haveUnicode)
-        ec.convert(kUtf16, kUtf8, m_unicode.getData(), m_unicode.getSize() - 2, bytes);
+        ec.convert(kUtf16, kUtf8, m_unicode.getData(), unitBytes(m_unicode), bytes);
     else
         ec.convertFromAnsi(kUtf8, m_ansi.getString(), sizeOf(m_ansi), bytes);
     storeInto(m_utf8, bytes);
@@ -182,7 +204,7 @@ void XString::deriveAnsi() const
     if (m_haveUtf8)
         ok = ec.convertToAnsi(kUtf8, m_utf8.getString(), sizeOf(m_utf8), bytes);
     else
-        ok = ec.convertToAnsi(kUtf16, m_unicode.getData(), m_unicode.getSize() - 2, bytes);
+        ok = ec.convertToAnsi(kUtf16, m_unicode.getData(), unitBytes(m_unicode), bytes);
     storeInto(m_ansi, bytes);
     m_haveAnsi = 1;
     m_ansiFit = ok ? kFits : kDoesNotFit;
@@ -207,13 +229,16 @@ const StringBuffer& XString::getAnsiSb() const
 const OLECHAR* XString::getUnicode() const
 {
     deriveUnicode();
+    // Only when even the zero unit could not be stored.
+    if (m_unicode.getSize() < 2)
+        return reinterpret_cast<const OLECHAR*>(kZeroUnit);
     return reinterpret_cast<const OLECHAR*>(m_unicode.getData());
 }
 
 uint32_t XString::getNumChars() const
 {
     deriveUnicode();
-    return (m_unicode.getSize() - 2) / 2;
+    return unitBytes(m_unicode) / 2;
 }
 
 BSTR XString::getBstr() const
@@ -240,6 +265,6 @@ bool XString::getConverted(const Charset& charset, DataBuffer& out) const
     if (m_haveUtf8)
         return ec.convert(kUtf8, cp, m_utf8.getString(), sizeOf(m_utf8), out);
     if (m_haveUnicode)
-        return ec.convert(kUtf16, cp, m_unicode.getData(), m_unicode.getSize() - 2, out);
+        return ec.convert(kUtf16, cp, m_unicode.getData(), unitBytes(m_unicode), out);
     return ec.convertFromAnsi(cp, m_ansi.getString(), sizeOf(m_ansi), out);
 }

@@ -57,10 +57,12 @@ int32_t findTagStart(const char* s, int32_t n, int32_t from, const char* open)
     return -1;
 }
 
-void assignBytes(StringBuffer& sb, const char* p, int32_t n)
+// False when sb could not take the bytes (its failure() tells why).
+bool assignBytes(StringBuffer& sb, const char* p, int32_t n)
 {
     sb.clear();
-    sb.appendN(p, n);
+    sb << std::string_view(p, n > 0 ? static_cast<size_t>(n) : 0);
+    return !sb.hasFailed();
 }
 
 struct TagAttr {
@@ -182,17 +184,15 @@ void appendValue(StringBuffer& out, const TagAttr& a)
         quote = (dq && !sq) ? '\'' : '"';
         entities = dq && sq;
     }
-    out.appendChar(quote);
+    out << quote;
     int32_t run = 0;
     for (int32_t i = 0; i < a.valueLen; ++i) {
         if (entities && a.value[i] == '"') {
-            out.appendN(a.value + run, i - run);
-            out.append("&quot;");
+            out << std::string_view(a.value + run, static_cast<size_t>(i - run)) << "&quot;";
             run = i + 1;
         }
     }
-    out.appendN(a.value + run, a.valueLen - run);
-    out.appendChar(quote);
+    out << std::string_view(a.value + run, static_cast<size_t>(a.valueLen - run)) << quote;
 }
 
 // The tag with CR and NUL removed and LF as a space, into scratch when it
@@ -285,15 +285,19 @@ struct MetaInfo {
     bool contentTypeEquiv = false;
     std::string content;
     std::string charsetAttr;
+    BufferFailure failure = BufferFailure::None;  // the tag could not be read
 };
 
 MetaInfo readMeta(const char* tag, int32_t n)
 {
     StringBuffer clean;
     HtmlHelp::cleanHtmlTag(tag, n, clean, nullptr);
+    MetaInfo m;
+    m.failure = clean.failure();
+    if (m.failure != BufferFailure::None)
+        return m;
     const char* c = clean.getString();
     int32_t cn = clean.getSize();
-    MetaInfo m;
     std::string equiv = attributeValue(c, cn, "http-equiv");
     m.contentTypeEquiv = equalsIgnoreCase(equiv.data(), static_cast<int32_t>(equiv.size()), "content-type");
     m.content = attributeValue(c, cn, "content");
@@ -386,12 +390,19 @@ void ensureStructure(std::string& s)
     }
 }
 
+// html becomes s; when it cannot hold s, it keeps its text and records
+// the failure.
 bool storeIfFits(StringBuffer& html, const std::string& s)
 {
-    if (s.size() >= static_cast<size_t>(StringBuffer::kMaxLength))
+    if (s.size() >= static_cast<size_t>(StringBuffer::kMaxLength)) {
+        html.markFailed(BufferFailure::TooLarge);
         return false;
-    assignBytes(html, s.data(), sizeOf(s));
-    return true;
+    }
+    // Room first, so the text is not lost when there is none.
+    const int32_t n = sizeOf(s);
+    if (n > html.getSize() && !html.reserveAppend(n - html.getSize()))
+        return false;
+    return assignBytes(html, s.data(), n);
 }
 
 // Bytes of charset names (RFC 2978 plus "." and ":"); anything else could
@@ -425,8 +436,7 @@ void HtmlHelp::cleanHtmlTag(const char* tag, int32_t n, StringBuffer& out, LogBa
     // Built aside: the tag may lie inside out.
     StringBuffer result((n < 4096 ? n : 4096) + 16);
     TagReader reader(p, n);
-    result.appendChar('<');
-    result.appendN(reader.name(), reader.nameLen());
+    result << '<' << std::string_view(reader.name(), static_cast<size_t>(reader.nameLen()));
     int count = 0;
     bool dropped = false;
     TagAttr a;
@@ -438,14 +448,13 @@ void HtmlHelp::cleanHtmlTag(const char* tag, int32_t n, StringBuffer& out, LogBa
             break;
         }
         ++count;
-        result.appendChar(' ');
-        result.appendN(a.name, a.nameLen);
+        result << ' ' << std::string_view(a.name, static_cast<size_t>(a.nameLen));
         if (a.hasValue) {
-            result.appendChar('=');
+            result << '=';
             appendValue(result, a);
         }
     }
-    result.appendChar('>');
+    result << '>';
     if (log) {
         StringBuffer name(reader.name(), reader.nameLen(), 0);
         log->logData("clean_tag_1", name.getString());
@@ -455,7 +464,13 @@ void HtmlHelp::cleanHtmlTag(const char* tag, int32_t n, StringBuffer& out, LogBa
         log->logData("clean_tag_5", reader.openQuote() ? "unterminated quote" : "quotes balanced");
         log->logData("clean_tag_6", result.getString());
     }
-    assignBytes(out, result.getString(), result.getSize());
+    // A tag cut short is never handed out: out is then empty and tells why.
+    if (result.hasFailed()) {
+        out.clear();
+        out.markFailed(result.failure());
+        return;
+    }
+    (void)assignBytes(out, result.getString(), result.getSize());  // a failure stays recorded in out
 }
 
 void HtmlHelp::cleanHtmlTag(const StringBuffer& tag, StringBuffer& out, LogBase* log)
@@ -486,8 +501,7 @@ bool HtmlHelp::findAttribute(const char* cleanTag, int32_t n, const char* name, 
 bool HtmlHelp::getAttributeValue(const StringBuffer& cleanTag, const char* name, StringBuffer& value)
 {
     std::string v = attributeValue(cleanTag.getString(), cleanTag.getSize(), name);
-    assignBytes(value, v.data(), sizeOf(v));
-    return !v.empty();
+    return assignBytes(value, v.data(), sizeOf(v)) && !v.empty();
 }
 
 bool HtmlHelp::getBaseHref(const StringBuffer& html, StringBuffer& href)
@@ -506,6 +520,10 @@ bool HtmlHelp::getBaseHref(const StringBuffer& html, StringBuffer& href)
         return false;
     StringBuffer clean;
     cleanHtmlTag(s + p, gt + 1 - p, clean, nullptr);
+    if (clean.hasFailed()) {
+        href.markFailed(clean.failure());
+        return false;
+    }
     return getAttributeValue(clean, "href", href);
 }
 
@@ -517,11 +535,14 @@ bool HtmlHelp::getMetaCharset(const StringBuffer& html, StringBuffer& charset)
     int32_t start = 0;
     int32_t end = 0;
     for (int32_t from = 0; nextMetaTag(s, n, from, start, end) && end > 0; from = end) {
-        std::string cs = declaredCharset(readMeta(s + start, end - start));
-        if (!cs.empty()) {
-            assignBytes(charset, cs.data(), sizeOf(cs));
-            return true;
+        const MetaInfo meta = readMeta(s + start, end - start);
+        if (meta.failure != BufferFailure::None) {
+            charset.markFailed(meta.failure);
+            return false;
         }
+        std::string cs = declaredCharset(meta);
+        if (!cs.empty())
+            return assignBytes(charset, cs.data(), sizeOf(cs));
     }
     return false;
 }
@@ -548,7 +569,13 @@ int HtmlHelp::removeMetaCharset(StringBuffer& html)
             break;
         }
         r = end;
-        if (!isDeclaration(readMeta(d + start, end - start))) {
+        const MetaInfo meta = readMeta(d + start, end - start);
+        if (meta.failure != BufferFailure::None) {
+            // Whether the tag declares a charset is not known: html stays as it is.
+            html.markFailed(meta.failure);
+            return 0;
+        }
+        if (!isDeclaration(meta)) {
             std::memmove(d + w, d + start, static_cast<size_t>(end - start));
             w += end - start;
             continue;
@@ -570,7 +597,7 @@ int HtmlHelp::removeMetaCharset(StringBuffer& html)
         return 0;
     std::memmove(d + w, d + r, static_cast<size_t>(n - r));
     w += n - r;
-    assignBytes(html, d, w);
+    (void)assignBytes(html, d, w);  // shorter than before, so it fits; a failure stays recorded in html
     return removed;
 }
 
@@ -578,7 +605,7 @@ void HtmlHelp::ensureHtmlStructure(StringBuffer& html)
 {
     std::string s(html.getString(), static_cast<size_t>(html.getSize()));
     ensureStructure(s);
-    storeIfFits(html, s);
+    (void)storeIfFits(html, s);  // a failure is recorded in html, which keeps its text
 }
 
 bool HtmlHelp::addMetaCharset(StringBuffer& html, const char* charset)

@@ -32,10 +32,10 @@ Email2::~Email2()
     delete m_from;
 }
 
-void Email2::SetBody(const void* bytes, uint32_t n)
+bool Email2::SetBody(const void* bytes, uint32_t n)
 {
     m_body.clear();
-    if (bytes && n) m_body.append(bytes, n);
+    return !bytes || n == 0 || m_body.append(bytes, n);
 }
 
 void Email2::TakeBody(DataBuffer& from)
@@ -53,9 +53,9 @@ void Email2::SetContentType(const char* contentType, const char* name, const cha
     const MimeWriteHelp::ContentTypeParams params(type, boundary, name, protocol, micalg, smimeType);
     const Charset charsetArg(charset);
     if (!contentTypeArg.isEmpty())
-        m_contentType.setString(contentTypeArg.getString());
+        m_contentType = contentTypeArg.getString();
     else if (m_contentType.isEmpty())
-        m_contentType.setString("text/plain");
+        m_contentType = "text/plain";
     const MimeWriteHelp::ContentTypeFields fields{&m_type, &m_boundary, &m_name, &m_protocol, &m_micalg, &m_smimeType};
     fields.clear();
 
@@ -63,21 +63,21 @@ void Email2::SetContentType(const char* contentType, const char* name, const cha
     const char* ct = m_contentType.getString();
     if (isText(ct, "text") || isText(ct, "message") || isText(params.type.getString(), "text")) {
         if (charsetArg.getCodePage() != 0) {
-            value.append("; charset=");
+            value << "; charset=";
             MimeWriteHelp::appendQuoted(value, charsetArg.getName());
-            value.append(";");
+            value << ";";
         }
         m_charset = charsetArg;
     } else {
-        value.append(";");
+        value << ";";
     }
 
     MimeWriteHelp::appendContentTypeParams(value, params, fields);
 
     if (m_formatFlowed && m_contentType.equalsIgnoreCase("text/plain")) {
         // Without a charset nothing separates the parameter from the type yet.
-        if (value.lastChar() != ';') value.appendChar(';');
-        value.append("\r\n\tformat=flowed;");
+        if (value.lastChar() != ';') value << ';';
+        value << "\r\n\tformat=flowed;";
     }
     MimeWriteHelp::trimParamList(value);
     m_header.ReplaceField("Content-Type", value.getString());
@@ -85,11 +85,11 @@ void Email2::SetContentType(const char* contentType, const char* name, const cha
 
 void Email2::SetDisposition(const char* disposition, const char* filename)
 {
-    m_disposition.setString(disposition ? disposition : "");
-    m_filename.setString(filename ? filename : "");
+    m_disposition = disposition ? disposition : "";
+    m_filename = filename ? filename : "";
     StringBuffer value(m_disposition);
     if (filename) {
-        value.append("; filename=");
+        value << "; filename=";
         MimeWriteHelp::appendQuoted(value, filename);
     }
     m_header.ReplaceField("Content-Disposition", value.getString());
@@ -97,14 +97,14 @@ void Email2::SetDisposition(const char* disposition, const char* filename)
 
 void Email2::SetTransferEncoding(const char* value)
 {
-    m_transferEncoding.setString(value ? value : "");
+    m_transferEncoding = value ? value : "";
     m_transferEncoding.trim2();
     m_header.ReplaceField("Content-Transfer-Encoding", m_transferEncoding.getString());
 }
 
 void Email2::SetContentId(const char* value)
 {
-    m_contentId.setString(value ? value : "");
+    m_contentId = value ? value : "";
     m_header.ReplaceField("Content-ID", m_contentId.getString());
 }
 
@@ -219,9 +219,10 @@ void Email2::NormaliseTransferEncodings(Email2& node)
     for (int i = 0; i < node.GetPartCount(); ++i) NormaliseTransferEncodings(*node.GetPart(i));
 }
 
-void Email2::WriteMimeText(StringBuffer& out, const char* excludedPrefix) const
+bool Email2::WriteMimeText(StringBuffer& out, const char* excludedPrefix) const
 {
     writeMimeText(out, excludedPrefix, *this, 0);
+    return !out.hasFailed();
 }
 
 Charset Email2::headerCharset(const Email2& root, int depth) const
@@ -246,23 +247,22 @@ void Email2::writeMimeText(StringBuffer& out, const char* excludedPrefix, const 
     const Charset cs = headerCharset(root, depth);
     const bool multipart = GetPartCount() > 0;
     MimeBodyText text;
-    if (!multipart) text.prepare(m_contentType, m_charset, m_body, true);
-    MimeWriteHelp::writeHeader(m_header, "Content-Type", text, excludedPrefix, cs, out);
-    if (!multipart) {
-        MimeWriteHelp::appendEncoded(m_transferEncoding, text.data(), text.size(), out);
+    if (!multipart && !text.prepare(m_contentType, m_charset, m_body, true)) {
+        out.markFailed(text.failure());
         return;
     }
-    out.append(MimeWriteHelp::kPreamble);
-    for (int i = 0; i < GetPartCount(); ++i) {
-        out.append("--");
-        out.append(m_boundary);
-        out.append("\r\n");
-        GetPart(i)->writeMimeText(out, excludedPrefix, root, depth + 1);
-        out.append("\r\n");
+    MimeWriteHelp::writeHeader(m_header, "Content-Type", text, excludedPrefix, cs, out);
+    if (!multipart) {
+        (void)MimeWriteHelp::appendEncoded(m_transferEncoding, text.data(), text.size(), out);  // marks out
+        return;
     }
-    out.append("--");
-    out.append(m_boundary);
-    out.append("--\r\n");
+    out << MimeWriteHelp::kPreamble;
+    for (int i = 0; i < GetPartCount(); ++i) {
+        out << "--" << m_boundary << "\r\n";
+        GetPart(i)->writeMimeText(out, excludedPrefix, root, depth + 1);
+        out << "\r\n";
+    }
+    out << "--" << m_boundary << "--\r\n";
 }
 
 // ---- The email level
@@ -476,7 +476,7 @@ void Email2::GetReturnPath(StringBuffer& out) const
     if (!m_header.GetFieldValue("return-path", v) && m_from) m_from->GetAddress(v);
     v.removeChar('<');
     v.removeChar('>');
-    out.append(v);
+    out << v;
 }
 
 // ---- Recipients
@@ -497,7 +497,7 @@ void Email2::rebuildRecipientField(Recipients kind)
     const ExtPtrArray& list = recipients(kind);
     StringBuffer value;
     for (int i = 0; i < list.getSize(); ++i) {
-        if (i > 0) value.append(", ");
+        if (i > 0) value << ", ";
         static_cast<const Rfc822Address*>(list.get(i))->GetFullForm(value);
     }
     m_header.ReplaceField(kind == Recipients::To ? "To" : "Cc", value.getString());
@@ -655,7 +655,7 @@ void Email2::SetHtmlBody(const void* utf8Html, uint32_t n)
     const bool declare = !HtmlHelp::getMetaCharset(html, declared);
     if (declare) {
         const char* name = m_charset.getName();
-        declared.setString((name && *name) ? name : "utf-8");
+        declared = (name && *name) ? name : "utf-8";
         HtmlHelp::addMetaCharset(html, declared.getString());
     }
     const uint32_t size = static_cast<uint32_t>(html.getSize());
@@ -746,7 +746,7 @@ Email2* Email2::ConvertToAlternative()
 
     StringBuffer boundary;
     MimeWriteHelp::NewBoundary(boundary);
-    boundary.append("_.ALT");
+    boundary << "_.ALT";
     node->SetContentType("multipart/alternative", nullptr, nullptr, nullptr, Charset(), boundary.getString(), nullptr,
                          nullptr);
     node->m_header.RemoveField("Content-Transfer-Encoding");
@@ -819,8 +819,8 @@ void Email2::GetBodyText(StringBuffer& out) const
         node = next;
     }
     if (node->m_body.getSize() > 0)
-        out.appendN(reinterpret_cast<const char*>(node->m_body.getData()),
-                    static_cast<int32_t>(node->m_body.getSize()));
+        out << std::string_view(reinterpret_cast<const char*>(node->m_body.getData()), node->m_body.getSize());
+    if (node->m_body.hasFailed()) out.markFailed(node->m_body.failure());
 }
 
 // ---- Charset
@@ -860,7 +860,7 @@ void Email2::GetCharset(StringBuffer& out)
         else if (plain && plain->m_charset.getCodePage() != 0)
             rebuildContentType(Charset(plain->m_charset));
     }
-    out.append(m_charset.getName());
+    out << m_charset.getName();
 }
 
 // ---- Output

@@ -30,7 +30,9 @@ public:
     MimeHeader& header() { return m_header; }
     const MimeHeader& header() const { return m_header; }
     const DataBuffer& body() const { return m_body; }
-    void SetBody(const void* bytes, uint32_t n);
+    // False when the bytes did not fit; the body then remembers the failure
+    // and the writer reports it, so callers that cannot report may go on.
+    bool SetBody(const void* bytes, uint32_t n);
     // Moves the bytes of from into the body (from is left empty).
     void TakeBody(DataBuffer& from);
 
@@ -96,7 +98,8 @@ public:
     // ---- Output
     // Appends the node (as root) as MIME text. Header fields whose names begin
     // with excludedPrefix (null: none) are left out, at every depth.
-    void WriteMimeText(StringBuffer& out, const char* excludedPrefix) const;
+    // False when the text could not be written in full (out.failure() says why).
+    [[nodiscard]] bool WriteMimeText(StringBuffer& out, const char* excludedPrefix) const;
 
     // Gives every 8-bit text node a transfer encoding by its code page,
     // parents before children.
@@ -130,7 +133,7 @@ public:
     bool SetFrom(const char* text);
     bool SetReplyTo(const char* text);
     // The raw From value of read MIME text that did not parse as an address.
-    void SetFromText(const char* text) { m_fromText.setString(text ? text : ""); }
+    void SetFromText(const char* text) { m_fromText = text ? text : ""; }
     const StringBuffer& fromText() const { return m_fromText; }
     const Rfc822Address* fromAddress() const { return m_from; }
     // The "return-path" field, else the From address; without "<" and ">".
@@ -190,7 +193,7 @@ public:
     // message has none.
     void GetCharset(StringBuffer& out);
 
-    void GetMimeText(StringBuffer& out) const { WriteMimeText(out, nullptr); }
+    [[nodiscard]] bool GetMimeText(StringBuffer& out) const { return WriteMimeText(out, nullptr); }
     int EstimateSize() const;
     // Set by the secure-mail layer only.
     void SetSecureSizeFlags(bool signedMail, bool encryptedMail)
@@ -237,6 +240,8 @@ public:
     // --- end Attachments ---
 
 private:
+    // Adds a file part holding bytes (taken over, the buffer is left empty).
+    bool addAttachment(const char* filename, const char* contentType, DataBuffer& bytes, StringBuffer& outContentType);
     const Email2* findBody(const char* contentType, bool alternativesOnly) const;
     void writeMimeText(StringBuffer& out, const char* excludedPrefix, const Email2& root, int depth) const;
     Charset headerCharset(const Email2& root, int depth) const;

@@ -31,7 +31,7 @@ Email2* newPart(const char* const* alsoStrip)
 void newBoundary(const char* suffix, StringBuffer& out)
 {
     MimeWriteHelp::NewBoundary(out);
-    out.append(suffix);
+    out << suffix;
 }
 
 // The name after the last folder separator. Either separator counts, so a
@@ -143,7 +143,7 @@ bool Email2::AddAttachmentPart(Email2* part, StringBuffer& outContentType)
         else
             ConvertToMixed();
     }
-    outContentType.setString(part->contentType().getString());
+    outContentType = part->contentType().getString();
     AddPart(part);
     return true;
 }
@@ -153,11 +153,20 @@ bool Email2::AddFileAttachment(const char* path, const char* contentType, String
     if (!path || !*path) return false;
     DataBuffer bytes;
     if (!FileSys::loadFile(path, bytes, &log)) return false;
-    return AddDataAttachment(path, contentType, bytes.getData(), bytes.getSize(), outContentType);
+    // The file's bytes become the part's body as they are: no second copy.
+    return addAttachment(path, contentType, bytes, outContentType);
 }
 
 bool Email2::AddDataAttachment(const char* filename, const char* contentType, const void* bytes, uint32_t n,
                                StringBuffer& outContentType)
+{
+    DataBuffer copy;
+    if (bytes && n && !copy.append(bytes, n)) return false;
+    return addAttachment(filename, contentType, copy, outContentType);
+}
+
+bool Email2::addAttachment(const char* filename, const char* contentType, DataBuffer& bytes,
+                           StringBuffer& outContentType)
 {
     // A name that is only folders gets the default name too.
     const char* name = filename ? fileNameOf(filename) : "";
@@ -165,20 +174,20 @@ bool Email2::AddDataAttachment(const char* filename, const char* contentType, co
 
     StringBuffer type;
     if (contentType && *contentType) {
-        type.setString(contentType);
+        type = contentType;
         type.trim2();
     } else if (const char* dot = std::strrchr(name, '.')) {
         StringBuffer ext(dot + 1);
         ext.toLowerCase();
         ContentTypeForExtension(ext.getString(), type);
     }
-    if (type.isEmpty()) type.setString("application/octet-stream");
+    if (type.isEmpty()) type = "application/octet-stream";
 
     Email2* part = newPart(nullptr);
     part->SetContentType(type.getString(), name, nullptr, nullptr, Charset(), nullptr, nullptr, nullptr);
     part->SetTransferEncoding(MimeWriteHelp::beginsWithNoCase(type, "text") ? "quoted-printable" : "base64");
     part->SetDisposition("attachment", name);
-    part->SetBody(bytes, n);
+    part->TakeBody(bytes);
     return AddAttachmentPart(part, outContentType);
 }
 
@@ -190,11 +199,11 @@ bool Email2::ContentTypeForExtension(const char* ext, StringBuffer& out)
 void Email2::GetAttachmentFilename(const Email2& part, StringBuffer& out)
 {
     if (!part.filename().isEmpty())
-        out.setString(part.filename().getString());
+        out = part.filename().getString();
     else if (!part.name().isEmpty())
-        out.setString(part.name().getString());
+        out = part.name().getString();
     else
-        out.setString("attachedFile.dat");
+        out = "attachedFile.dat";
     ContentCoding coding;
     coding.decodeEncodedWords(out);
 }

@@ -132,7 +132,7 @@ void makeQPhraseSafe(StringBuffer& words)
         }
     }
     words.clear();
-    words.appendN(r.data(), static_cast<int32_t>(r.size()));
+    words << std::string_view(r);
 }
 
 // An unquoted display name holding backslashes (the escapes of decoded words,
@@ -284,7 +284,9 @@ void HeaderValueWriter::renderField(const StringBuffer& name, const StringBuffer
     std::string line = fieldName + ": ";
     w.writeValue(text, line);
     limitLineLength(line, fieldName.size() + 2);
-    out.appendN(line.data(), static_cast<int32_t>(line.size()));
+    out << std::string_view(line);
+    // A value whose words could not be built in full must not pass for written.
+    out.markFailed(w.m_failure);
 }
 
 void HeaderValueWriter::writeValue(const std::string& value, std::string& line)
@@ -519,7 +521,10 @@ void HeaderValueWriter::appendWords(const std::string& utf8, std::string& dst)
     bool bForm = m_bForm;
     if (m_cp == kUtf8 || !m_convert.convert(kUtf8, m_cp, utf8.data(), static_cast<uint32_t>(utf8.size()), bytes)) {
         bytes.clear();
-        bytes.append(utf8.data(), static_cast<uint32_t>(utf8.size()));
+        if (!bytes.append(utf8.data(), static_cast<uint32_t>(utf8.size()))) {
+            m_failure = bytes.failure();
+            return;
+        }
         if (m_cp != kUtf8) {
             label = "utf-8";
             bForm = true;
@@ -531,6 +536,10 @@ void HeaderValueWriter::appendWords(const std::string& utf8, std::string& dst)
     } else {
         m_coding.encodeQWords(bytes.getData(), bytes.getSize(), label.c_str(), words);
         makeQPhraseSafe(words);
+    }
+    if (bytes.hasFailed() || words.hasFailed()) {
+        m_failure = words.hasFailed() ? words.failure() : bytes.failure();
+        return;
     }
     // Adjacent words need white space between them; readers drop it, ours as a fold.
     if (words.getSize() > 0 && dst.size() >= 2 && dst.compare(dst.size() - 2, 2, "?=") == 0) dst += kFold;

@@ -4,6 +4,7 @@
 
 #include "charset/ContentCoding.h"
 #include "charset/EncodingConvert.h"
+#include "foundation/BufferLimit.h"
 
 class Charset;
 class StringBuffer;
@@ -43,6 +44,7 @@ private:
     bool isPlainInCharset(const std::string& text);
 
     std::string m_field;  // lower case
+    BufferFailure m_failure = BufferFailure::None;
     int m_cp;
     std::string m_charset;
     bool m_bForm;

@@ -95,19 +95,21 @@ bool MimeBodyText::convertTo(int cp, const DataBuffer& utf8)
     return convert.convert(kUtf8, cp, utf8.getData(), utf8.getSize(), m_converted);
 }
 
-void MimeBodyText::prepare(const StringBuffer& contentType, const Charset& charset, const DataBuffer& body,
+bool MimeBodyText::prepare(const StringBuffer& contentType, const Charset& charset, const DataBuffer& body,
                            bool rewriteMeta)
 {
     m_source = &body;
     m_useConverted = false;
     m_utf8Label = false;
+    m_failure = body.failure();
+    if (m_failure != BufferFailure::None) return false;
     const bool highBytes = MimeWriteHelp::hasHighBytes(body.getData(), body.getSize());
     // An entity without content type is text/plain; its bytes stay as they are.
     if (contentType.isEmpty()) {
         m_utf8Label = highBytes;
-        return;
+        return true;
     }
-    if (!MimeWriteHelp::beginsWithNoCase(contentType, "text/")) return;
+    if (!MimeWriteHelp::beginsWithNoCase(contentType, "text/")) return true;
 
     const int cp = charset.getCodePage();
     std::string name = charset.getName() ? charset.getName() : "";
@@ -120,6 +122,9 @@ void MimeBodyText::prepare(const StringBuffer& contentType, const Charset& chars
     } else if (cp != kUtf8) {
         if (convertTo(cp, body)) {
             m_useConverted = true;
+        } else if (m_converted.hasFailed()) {
+            m_failure = m_converted.failure();
+            return false;
         } else {
             // Characters the charset lacks would be dropped: keep the text whole.
             m_converted.clear();
@@ -128,21 +133,33 @@ void MimeBodyText::prepare(const StringBuffer& contentType, const Charset& chars
         }
     }
 
-    if (!rewriteMeta || name.empty() || !contentType.equalsIgnoreCase("text/html")) return;
+    if (!rewriteMeta || name.empty() || !contentType.equalsIgnoreCase("text/html")) return true;
     // Markup is searched in the UTF-8 text: in UTF-16 or UTF-32 bytes the
     // ASCII of a tag is not contiguous and replacing it would corrupt them.
     StringBuffer html(reinterpret_cast<const char*>(body.getData()), static_cast<int32_t>(body.getSize()), 0);
     StringBuffer declared;
-    if (!HtmlHelp::getMetaCharset(html, declared) || sameCharset(declared, name.c_str())) return;
+    if (html.hasFailed()) {
+        m_failure = html.failure();
+        return false;
+    }
+    if (!HtmlHelp::getMetaCharset(html, declared) || sameCharset(declared, name.c_str())) return true;
     HtmlHelp::removeMetaCharset(html);
     HtmlHelp::addMetaCharset(html, name.c_str());
     m_rewritten.clear();
-    m_rewritten.append(html.getString(), static_cast<uint32_t>(html.getSize()));
+    if (html.hasFailed() || !m_rewritten.append(html.getString(), static_cast<uint32_t>(html.getSize()))) {
+        m_failure = html.hasFailed() ? html.failure() : m_rewritten.failure();
+        return false;
+    }
     m_source = &m_rewritten;
     if (m_useConverted && !convertTo(cp, m_rewritten)) {
+        if (m_converted.hasFailed()) {
+            m_failure = m_converted.failure();
+            return false;
+        }
         // The declaration is ASCII; this only fails with the text itself.
         m_useConverted = false;
     }
+    return true;
 }
 
 void MimeBodyText::copyWithCharsetLabel(const MimeHeader& in, const char* fieldName, const char* charsetName,

@@ -20,7 +20,10 @@ public:
 
     // rewriteMeta: the META charset declaration of a text/html body is made
     // to name the charset written (on the UTF-8 text, before conversion).
-    void prepare(const StringBuffer& contentType, const Charset& charset, const DataBuffer& body, bool rewriteMeta);
+    // False when the bytes could not be made in full (failure() says why):
+    // a body too large or memory exhausted, never text the charset lacks.
+    bool prepare(const StringBuffer& contentType, const Charset& charset, const DataBuffer& body, bool rewriteMeta);
+    BufferFailure failure() const { return m_failure; }
 
     const unsigned char* data() const { return current().getData(); }
     uint32_t size() const { return current().getSize(); }
@@ -44,4 +47,5 @@ private:
     DataBuffer m_converted;
     bool m_useConverted = false;
     bool m_utf8Label = false;
+    BufferFailure m_failure = BufferFailure::None;
 };

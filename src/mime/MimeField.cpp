@@ -44,9 +44,9 @@ void sanitiseName(StringBuffer& name, bool parsed)
             c = '-';
         else if (parsed && (c == ' ' || c == '<' || c == '>' || c == '"' || c == '\''))
             c = '-';
-        clean.appendChar(c);
+        clean << c;
     }
-    name.setString(clean.getString());
+    name = clean.getString();
 }
 
 // Content-Type and Content-Disposition: each encoded word is decoded on its
@@ -64,7 +64,7 @@ void decodeParameterWords(StringBuffer& value)
     while (i < n) {
         const char c = s[i];
         if (c == '\\' && quoted && i + 1 < n) {
-            result.appendN(s + i, 2);
+            result << std::string_view(s + i, 2);
             i += 2;
             continue;
         }
@@ -80,17 +80,17 @@ void decodeParameterWords(StringBuffer& value)
                 cc.decodeEncodedWords(word);
                 const char* w = word.getString();
                 for (int32_t k = 0; k < word.getSize(); ++k) {
-                    if (quoted && (w[k] == '"' || w[k] == '\\')) result.appendChar('\\');
-                    result.appendChar(w[k]);
+                    if (quoted && (w[k] == '"' || w[k] == '\\')) result << '\\';
+                    result << w[k];
                 }
                 i = end;
                 continue;
             }
         }
-        result.appendChar(c);
+        result << c;
         ++i;
     }
-    value.setString(result.getString());
+    value = result.getString();
 }
 
 }  // namespace
@@ -115,14 +115,14 @@ bool MimeField::ParseLine(const char* line, int32_t n)
     const char* colon = static_cast<const char*>(std::memchr(line, ':', static_cast<size_t>(n)));
     if (!colon) return false;
     const int32_t nameLen = static_cast<int32_t>(colon - line);
-    m_name.appendN(line, nameLen);
+    m_name << std::string_view(line, static_cast<size_t>(nameLen));
     m_name.trim();
     int32_t v = nameLen + 1;
     if (v < n && isSpaceTab(line[v])) ++v;
     int32_t end = n;
     while (v < end && isWhite(line[v])) ++v;
     while (end > v && isWhite(line[end - 1])) --end;
-    m_value.appendN(line + v, end - v);
+    m_value << std::string_view(line + v, static_cast<size_t>(end - v));
     sanitiseName(m_name, true);
     finishValue();
     return true;
@@ -130,8 +130,8 @@ bool MimeField::ParseLine(const char* line, int32_t n)
 
 void MimeField::SetNameValue(const char* name, const char* value)
 {
-    m_name.setString(name ? name : "");
-    m_value.setString(value ? value : "");
+    m_name = name ? name : "";
+    m_value = value ? value : "";
     sanitiseName(m_name, false);
     finishValue();
 }
@@ -156,8 +156,8 @@ void MimeField::finishValue()
 MimeField* MimeField::Clone() const
 {
     auto* f = new MimeField();
-    f->m_name.append(m_name);
-    f->m_value.append(m_value);
+    f->m_name << m_name;
+    f->m_value << m_value;
     return f;
 }
 
@@ -176,7 +176,7 @@ void MimeField::WriteUnfolded(StringBuffer& out, const Charset& charset) const
     StringBuffer rendered;
     HeaderValueWriter::renderField(m_name, m_value, charset, rendered);
     rendered.replaceAll("\r\n\t", "");
-    out.append(rendered);
+    out << rendered;
 }
 
 bool MimeField::isAddressFieldName(const char* name)

@@ -26,8 +26,8 @@ public:
     bool NameEquals(const char* name) const;
 
     // The getters append to out.
-    void GetName(StringBuffer& out) const { out.append(m_name); }
-    void GetValue(StringBuffer& out) const { out.append(m_value); }
+    void GetName(StringBuffer& out) const { out << m_name; }
+    void GetValue(StringBuffer& out) const { out << m_value; }
     const StringBuffer& name() const { return m_name; }
     const StringBuffer& value() const { return m_value; }
 

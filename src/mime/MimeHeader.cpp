@@ -274,7 +274,7 @@ bool MimeHeader::GetFieldValue(const char* name, StringBuffer& out) const
     for (int32_t i = 0; i < m_fields.getSize(); ++i) {
         auto* f = static_cast<MimeField*>(m_fields.get(i));
         if (f && f->NameEquals(name)) {
-            out.append(f->value());
+            out << f->value();
             return true;
         }
     }
@@ -326,7 +326,7 @@ void MimeHeader::unquoteParamValue(const char* value, int32_t n, StringBuffer& o
     while (a < b && isWhite(value[a])) ++a;
     while (b > a && isWhite(value[b - 1])) --b;
     if (a == b || value[a] != '"') {
-        out.appendN(value + a, static_cast<int32_t>(b - a));
+        out << std::string_view(value + a, static_cast<size_t>(b - a));
         return;
     }
     ++a;
@@ -340,7 +340,7 @@ void MimeHeader::unquoteParamValue(const char* value, int32_t n, StringBuffer& o
             r += value[i];
         }
     }
-    out.appendN(r.data(), static_cast<int32_t>(r.size()));
+    out << std::string_view(r);
 }
 
 MimeField* MimeHeader::GetFieldByIndex(int i) const
@@ -353,7 +353,7 @@ bool MimeHeader::GetFieldName(int i, StringBuffer& out) const
 {
     MimeField* f = GetFieldByIndex(i);
     if (!f) return false;
-    out.append(f->name());
+    out << f->name();
     return true;
 }
 
@@ -425,8 +425,8 @@ void MimeHeader::write(StringBuffer& out, const char* excludedPrefix, const Char
             f->WriteUnfolded(scratch, *used);
         else
             f->WriteMime(scratch, *used);
-        out.append(scratch);
-        out.append("\r\n");
+        out << scratch;
+        out << "\r\n";
     }
     // The caller ends the last line together with the empty line.
     while (out.getSize() > 0 && out.lastChar() == '\n')

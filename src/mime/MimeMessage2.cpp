@@ -145,11 +145,11 @@ void MimeMessage2::readContentType()
     std::string ct = v.substr(0, cut);
     for (char& c : ct)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    m_contentType.setString(ct.c_str());
+    m_contentType = ct.c_str();
     if (cut == std::string::npos) return;
     forEachParam(v.substr(cut + 1), [this](const StringBuffer& attr, StringBuffer& value) {
         if (attr.equalsIgnoreCase("boundary")) {
-            m_boundary.setString(value.getString());
+            m_boundary = value.getString();
             return;
         }
         if (attr.equalsIgnoreCase("charset")) {
@@ -158,7 +158,7 @@ void MimeMessage2::readContentType()
         }
         // A name is a file name: its case is kept.
         if (attr.equalsIgnoreCase("name")) {
-            m_name.setString(value.getString());
+            m_name = value.getString();
             return;
         }
         if (attr.equalsIgnoreCase("format")) {
@@ -167,13 +167,13 @@ void MimeMessage2::readContentType()
         }
         value.toLowerCase();
         if (attr.equalsIgnoreCase("protocol"))
-            m_protocol.setString(value.getString());
+            m_protocol = value.getString();
         else if (attr.equalsIgnoreCase("micalg"))
-            m_micalg.setString(value.getString());
+            m_micalg = value.getString();
         else if (attr.equalsIgnoreCase("smime-type"))
-            m_smimeType.setString(value.getString());
+            m_smimeType = value.getString();
         else if (attr.equalsIgnoreCase("type"))
-            m_type.setString(value.getString());
+            m_type = value.getString();
     });
 }
 
@@ -182,24 +182,24 @@ void MimeMessage2::readDisposition()
     m_disposition.clear();
     m_filename.clear();
     const std::string v = valueOf(m_header, "content-disposition");
-    m_disposition.setString(upToSemicolon(v).c_str());
+    m_disposition = upToSemicolon(v).c_str();
     const size_t semi = v.find(';');
     if (semi == std::string::npos) return;
     forEachParam(v.substr(semi + 1), [this](const StringBuffer& attr, StringBuffer& value) {
         if (!attr.equalsIgnoreCase("filename")) return;
         value.collapseWhitespace();
-        m_filename.setString(value.getString());
+        m_filename = value.getString();
     });
 }
 
 void MimeMessage2::readContentId()
 {
-    m_contentId.setString(upToSemicolon(valueOf(m_header, "content-id")).c_str());
+    m_contentId = upToSemicolon(valueOf(m_header, "content-id")).c_str();
 }
 
 void MimeMessage2::readTransferEncoding()
 {
-    m_transferEncoding.setString(upToSemicolon(valueOf(m_header, "content-transfer-encoding")).c_str());
+    m_transferEncoding = upToSemicolon(valueOf(m_header, "content-transfer-encoding")).c_str();
 }
 
 // ---- Content-Type
@@ -213,28 +213,28 @@ void MimeMessage2::SetContentType(const char* contentType, const char* name, con
     const Charset charsetArg(charset);
     m_modified = true;
     if (!contentTypeArg.isEmpty())
-        m_contentType.setString(contentTypeArg.getString());
+        m_contentType = contentTypeArg.getString();
     else if (m_contentType.isEmpty())
-        m_contentType.setString("text/plain");
+        m_contentType = "text/plain";
     const MimeWriteHelp::ContentTypeFields fields{&m_type, &m_boundary, &m_name, &m_protocol, &m_micalg, &m_smimeType};
     fields.clear();
 
     StringBuffer value(m_contentType);
     if (charsetArg.getCodePage() != 0) {
-        value.append("; charset=");
+        value << "; charset=";
         MimeWriteHelp::appendQuoted(value, charsetArg.getName());
-        value.append(";");
+        value << ";";
         m_charset = charsetArg;
     } else if (MimeWriteHelp::beginsWithNoCase(m_contentType, "text")) {
-        value.append("; charset=\"us-ascii\";");
+        value << "; charset=\"us-ascii\";";
         m_charset = charsetArg;
     } else {
-        value.append(";");
+        value << ";";
     }
 
     MimeWriteHelp::appendContentTypeParams(value, params, fields);
 
-    if (m_formatFlowed && m_contentType.equalsIgnoreCase("text/plain")) value.append("\r\n\tformat=flowed;");
+    if (m_formatFlowed && m_contentType.equalsIgnoreCase("text/plain")) value << "\r\n\tformat=flowed;";
     MimeWriteHelp::trimParamList(value);
     m_header.ReplaceField("content-type", value.getString());
 }
@@ -290,9 +290,10 @@ void MimeMessage2::SetEncodedBody(const char* encoding, const void* bytes, uint3
         unsigned char* decoded = coding.decodeBase64(text, n, count);
         if (decoded) m_body.takeOwnership(decoded, count);
     } else if (te.equalsIgnoreCase("quoted-printable")) {
-        coding.decodeQuotedPrintable(text, n, m_body);
+        // A failure to grow stays recorded in the body, and the writer reports it.
+        (void)coding.decodeQuotedPrintable(text, n, m_body);
     } else {
-        m_body.append(bytes, n);
+        (void)m_body.append(bytes, n);  // likewise
     }
     const int cp = charset.getCodePage();
     if (cp != 0 && cp != kUtf8 && m_body.getSize() > 0) {
@@ -310,7 +311,7 @@ void MimeMessage2::SetBodyFromText(const void* text, uint32_t n, const Charset& 
 void MimeMessage2::SetRawText(const char* text, int32_t n)
 {
     m_rawText.clear();
-    if (text && n > 0) m_rawText.appendN(text, n);
+    if (text && n > 0) m_rawText << std::string_view(text, static_cast<size_t>(n));
 }
 
 // ---- Sub-parts
@@ -335,18 +336,22 @@ bool MimeMessage2::IsMultipart() const
 
 // ---- Output
 
-void MimeMessage2::WriteMimeText(StringBuffer& out) const
+bool MimeMessage2::WriteMimeText(StringBuffer& out) const
 {
     writeEntity(out, true);
+    return !out.hasFailed();
 }
 
 void MimeMessage2::writeEntity(StringBuffer& out, bool top) const
 {
     const bool multipart = GetSubPartCount() > 0;
     MimeBodyText text;
-    if (!multipart) text.prepare(m_contentType, m_charset, m_body, false);
+    if (!multipart && !text.prepare(m_contentType, m_charset, m_body, false)) {
+        out.markFailed(text.failure());
+        return;
+    }
     MimeWriteHelp::writeHeader(m_header, "content-type", text, nullptr, m_charset, out);
-    if (top && multipart && m_preamble) out.append(MimeWriteHelp::kPreamble);
+    if (top && multipart && m_preamble) out << MimeWriteHelp::kPreamble;
     writeContent(out, text);
 }
 
@@ -354,7 +359,7 @@ void MimeMessage2::writeContent(StringBuffer& out, const MimeBodyText& text) con
 {
     const int count = GetSubPartCount();
     if (count == 0) {
-        MimeWriteHelp::appendEncoded(m_transferEncoding, text.data(), text.size(), out);
+        (void)MimeWriteHelp::appendEncoded(m_transferEncoding, text.data(), text.size(), out);  // marks out
         return;
     }
     // A signed part is only reproduced from the text it was read from; one
@@ -364,28 +369,16 @@ void MimeMessage2::writeContent(StringBuffer& out, const MimeBodyText& text) con
         return;
     }
     for (int i = 0; i < count; ++i) {
-        out.append("--");
-        out.append(m_boundary);
-        out.append("\r\n");
+        out << "--" << m_boundary << "\r\n";
         GetSubPart(i)->writeEntity(out, false);
-        out.append("\r\n");
+        out << "\r\n";
     }
-    out.append("--");
-    out.append(m_boundary);
-    out.append("--\r\n");
+    out << "--" << m_boundary << "--\r\n";
 }
 
 void MimeMessage2::writeSigned(StringBuffer& out) const
 {
-    out.append("--");
-    out.append(m_boundary);
-    out.append("\r\n");
-    out.append(GetSubPart(0)->m_rawText);
-    out.append("\r\n--");
-    out.append(m_boundary);
-    out.append("\r\n");
+    out << "--" << m_boundary << "\r\n" << GetSubPart(0)->m_rawText << "\r\n--" << m_boundary << "\r\n";
     GetSubPart(1)->writeEntity(out, false);
-    out.append("\r\n--");
-    out.append(m_boundary);
-    out.append("--\r\n");
+    out << "\r\n--" << m_boundary << "--\r\n";
 }

@@ -91,7 +91,8 @@ public:
     bool IsMultipart() const;
 
     // ---- Output
-    void WriteMimeText(StringBuffer& out) const;
+    // False when the text could not be written in full (out.failure() says why).
+    [[nodiscard]] bool WriteMimeText(StringBuffer& out) const;
 
 private:
     void readContentType();

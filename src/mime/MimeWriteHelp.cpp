@@ -53,7 +53,7 @@ void MimeWriteHelp::NewBoundary(StringBuffer& out)
     b += u.substr(14, 4);
     b += '.';
     b += u.substr(24, 8);
-    out.append(b.c_str());
+    out << b.c_str();
 }
 
 bool MimeWriteHelp::isBase64CodePage(int cp)
@@ -82,12 +82,12 @@ const char* MimeWriteHelp::TransferEncodingForCodePage(int cp)
 
 void MimeWriteHelp::appendQuoted(StringBuffer& out, const char* value)
 {
-    out.appendChar('"');
+    out << '"';
     for (const char* p = value; p && *p; ++p) {
-        if (*p == '"' || *p == '\\') out.appendChar('\\');
-        out.appendChar(*p);
+        if (*p == '"' || *p == '\\') out << '\\';
+        out << *p;
     }
-    out.appendChar('"');
+    out << '"';
 }
 
 MimeWriteHelp::ContentTypeParams::ContentTypeParams(const char* type, const char* boundary, const char* name,
@@ -116,14 +116,14 @@ void MimeWriteHelp::appendContentTypeParams(StringBuffer& value, const ContentTy
 {
     auto add = [&value](const char* arg, const char* before, bool quoted, StringBuffer& field) {
         if (!arg || !*arg) return;
-        if (value.lastChar() != ';') value.appendChar(';');
-        value.append(before);
+        if (value.lastChar() != ';') value << ';';
+        value << before;
         if (quoted)
             appendQuoted(value, arg);
         else
-            value.append(arg);
-        value.append(";");
-        field.setString(arg);
+            value << arg;
+        value << ";";
+        field = arg;
     };
     add(params.type.getString(), " type=", true, *fields.type);
     add(params.boundary.getString(), "\r\n\tboundary=", true, *fields.boundary);
@@ -143,7 +143,7 @@ void MimeWriteHelp::writeHeader(const MimeHeader& header, const char* contentTyp
     } else {
         header.WriteMime(out, excludedPrefix, cs);
     }
-    out.append("\r\n\r\n");
+    out << "\r\n\r\n";
 }
 
 void MimeWriteHelp::trimParamList(StringBuffer& value)
@@ -155,16 +155,20 @@ void MimeWriteHelp::trimParamList(StringBuffer& value)
     }
 }
 
-void MimeWriteHelp::appendEncoded(const StringBuffer& transferEncoding, const unsigned char* bytes, uint32_t n,
+bool MimeWriteHelp::appendEncoded(const StringBuffer& transferEncoding, const unsigned char* bytes, uint32_t n,
                                   StringBuffer& out)
 {
     ContentCoding coding;
+    bool ok = true;
     if (transferEncoding.equalsIgnoreCase("base64"))
-        coding.encodeBase64(bytes, n, out);
+        ok = coding.encodeBase64(bytes, n, out);
     else if (transferEncoding.equalsIgnoreCase("quoted-printable"))
-        coding.encodeQuotedPrintable(bytes, n, out);
+        ok = coding.encodeQuotedPrintable(bytes, n, out);
     else if (n > 0)
-        out.appendN(reinterpret_cast<const char*>(bytes), static_cast<int32_t>(n));
+        out << std::string_view(reinterpret_cast<const char*>(bytes), n);
+    // An encoder fails only when its output cannot grow.
+    if (!ok && !out.hasFailed()) out.markFailed(BufferFailure::TooLarge);
+    return ok && !out.hasFailed();
 }
 
 bool MimeWriteHelp::beginsWithNoCase(const char* s, const char* prefix)

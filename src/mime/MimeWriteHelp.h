@@ -64,7 +64,8 @@ public:
 
     // Appends the bytes in the named transfer encoding (case ignored):
     // base64 in lines of 72, quoted-printable, anything else unchanged.
-    static void appendEncoded(const StringBuffer& transferEncoding, const unsigned char* bytes, uint32_t n,
+    // False (and out marked) when out could not hold them.
+    static bool appendEncoded(const StringBuffer& transferEncoding, const unsigned char* bytes, uint32_t n,
                               StringBuffer& out);
 
     static bool beginsWithNoCase(const StringBuffer& s, const char* prefix);

@@ -23,7 +23,7 @@ void decode8bitWords(StringBuffer& name)
     const unsigned char* p = raw.getData();
     for (uint32_t i = 0; i < raw.getSize(); ++i)
         if (p[i] != 0)  // a NUL would silently cut the name for every reader
-            name.appendChar(static_cast<char>(p[i]));
+            name << static_cast<char>(p[i]);
 }
 
 // Removes what an address never holds: spaces and control bytes.
@@ -32,19 +32,19 @@ void stripAddress(StringBuffer& address)
     StringBuffer clean;
     const char* s = address.getString();
     for (int32_t i = 0; i < address.getSize(); ++i)
-        if (!Rfc822ParseHelp::isAddressTerminator(static_cast<unsigned char>(s[i]))) clean.appendChar(s[i]);
-    address.setString(clean.getString());
+        if (!Rfc822ParseHelp::isAddressTerminator(static_cast<unsigned char>(s[i]))) clean << s[i];
+    address = clean.getString();
 }
 
 void appendQuotedName(StringBuffer& out, const StringBuffer& name)
 {
-    out.appendChar('"');
+    out << '"';
     const char* s = name.getString();
     for (int32_t i = 0; i < name.getSize(); ++i) {
-        if (s[i] == '"' || s[i] == '\\') out.appendChar('\\');
-        out.appendChar(s[i]);
+        if (s[i] == '"' || s[i] == '\\') out << '\\';
+        out << s[i];
     }
-    out.append("\" <");
+    out << "\" <";
 }
 
 bool hasHighBytes(const StringBuffer& s)
@@ -88,7 +88,7 @@ void Rfc822Address::Create(const char* name, const char* address)
     m_name.clear();
     m_address.clear();
     if (name) {
-        m_name.append(name);
+        m_name << name;
         decode8bitWords(m_name);
     }
 
@@ -97,18 +97,18 @@ void Rfc822Address::Create(const char* name, const char* address)
     const char* begin = lt ? lt + 1 : arg;
     const char* gt = std::strrchr(begin, '>');
     const size_t len = gt ? static_cast<size_t>(gt - begin) : std::strlen(begin);
-    m_address.appendN(begin, static_cast<int32_t>(len < StringBuffer::kMaxLength ? len : 0));
+    m_address << std::string_view(begin, static_cast<size_t>(len < StringBuffer::kMaxLength ? len : 0));
     // Control bytes go too: whatever the caller checked, they must never reach RCPT TO.
     stripAddress(m_address);
 
     if (name) {
-        m_fullText.appendChar('"');
-        m_fullText.append(m_name);
-        m_fullText.append("\" <");
-        m_fullText.append(arg);
-        m_fullText.appendChar('>');
+        m_fullText << '"';
+        m_fullText << m_name;
+        m_fullText << "\" <";
+        m_fullText << arg;
+        m_fullText << '>';
     } else {
-        m_fullText.append(arg);
+        m_fullText << arg;
     }
 
     m_name.trim();
@@ -144,8 +144,8 @@ Rfc822Address* Rfc822Address::Parse(const char* text)
 
     auto* a = new Rfc822Address();
     a->m_valid = true;
-    a->m_fullText.append(full);
-    a->m_address.appendN(s + start, end - start);
+    a->m_fullText << full;
+    a->m_address << std::string_view(s + start, static_cast<size_t>(end - start));
 
     if (start > 0) {
         int32_t i = 0;
@@ -164,7 +164,7 @@ Rfc822Address* Rfc822Address::Parse(const char* text)
         // Only the escapes this system writes are undone: "DOMAIN\user" keeps its backslash.
         for (int32_t k = i; k <= p; ++k) {
             if (s[k] == '\\' && k < p && isEscapable(s[k + 1])) ++k;
-            a->m_name.appendChar(s[k]);
+            a->m_name << s[k];
         }
         a->m_name.trim2();
         if (a->m_name.equals(a->m_address.getString())) a->m_name.clear();
@@ -176,7 +176,7 @@ Rfc822Address* Rfc822Address::Parse(const char* text)
         StringBuffer encoded;
         ContentCoding().encodeWordAuto(a->m_name.getString(), static_cast<uint32_t>(a->m_name.getSize()), "utf-8",
                                        encoded);
-        a->m_name.setString(encoded.getString());
+        a->m_name = encoded.getString();
     }
     return a;
 }
@@ -194,12 +194,12 @@ int Rfc822Address::ParseList(const char* text, ExtPtrArray& list)
         if (s[i] == '\r') continue;
         if (s[i] == '\n') {
             if (i + 1 < n && s[i + 1] == '\t') {
-                unfolded.appendChar(' ');
+                unfolded << ' ';
                 ++i;
             }
             continue;
         }
-        unfolded.appendChar(s[i]);
+        unfolded << s[i];
     }
 
     int count = 0;
@@ -261,27 +261,27 @@ void Rfc822Address::decodeEncodedWordsEscaped(StringBuffer& text)
         const int32_t wordEnd = static_cast<int32_t>(close - s) + 2;
         StringBuffer word(s + p, wordEnd - p, 0);
         cc.decodeEncodedWords(word);
-        result.appendN(s + copied, p - copied);
+        result << std::string_view(s + copied, static_cast<size_t>(p - copied));
         const char* w = word.getString();
         for (int32_t k = 0; k < word.getSize(); ++k) {
-            if (isEscapable(w[k])) result.appendChar('\\');
-            result.appendChar(w[k]);
+            if (isEscapable(w[k])) result << '\\';
+            result << w[k];
         }
         copied = from = wordEnd;
     }
-    result.appendN(s + copied, n - copied);
-    text.setString(result.getString());
+    result << std::string_view(s + copied, static_cast<size_t>(n - copied));
+    text = result.getString();
 }
 
 void Rfc822Address::GetFullForm(StringBuffer& out) const
 {
     if (m_name.isEmpty()) {
-        out.append(m_address);
+        out << m_address;
         return;
     }
     appendQuotedName(out, m_name);
-    out.append(m_address);
-    out.appendChar('>');
+    out << m_address;
+    out << '>';
 }
 
 void Rfc822Address::GetDecodedFullForm(StringBuffer& out) const
@@ -289,12 +289,12 @@ void Rfc822Address::GetDecodedFullForm(StringBuffer& out) const
     StringBuffer name;
     GetFriendlyName(name);
     if (name.isEmpty()) {
-        out.append(m_address);
+        out << m_address;
         return;
     }
     appendQuotedName(out, name);
-    out.append(m_address);
-    out.appendChar('>');
+    out << m_address;
+    out << '>';
 }
 
 void Rfc822Address::GetFriendlyName(StringBuffer& out) const
@@ -303,20 +303,20 @@ void Rfc822Address::GetFriendlyName(StringBuffer& out) const
     if (m_name.containsIgnoreCase("?Q?") || m_name.containsIgnoreCase("?B?")) {
         StringBuffer decoded(m_name);
         ContentCoding().decodeEncodedWords(decoded);
-        out.append(decoded);
+        out << decoded;
     } else {
-        out.append(m_name);
+        out << m_name;
     }
 }
 
 void Rfc822Address::GetAddress(StringBuffer& out) const
 {
-    out.append(m_address);
+    out << m_address;
 }
 
 void Rfc822Address::SetFriendlyName(const char* text)
 {
-    m_name.setString(text ? text : "");
+    m_name = text ? text : "";
 }
 
 bool Rfc822Address::ReplaceText(const char* find, const char* replacement)
@@ -333,34 +333,34 @@ Rfc822Address* Rfc822Address::Clone() const
 {
     auto* c = new Rfc822Address();
     c->m_valid = m_valid;
-    c->m_fullText.append(m_fullText);
-    c->m_name.append(m_name);
-    c->m_address.append(m_address);
+    c->m_fullText << m_fullText;
+    c->m_name << m_name;
+    c->m_address << m_address;
     return c;
 }
 
 void Rfc822Address::WriteXml(StringBuffer& out) const
 {
-    out.append("<address>\n");
+    out << "<address>\n";
     if (m_address.isEmpty()) {
-        out.append("\t<addr/>\n");
+        out << "\t<addr/>\n";
     } else {
-        out.append("\t<addr>");
-        out.appendXmlEscaped(m_address.getString());
-        out.append("</addr>\n");
+        out << "\t<addr>";
+        (void)out.appendXmlEscaped(m_address.getString());
+        out << "</addr>\n";
     }
     if (m_name.isEmpty()) {
-        out.append("\t<name/>\n");
+        out << "\t<name/>\n";
     } else {
-        out.append("\t<name>");
+        out << "\t<name>";
         if (hasHighBytes(m_name)) {
             StringBuffer word;
             ContentCoding().encodeQWord(m_name.getString(), static_cast<uint32_t>(m_name.getSize()), "8bit", word);
-            out.appendXmlEscaped(word.getString());
+            (void)out.appendXmlEscaped(word.getString());
         } else {
-            out.appendXmlEscaped(m_name.getString());
+            (void)out.appendXmlEscaped(m_name.getString());
         }
-        out.append("</name>\n");
+        out << "</name>\n";
     }
-    out.append("</address>");
+    out << "</address>";
 }

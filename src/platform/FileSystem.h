@@ -51,5 +51,8 @@ void setLastErrorNoMemory();
 
 // Standard input and output carry bytes unchanged (no line-end translation).
 void setStdStreamsBinary();
+// The process's standard input and output as file handles (not to be closed).
+FileHandle standardInput();
+FileHandle standardOutput();
 
 }  // namespace platform

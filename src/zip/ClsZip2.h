@@ -43,7 +43,7 @@ public:
     void setFilenameCodePage(int cp) { m_filenameCodePage = cp; }
     // Put in front of every entry name when written.
     const StringBuffer& pathPrefix() const { return m_pathPrefix; }
-    void setPathPrefix(const char* prefix) { m_pathPrefix.setString(prefix ? prefix : ""); }
+    void setPathPrefix(const char* prefix) { m_pathPrefix = prefix ? prefix : ""; }
     // Store entries under their last name segment only.
     bool discardPaths() const { return m_discardPaths; }
     void setDiscardPaths(bool on) { m_discardPaths = on; }

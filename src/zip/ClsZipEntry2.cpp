@@ -76,8 +76,8 @@ bool ClsZipEntry2::buildStoredName()
 {
     StringBuffer full;
     if (m_archive && !m_archive->pathPrefix().isEmpty())
-        full.append(m_archive->pathPrefix());
-    full.append(m_name);
+        full << m_archive->pathPrefix();
+    full << m_name;
     StringBuffer safe;
     ZipEntryName::makeSafe(full.getString(), safe);
     if (m_archive && m_archive->discardPaths())

@@ -22,7 +22,7 @@ void reserve(DataBuffer& out, uint64_t extra)
         return;
     want = std::max<uint64_t>(want, static_cast<uint64_t>(out.getCapacity()) * 2);
     want = std::min<uint64_t>(want, DataBuffer::kMaxSize);
-    out.ensureCapacity(static_cast<uint32_t>(want));  // a hint only: append reports real failures
+    (void)out.ensureCapacity(static_cast<uint32_t>(want));  // a hint only: append reports real failures
 }
 }  // namespace
 

@@ -52,7 +52,7 @@ void appendUtf8(uint32_t cp, DataBuffer& out)
     }
     for (uint32_t i = 1; i < n; ++i)
         b[i] = static_cast<unsigned char>(0x80 | ((cp >> (6 * (n - 1 - i))) & 0x3F));
-    out.append(b, n);
+    (void)out.append(b, n);  // a failure stays recorded in out, which the caller checks
 }
 
 // Strict UTF-8 for the flagged form: readers reject anything else (Python's
@@ -78,7 +78,7 @@ bool toStrictUtf8(const unsigned char* p, uint32_t n, DataBuffer& out)
         }
         appendUtf8(cp, out);
     }
-    return true;
+    return !out.hasFailed();
 }
 
 bool isDrivePrefix(const char* seg, size_t n)
@@ -107,8 +107,8 @@ void ZipEntryName::makeSafe(const char* utf8, StringBuffer& out)
         bool dots = (n == 1 && start[0] == '.') || (n == 2 && start[0] == '.' && start[1] == '.');
         if (n > 0 && !dots) {
             if (!out.isEmpty())
-                out.appendChar('/');
-            out.appendN(start, static_cast<int32_t>(n));
+                out << '/';
+            out << std::string_view(start, static_cast<size_t>(n));
         }
         if (*p)
             ++p;

@@ -44,9 +44,9 @@ std::string b64(const std::string& in, bool lined = true)
     ContentCoding cc;
     StringBuffer out;
     if (lined)
-        cc.encodeBase64(in.data(), static_cast<uint32_t>(in.size()), out);
+        EXPECT_TRUE(cc.encodeBase64(in.data(), static_cast<uint32_t>(in.size()), out));
     else
-        cc.encodeBase64Flat(in.data(), static_cast<uint32_t>(in.size()), out);
+        EXPECT_TRUE(cc.encodeBase64Flat(in.data(), static_cast<uint32_t>(in.size()), out));
     return str(out);
 }
 std::string unb64(const std::string& in)
@@ -58,7 +58,7 @@ std::string unb64(const std::string& in)
 std::string qp(const std::string& in)
 {
     StringBuffer out;
-    ContentCoding().encodeQuotedPrintable(in.data(), static_cast<uint32_t>(in.size()), out);
+    EXPECT_TRUE(ContentCoding().encodeQuotedPrintable(in.data(), static_cast<uint32_t>(in.size()), out));
     return str(out);
 }
 std::string unqp(const std::string& in)
@@ -70,7 +70,7 @@ std::string unqp(const std::string& in)
 std::string words(const std::string& in)
 {
     StringBuffer sb;
-    sb.appendN(in.data(), static_cast<int32_t>(in.size()));
+    EXPECT_TRUE(sb.appendN(in.data(), static_cast<int32_t>(in.size())));
     ContentCoding().decodeEncodedWords(sb);
     return str(sb);
 }
@@ -129,7 +129,7 @@ TEST(Base64, StrictDecoderRejectsAndKeepsTheBuffer)
 {
     ContentCoding cc;
     DataBuffer out;
-    out.append("keep", 4);
+    EXPECT_TRUE(out.append("keep", 4));
     EXPECT_FALSE(cc.decodeBase64Strict("YW*j", 4, out));
     EXPECT_FALSE(cc.decodeBase64Strict("YW.j", 4, out));
     EXPECT_FALSE(cc.decodeBase64Strict("YW\xC3j", 4, out));
@@ -192,7 +192,7 @@ TEST(QuotedPrintable, DecoderKeepsBytesAndUnknownEscapes)
     EXPECT_EQ(unqp(std::string("ab\0cd", 5)), "ab");
 
     DataBuffer out;
-    out.append("keep", 4);
+    EXPECT_TRUE(out.append("keep", 4));
     ContentCoding cc;
     EXPECT_FALSE(cc.decodeQuotedPrintable(nullptr, 3, out));
     EXPECT_FALSE(cc.decodeQuotedPrintable("", 0, out));

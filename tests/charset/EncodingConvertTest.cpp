@@ -52,7 +52,7 @@ TEST(EncodingConvert, NothingToConvertIsSuccess)
 TEST(EncodingConvert, OutputIsAppendedNeverCleared)
 {
     DataBuffer out;
-    out.append("xy", 2);
+    EXPECT_TRUE(out.append("xy", 2));
     EncodingConvert conv;
     EXPECT_TRUE(conv.convert(65001, 1200, "A", 1, out));
     EXPECT_TRUE(conv.convert(1200, 65001, "B\0", 2, out));

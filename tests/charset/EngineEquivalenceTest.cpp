@@ -158,8 +158,8 @@ void expectSame(int from, int to, const Bytes& in, int bufferKind, const char* w
     DataBuffer fast;
     DataBuffer plain;
     if (bufferKind == 1) {
-        fast.append(kPrefix, 4);
-        plain.append(kPrefix, 4);
+        EXPECT_TRUE(fast.append(kPrefix, 4));
+        EXPECT_TRUE(plain.append(kPrefix, 4));
     } else if (bufferKind == 2) {
         fast.borrow(kPrefix, 4);
         plain.borrow(kPrefix, 4);

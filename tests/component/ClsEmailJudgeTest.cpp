@@ -130,7 +130,7 @@ TEST(ClsEmailJudge, PythonReadsComposedEmails)
     std::string binary;
     for (int i = 0; i < 3000; ++i) binary += static_cast<char>((i * 131 + 7) & 0xFF);
     DataBuffer bin;
-    bin.append(binary.data(), static_cast<uint32_t>(binary.size()));
+    EXPECT_TRUE(bin.append(binary.data(), static_cast<uint32_t>(binary.size())));
 
     for (const char* charset : {"iso-2022-jp", "shift_jis", "euc-jp", "utf-8"}) {
         for (bool zip : {false, true}) {

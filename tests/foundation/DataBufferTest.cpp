@@ -17,17 +17,17 @@ TEST(DataBufferGrowth, StepsOf20000)
 {
     DataBuffer db;
     EXPECT_EQ(db.getCapacity(), 0u);
-    db.appendByte(1);
+    EXPECT_TRUE(db.appendByte(1));
     EXPECT_EQ(db.getCapacity(), 20000u);
     std::string big(30000, 'z');
-    db.append(big.data(), static_cast<uint32_t>(big.size()));
+    EXPECT_TRUE(db.append(big.data(), static_cast<uint32_t>(big.size())));
     EXPECT_EQ(db.getCapacity(), 30001u);
-    db.append("abc", 3);
+    EXPECT_TRUE(db.append("abc", 3));
     EXPECT_EQ(db.getCapacity(), 50001u);
     DataBuffer exact;
-    exact.appendExact("abc", 3);
+    EXPECT_TRUE(exact.appendExact("abc", 3));
     EXPECT_EQ(exact.getCapacity(), 3u);
-    exact.ensureCapacity(10);
+    EXPECT_TRUE(exact.ensureCapacity(10));
     EXPECT_EQ(exact.getCapacity(), 10u);
     EXPECT_EQ(bytes(exact), "abc");
 }
@@ -38,13 +38,13 @@ TEST(DataBufferMemory, BorrowedMemoryIsCopiedOnGrowthAndNeverFreed)
     DataBuffer db(caller, 4);
     EXPECT_TRUE(db.isBorrowed());
     EXPECT_EQ(bytes(db), "abcd");
-    db.appendByte('e');
+    EXPECT_TRUE(db.appendByte('e'));
     EXPECT_FALSE(db.isBorrowed());
     EXPECT_EQ(bytes(db), "abcde");
     EXPECT_EQ(caller[0], 'a');
 
     DataBuffer other;
-    other.append("xyz", 3);
+    EXPECT_TRUE(other.append("xyz", 3));
     db.takeOver(other);
     EXPECT_EQ(bytes(db), "xyz");
     EXPECT_EQ(other.getSize(), 0u);
@@ -54,16 +54,16 @@ TEST(DataBufferMemory, BorrowedMemoryIsCopiedOnGrowthAndNeverFreed)
 TEST(DataBufferText, UnicodeZAndBstr)
 {
     DataBuffer db;
-    db.appendUnicodeZ(nullptr);
+    EXPECT_TRUE(db.appendUnicodeZ(nullptr));
     EXPECT_EQ(db.getSize(), 2u);
     EXPECT_EQ(db.getData()[0], 0);
     EXPECT_EQ(db.getData()[1], 0);
     const OLECHAR text[] = {u'A', u'\u3042', 0};
-    db.appendUnicodeZ(text);
+    EXPECT_TRUE(db.appendUnicodeZ(text));
     EXPECT_EQ(db.getSize(), 8u);
     BSTR b = SysAllocString(text);
     db.clear();
-    db.appendBstr(b);
+    EXPECT_TRUE(db.appendBstr(b));
     EXPECT_EQ(db.getSize(), 4u);
     EXPECT_EQ(std::memcmp(db.getData(), text, 4), 0);
     SysFreeString(b);
@@ -83,14 +83,14 @@ TEST(DataBufferVariant, BytesStringsAndReferences)
 {
     DataBuffer db;
     VARIANT arr = byteArrayVariant("\x01\x02\x03", 3);
-    db.appendVariant(&arr);
+    EXPECT_TRUE(db.appendVariant(&arr));
     EXPECT_EQ(bytes(db), std::string("\x01\x02\x03", 3));
 
     VARIANT ref;
     VariantInit(&ref);
     ref.vt = VT_BYREF | VT_VARIANT;
     ref.pvarVal = &arr;
-    db.appendVariant(&ref);
+    EXPECT_TRUE(db.appendVariant(&ref));
     EXPECT_EQ(db.getSize(), 6u);
 
     VARIANT str;
@@ -98,7 +98,7 @@ TEST(DataBufferVariant, BytesStringsAndReferences)
     str.vt = VT_BSTR;
     str.bstrVal = SysAllocString(OLESTR("hi"));
     db.clear();
-    db.appendVariant(&str);
+    EXPECT_TRUE(db.appendVariant(&str));
     EXPECT_EQ(bytes(db), std::string("h\0i\0", 4));
     VariantClear(&str);
     VariantClear(&arr);
@@ -112,7 +112,7 @@ TEST(DataBufferVariant, ArraysOfPointersAppendNothing)
     v.vt = VT_ARRAY | VT_BSTR;
     v.parray = SafeArrayCreateVector(VT_BSTR, 0, 2);
     static_cast<BSTR*>(v.parray->pvData)[0] = SysAllocString(OLESTR("secret"));
-    db.appendVariant(&v);
+    EXPECT_TRUE(db.appendVariant(&v));
     EXPECT_EQ(db.getSize(), 0u);
     VariantClear(&v);
 
@@ -120,7 +120,7 @@ TEST(DataBufferVariant, ArraysOfPointersAppendNothing)
     VariantInit(&vv);
     vv.vt = VT_ARRAY | VT_VARIANT;
     vv.parray = SafeArrayCreateVector(VT_VARIANT, 0, 1);
-    db.appendVariant(&vv);
+    EXPECT_TRUE(db.appendVariant(&vv));
     EXPECT_EQ(db.getSize(), 0u);
     VariantClear(&vv);
 }

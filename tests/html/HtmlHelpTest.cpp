@@ -239,7 +239,7 @@ TEST(HtmlStructure, NewCharsetReplacesTheOld)
 
     // A truncated text whose html tag is closed only by the appended "</html>".
     for (const char* cut : {"<p>x<meta charset=", "<p>x<meta charset=\"", "<HTML lang=en><meta charset= <body"}) {
-        sb.setString(cut);
+        EXPECT_TRUE(sb.setString(cut));
         HtmlHelp::removeMetaCharset(sb);
         ASSERT_TRUE(HtmlHelp::addMetaCharset(sb, "koi8-r"));
         EXPECT_EQ(metaCharset(str(sb)), "koi8-r") << cut << " -> " << str(sb);

@@ -152,7 +152,7 @@ protected:
     {
         messageFields(root);
         StringBuffer out;
-        root.WriteMimeText(out, nullptr);
+        EXPECT_TRUE(root.WriteMimeText(out, nullptr));
         const std::string stem = label + "-" + std::to_string(m_count++);
         writeFile(m_dir / (stem + ".eml"), str(out));
         std::string exp = "shape\t" + shape + "\nbody\t" + hex(body) + "\n";

@@ -22,7 +22,7 @@ const char* const kRelBoundary = "----=_NextPart_000_0002_01D2A3B4.C5D6E7F8_.REL
 std::string written(const Email2& e)
 {
     StringBuffer out;
-    e.WriteMimeText(out, nullptr);
+    EXPECT_TRUE(e.WriteMimeText(out, nullptr));
     return str(out);
 }
 

@@ -171,7 +171,7 @@ Email2* relatedEmail(const std::string& html, const std::string& png)
     Email2* e = Email2::NewEmail();
     StringBuffer b;
     MimeWriteHelp::NewBoundary(b);
-    b.append("_.REL");
+    EXPECT_TRUE(b.append("_.REL"));
     e->SetContentType("multipart/related", nullptr, nullptr, nullptr, Charset(), b.getString(), nullptr, "text/html");
     e->RemoveHeaderField("Content-Transfer-Encoding");
     e->AddPart(htmlPart(html, Charset()));
@@ -190,7 +190,7 @@ Email2* pdfOnlyEmail(const std::string& pdf)
     Email2* e = Email2::NewEmail();
     StringBuffer b;
     MimeWriteHelp::NewBoundary(b);
-    b.append("_.MIX");
+    EXPECT_TRUE(b.append("_.MIX"));
     e->SetContentType("multipart/mixed", nullptr, nullptr, nullptr, Charset(), b.getString(), nullptr, nullptr);
     e->RemoveHeaderField("Content-Transfer-Encoding");
     auto* f = new Email2();
@@ -225,7 +225,7 @@ protected:
     void add(const std::string& label, Email2* e, const std::string& extra = "")
     {
         StringBuffer out;
-        e->GetMimeText(out);
+        EXPECT_TRUE(e->GetMimeText(out));
         std::string exp = "shape\t" + shapeOf(*e) + "\n" + extra;
         StringBuffer subject;
         if (e->GetSubject(subject)) exp += "subject\t" + hex(str(subject)) + "\n";

@@ -25,7 +25,7 @@ using R = Email2::Recipients;
 std::string mime(const Email2& e)
 {
     StringBuffer out;
-    e.GetMimeText(out);
+    EXPECT_TRUE(e.GetMimeText(out));
     return str(out);
 }
 
@@ -222,7 +222,7 @@ Email2* relatedEmail()
     Email2* e = Email2::NewEmail();
     StringBuffer b;
     MimeWriteHelp::NewBoundary(b);
-    b.append("_.REL");
+    EXPECT_TRUE(b.append("_.REL"));
     e->SetContentType("multipart/related", nullptr, nullptr, nullptr, Charset(), b.getString(), nullptr, "text/html");
     e->RemoveHeaderField("Content-Transfer-Encoding");
     e->AddPart(htmlPart("<html><body><img src=\"cid:i1\"></body></html>", Charset()));
@@ -258,7 +258,7 @@ Email2* pdfOnlyEmail(const std::string& pdf)
     Email2* e = Email2::NewEmail();
     StringBuffer b;
     MimeWriteHelp::NewBoundary(b);
-    b.append("_.MIX");
+    EXPECT_TRUE(b.append("_.MIX"));
     e->SetContentType("multipart/mixed", nullptr, nullptr, nullptr, Charset(), b.getString(), nullptr, nullptr);
     e->RemoveHeaderField("Content-Transfer-Encoding");
     auto* f = new Email2();
@@ -453,7 +453,7 @@ TEST(Email2Header, FieldDispatch)
     EXPECT_EQ(str(subject), "two");
     e->AddHeaderField("TBX-ReturnReceipt", "YES");
     StringBuffer out;
-    e->WriteMimeText(out, "TBX-");
+    EXPECT_TRUE(e->WriteMimeText(out, "TBX-"));
     EXPECT_EQ(str(out).find("TBX-"), std::string::npos);
     EXPECT_NE(mime(*e).find("TBX-ReturnReceipt: YES"), std::string::npos);
 

@@ -132,7 +132,7 @@ TEST(MimeHeaderFields, Parameters)
     v.clear();
     EXPECT_TRUE(h.GetFieldParam("Content-Type", "x", v));
     EXPECT_EQ(str(v), "y");
-    v.setString("kept");
+    EXPECT_TRUE(v.setString("kept"));
     EXPECT_FALSE(h.GetFieldParam("Content-Type", "boundary", v));
     EXPECT_FALSE(h.GetFieldParam("X-None", "charset", v));
     EXPECT_EQ(str(v), "kept");

@@ -23,14 +23,14 @@ const std::string kPreamble = "This is a multi-part message in MIME format.\r\n\
 std::string write(const Email2& e)
 {
     StringBuffer out;
-    e.WriteMimeText(out, nullptr);
+    EXPECT_TRUE(e.WriteMimeText(out, nullptr));
     return str(out);
 }
 
 std::string write(const MimeMessage2& m)
 {
     StringBuffer out;
-    m.WriteMimeText(out);
+    EXPECT_TRUE(m.WriteMimeText(out));
     return str(out);
 }
 
@@ -141,7 +141,7 @@ TEST(MimeWriters, ExcludedPrefixAtEveryDepthAndHeaderCharset)
     root.AddPart(plain);
     root.AddPart(emailPart("text/html", "iso-2022-jp", "7bit", "<p>x</p>"));
     StringBuffer out;
-    root.WriteMimeText(out, "tbx-");
+    EXPECT_TRUE(root.WriteMimeText(out, "tbx-"));
     const std::string s = str(out);
     EXPECT_EQ(s.find("TBX-"), std::string::npos) << s;
     // The root has no charset: the html body's charset encodes the header.

@@ -208,7 +208,7 @@ public:
     {
         StringBuffer boundary;
         MimeWriteHelp::NewBoundary(boundary);
-        boundary.append(suffix);
+        EXPECT_TRUE(boundary.append(suffix));
         auto* n = new Email2();
         n->SetContentType(type, nullptr, nullptr, nullptr, m_charset, boundary.getString(), nullptr, relatedType);
         return n;
@@ -277,11 +277,11 @@ protected:
     {
         b.headers(root);
         StringBuffer out;
-        root.WriteMimeText(out, nullptr);
+        EXPECT_TRUE(root.WriteMimeText(out, nullptr));
         add(label + "-email", str(out), shape, subject, b.leaves, tolerate);
         MimeMessage2* m = asMimeMessage(root);
         StringBuffer mout;
-        m->WriteMimeText(mout);
+        EXPECT_TRUE(m->WriteMimeText(mout));
         delete m;
         add(label + "-entity", str(mout), shape, subject, b.leaves, tolerate);
     }

@@ -5,9 +5,11 @@
 
 #include "component/ClsEmail.h"
 #include "component/ClsFileSys.h"
+#include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 #include "foundation/XString.h"
 #include "platform/FileSystem.h"
+#include "tools/cli/CliIo.h"
 #include "tools/cli/Commands.h"
 
 namespace {
@@ -194,16 +196,6 @@ XString fromArg(const std::string& s)
     return x;
 }
 
-bool readStdin(StringBuffer& out)
-{
-    char buf[65536];
-    for (;;) {
-        const size_t n = std::fread(buf, 1, sizeof buf, stdin);
-        if (n > 0 && !out.appendN(buf, static_cast<int32_t>(n))) return false;
-        if (n < sizeof buf) return !std::ferror(stdin);
-    }
-}
-
 class Composer {
 public:
     explicit Composer(const Options& o) : m_opt(o) {}
@@ -300,14 +292,14 @@ private:
     bool readUtf8(const char* file, XString& out)
     {
         if (std::strcmp(file, "-") == 0) {
-            StringBuffer input;
-            if (!readStdin(input)) {
+            DataBuffer input;
+            if (!cli::readStandardInput(input) || input.getSize() > static_cast<uint32_t>(StringBuffer::kMaxLength)) {
                 m_problem = "cannot read standard input";
                 return false;
             }
             // As for a file, a UTF-8 byte-order mark is not part of the text.
-            const char* bytes = input.getString();
-            int32_t n = input.getSize();
+            const char* bytes = reinterpret_cast<const char*>(input.getData());
+            int32_t n = static_cast<int32_t>(input.getSize());
             if (n >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0) {
                 bytes += 3;
                 n -= 3;
@@ -326,12 +318,10 @@ private:
     bool write()
     {
         if (m_opt.output) return m_email.SaveEml(fromArg(m_opt.output));
-        XString mime;
-        m_email.GetMime(mime);
-        const StringBuffer& bytes = mime.getUtf8Sb();
-        std::fwrite(bytes.getString(), 1, static_cast<size_t>(bytes.getSize()), stdout);
+        StringBuffer mime;
+        if (!m_email.GetMimeSb(mime)) return false;
         // A script must not take a truncated email for a complete one.
-        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        if (!cli::writeStandardOutput(mime.getString(), static_cast<uint64_t>(mime.getSize()))) {
             m_problem = "cannot write the output";
             return false;
         }

@@ -1,13 +1,11 @@
 #include <cstdio>
 #include <cstring>
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 #include "charset/CharsetCatalogue.h"
 #include "charset/EncodingConvert.h"
 #include "foundation/DataBuffer.h"
+#include "foundation/HandleIo.h"
+#include "platform/FileSystem.h"
 #include "tools/cli/Commands.h"
 
 namespace {
@@ -33,18 +31,6 @@ const char* optionValue(const char* opt, int argc, char** argv, int& i)
     if (argv[i][len] != '\0' || i + 1 >= argc)
         return nullptr;
     return argv[++i];
-}
-
-bool readAll(FILE* f, DataBuffer& out)
-{
-    unsigned char chunk[65536];
-    for (;;) {
-        const size_t got = std::fread(chunk, 1, sizeof chunk, f);
-        if (got > 0 && !out.append(chunk, static_cast<uint32_t>(got)))
-            return false;
-        if (got < sizeof chunk)
-            return std::ferror(f) == 0;
-    }
 }
 
 }  // namespace
@@ -81,39 +67,43 @@ int cmdConvert(int argc, char** argv)
         return 2;
     }
 
-#ifdef _WIN32
-    // Text mode would turn the bytes of a conversion into something else.
-    _setmode(_fileno(stdin), _O_BINARY);
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
+    platform::setStdStreamsBinary();  // text mode would change the bytes
     const bool fromStdin = paths[0] == nullptr || std::strcmp(paths[0], "-") == 0;
-    FILE* in = fromStdin ? stdin : std::fopen(paths[0], "rb");
-    if (in == nullptr) {
+    platform::FileHandle in =
+        fromStdin ? platform::standardInput() : platform::openFile(paths[0], platform::FileOpenMode::Read);
+    if (in == platform::kInvalidFile) {
         std::fprintf(stderr, "hanamail convert: cannot open '%s'\n", paths[0]);
         return 2;
     }
     DataBuffer input;
-    const bool readOk = readAll(in, input);
+    const bool readOk = HandleIo::readToEnd(in, input);
     if (!fromStdin)
-        std::fclose(in);
+        platform::closeFile(in);
     if (!readOk) {
-        std::fprintf(stderr, "hanamail convert: cannot read the input\n");
+        std::fprintf(stderr, "hanamail convert: %s\n",
+                     input.hasFailed() ? "the input is too large" : "cannot read the input");
         return 2;
     }
 
     DataBuffer output;
     EncodingConvert conv;
     const bool fits = conv.convert(fromCp, toCp, input.getData(), input.getSize(), output);
+    if (output.hasFailed()) {
+        std::fprintf(stderr, "hanamail convert: the converted text is too large\n");
+        return 2;
+    }
+    input.clear();
 
     const bool toStdout = paths[1] == nullptr || std::strcmp(paths[1], "-") == 0;
-    FILE* out = toStdout ? stdout : std::fopen(paths[1], "wb");
-    if (out == nullptr) {
+    platform::FileHandle out =
+        toStdout ? platform::standardOutput() : platform::openFile(paths[1], platform::FileOpenMode::Write);
+    if (out == platform::kInvalidFile) {
         std::fprintf(stderr, "hanamail convert: cannot create '%s'\n", paths[1]);
         return 2;
     }
-    const uint32_t size = output.getSize();
-    bool written = size == 0 || std::fwrite(output.getData(), 1, size, out) == size;
-    written = (toStdout ? std::fflush(out) == 0 : std::fclose(out) == 0) && written;
+    const bool written = HandleIo::writeAll(out, output.getData(), output.getSize());
+    if (!toStdout)
+        platform::closeFile(out);
     if (!written) {
         std::fprintf(stderr, "hanamail convert: cannot write the output\n");
         return 2;

@@ -2,9 +2,11 @@
 #include <cstring>
 
 #include "component/ClsFileSys.h"
+#include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 #include "foundation/XString.h"
 #include "platform/FileSystem.h"
+#include "tools/cli/CliIo.h"
 #include "tools/cli/Commands.h"
 
 namespace {
@@ -34,18 +36,6 @@ bool takeOption(int argc, char** argv, int& i, const char* name, const char*& va
         return false;
     value = argv[++i];
     return true;
-}
-
-bool readStdin(StringBuffer& out)
-{
-    char buf[65536];
-    for (;;) {
-        size_t n = std::fread(buf, 1, sizeof buf, stdin);
-        if (n > 0 && !out.appendN(buf, static_cast<int32_t>(n)))
-            return false;
-        if (n < sizeof buf)
-            return !std::ferror(stdin);
-    }
 }
 
 void printLog(ClsFileSys& fs)
@@ -90,12 +80,12 @@ int cmdFile(int argc, char** argv)
     if (reading) {
         ok = fs.ReadTextFile(name, charset, text);
     } else {
-        StringBuffer input;
-        if (!readStdin(input)) {
+        DataBuffer input;
+        if (!cli::readStandardInput(input) || input.getSize() > static_cast<uint32_t>(StringBuffer::kMaxLength)) {
             std::fprintf(stderr, "hanamail file write: cannot read standard input\n");
             return 1;
         }
-        text.setFromUtf8N(input.getString(), input.getSize());
+        text.setFromUtf8N(reinterpret_cast<const char*>(input.getData()), static_cast<int32_t>(input.getSize()));
         ok = fs.WriteTextFile(name, charset, text);
     }
     const bool logSaved = !logXml || fs.saveErrorXml(logXml);
@@ -110,9 +100,8 @@ int cmdFile(int argc, char** argv)
         return 1;
     if (reading) {
         const StringBuffer& utf8 = text.getUtf8Sb();
-        std::fwrite(utf8.getString(), 1, static_cast<size_t>(utf8.getSize()), stdout);
         // A script must not take a truncated answer for a complete one.
-        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        if (!cli::writeStandardOutput(utf8.getString(), static_cast<uint64_t>(utf8.getSize()))) {
             std::fprintf(stderr, "hanamail file read: cannot write the output\n");
             return 1;
         }

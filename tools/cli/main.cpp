@@ -3,6 +3,12 @@
 
 #include "tools/cli/Commands.h"
 
+#ifdef HANAMAIL_TEST_HOOKS
+#include <cstdlib>
+
+#include "foundation/BufferLimit.h"
+#endif
+
 namespace {
 
 struct Command {
@@ -30,6 +36,12 @@ void printUsage(FILE* out)
 
 int main(int argc, char** argv)
 {
+#ifdef HANAMAIL_TEST_HOOKS
+    // Only the tests' build of the tool has this: a low buffer limit makes
+    // the failure paths of large emails reachable without gigabytes.
+    if (const char* cap = std::getenv("HANAMAIL_TEST_BUFFER_CAP"))
+        BufferLimit::setCapForTesting(static_cast<uint32_t>(std::strtoul(cap, nullptr, 10)));
+#endif
     if (argc < 2) {
         printUsage(stderr);
         return 2;

@@ -195,4 +195,7 @@ void setLastErrorNoMemory() { errno = ENOMEM; }
 // POSIX streams never translate line ends.
 void setStdStreamsBinary() {}
 
+FileHandle standardInput() { return STDIN_FILENO; }
+FileHandle standardOutput() { return STDOUT_FILENO; }
+
 }  // namespace platform

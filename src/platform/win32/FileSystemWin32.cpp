@@ -192,4 +192,16 @@ void setStdStreamsBinary()
     _setmode(_fileno(stdout), _O_BINARY);
 }
 
+FileHandle standardInput()
+{
+    HANDLE h = ::GetStdHandle(STD_INPUT_HANDLE);
+    return h == INVALID_HANDLE_VALUE || h == nullptr ? kInvalidFile : reinterpret_cast<FileHandle>(h);
+}
+
+FileHandle standardOutput()
+{
+    HANDLE h = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    return h == INVALID_HANDLE_VALUE || h == nullptr ? kInvalidFile : reinterpret_cast<FileHandle>(h);
+}
+
 }  // namespace platform
