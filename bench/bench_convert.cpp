@@ -140,7 +140,7 @@ size_t viaIcu(const char* to, const char* from, const std::string& in, std::stri
 std::string viaEngine(int to, int from, const std::string& in, bool& ok)
 {
     DataBuffer out;
-    out.ensureCapacity(static_cast<uint32_t>(in.size() * 2 + 16));
+    if (!out.ensureCapacity(static_cast<uint32_t>(in.size() * 2 + 16))) std::abort();
     EncodingConvert ec;
     ok = ec.convert(from, to, in.data(), static_cast<uint32_t>(in.size()), out);
     return std::string(reinterpret_cast<const char*>(out.getData()), out.getSize());
@@ -182,10 +182,10 @@ void printRow(const Row& r)
     bool ok = false;
     std::string ours = viaEngine(r.toCp, r.fromCp, in, ok);
     DataBuffer room;
-    room.ensureCapacity(static_cast<uint32_t>(in.size() * 4 + 16));
+    if (!room.ensureCapacity(static_cast<uint32_t>(in.size() * 4 + 16))) std::abort();
     std::memset(room.getDataMutable(), 0, room.getCapacity());
     double tOurs = bestSeconds(kRuns, [&] {
-        room.setSize(0);
+        if (!room.setSize(0)) std::abort();
         EncodingConvert ec;
         ec.convert(r.fromCp, r.toCp, in.data(), static_cast<uint32_t>(in.size()), room);
     });
