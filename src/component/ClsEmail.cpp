@@ -8,11 +8,14 @@
 #include "charset/UnicodeInfo.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/FileSys.h"
+#include "foundation/HandleIo.h"
 #include "foundation/StringBuffer.h"
 #include "foundation/StringPair.h"
 #include "foundation/XString.h"
 #include "html/HtmlHelp.h"
 #include "mime/Email2.h"
+#include "mime/MimeSink.h"
+#include "platform/FileSystem.h"
 #include "zip/ClsZip2.h"
 #include "zip/ClsZipEntry2.h"
 #include "zip/ZipDn.h"
@@ -330,6 +333,49 @@ bool ClsEmail::ZipAttachments(const XString& zipFileName)
 
 // ---- Output
 
+namespace {
+
+// Writes into a file opened with the first bytes; a file left incomplete is removed.
+class FileMimeSink : public MimeSink {
+public:
+    FileMimeSink(const char* name, LogBase& log) : m_name(name), m_log(log) {}
+    ~FileMimeSink() override { (void)finish(false); }
+
+    bool write(const char* bytes, size_t n) override
+    {
+        if (m_handle == platform::kInvalidFile) {
+            if (m_opened) return false;
+            m_opened = true;
+            m_handle = FileSys::openForWrite(m_name, FileSys::formOf(m_name), &m_log);
+            if (m_handle == platform::kInvalidFile) return false;
+        }
+        if (HandleIo::writeAll(m_handle, bytes, n)) return true;
+        m_log.logError(platform::lastErrorText().c_str());
+        return false;
+    }
+
+    bool opened() const { return m_opened; }
+
+    // Closes the file; unless all went well, a file this sink made is removed.
+    bool finish(bool ok)
+    {
+        if (m_handle != platform::kInvalidFile) {
+            FileSys::closeFile(m_handle);
+            m_handle = platform::kInvalidFile;
+            if (!ok) FileSys::deleteFile(m_name);
+        }
+        return ok && m_opened;
+    }
+
+private:
+    const char* m_name;
+    LogBase& m_log;
+    platform::FileHandle m_handle = platform::kInvalidFile;
+    bool m_opened = false;
+};
+
+}  // namespace
+
 bool ClsEmail::writeMime(StringBuffer& mime)
 {
     if (m_email->GetMimeText(mime)) return true;
@@ -370,15 +416,33 @@ bool ClsEmail::SaveEml(const XString& fileName)
         m_log.logError("The filename parameter is missing");
         return false;
     }
-    StringBuffer mime;
-    const bool written = writeMime(mime);
+    // The text goes to the file as it is written, so a large email is never
+    // held whole; the file is opened with the first bytes, so an email that
+    // cannot be written leaves an existing file as it was.
+    FileMimeSink file(name.getString(), m_log);
+    const bool written = streamMime(file);
     m_email->RemoveHeaderField("X-Unsent");
-    if (!written) return false;
-    if (!FileSys::writeFile(name.getString(), mime.getString(), sizeOf(mime), &m_log)) {
-        m_log.logError("Failed to write EML file.");
+    if (!file.finish(written)) {
+        if (file.opened()) m_log.logError("Failed to write EML file.");
         return false;
     }
     return true;
+}
+
+bool ClsEmail::WriteMime(MimeSink& sink)
+{
+    m_log.clearLog();
+    LogContextExit ctx(m_log, "GetMime");
+    return streamMime(sink);
+}
+
+bool ClsEmail::streamMime(MimeSink& sink)
+{
+    StringBuffer work;
+    if (m_email->WriteMimeText(work, nullptr, sink)) return true;
+    if (work.hasFailed())
+        m_log.logError(work.failure() == BufferFailure::OutOfMemory ? "Out of memory" : "Email too large");
+    return false;
 }
 
 // ---- Charset

@@ -2,6 +2,7 @@
 #include "foundation/ClsBase.h"
 #include "foundation/ExtPtrArray.h"
 
+class MimeSink;
 class DataBuffer;
 class Email2;
 class XString;
@@ -54,6 +55,9 @@ public:
     bool GetMime(XString& outMime);
     // The same text as bytes, without the copy an XString makes.
     bool GetMimeSb(StringBuffer& outMime);
+    // The same text sent to sink as it is written, for emails too large to
+    // hold twice; false when it could not be made or the sink refused it.
+    bool WriteMime(MimeSink& sink);
     // Writes the MIME text to the file (created or replaced).
     bool SaveEml(const XString& fileName);
 
@@ -72,6 +76,7 @@ public:
 private:
     // The MIME text, or false with the reason logged.
     bool writeMime(StringBuffer& mime);
+    bool streamMime(MimeSink& sink);
     enum class RecipientKind { To, Cc, Bcc };
     bool addRecipient(RecipientKind kind, const char* context, const XString& name, const XString& address);
     void chooseCharsetFor(Email2& node, const XString& text);

@@ -8,6 +8,7 @@
 #include "charset/EncodingConvert.h"
 #include "html/HtmlHelp.h"
 #include "mime/MimeBodyText.h"
+#include "mime/MimeSink.h"
 #include "mime/MimeWriteHelp.h"
 #include "mime/Rfc822Address.h"
 #include "platform/Platform.h"
@@ -221,8 +222,41 @@ void Email2::NormaliseTransferEncodings(Email2& node)
 
 bool Email2::WriteMimeText(StringBuffer& out, const char* excludedPrefix) const
 {
-    writeMimeText(out, excludedPrefix, *this, 0);
+    writeMimeText(out, excludedPrefix, *this, 0, nullptr);
     return !out.hasFailed();
+}
+
+namespace {
+
+// Base64 bodies go to a sink in pieces of whole lines (54 bytes a line), so
+// no more than one piece is ever held beside the body itself.
+constexpr uint32_t kStreamedPiece = 54u * 65536u;
+
+}  // namespace
+
+struct Email2::Stream {
+    MimeSink& sink;
+    bool refused = false;
+
+    // Hands what out holds to the sink; false (the writer stops) on a failure.
+    bool flush(StringBuffer& out)
+    {
+        if (out.hasFailed() || refused) return false;
+        if (out.getSize() > 0 && !sink.write(out.getString(), static_cast<size_t>(out.getSize()))) {
+            refused = true;
+            return false;
+        }
+        out.clear();
+        return true;
+    }
+};
+
+bool Email2::WriteMimeText(StringBuffer& out, const char* excludedPrefix, MimeSink& sink) const
+{
+    out.clear();
+    Stream stream{sink};
+    writeMimeText(out, excludedPrefix, *this, 0, &stream);
+    return stream.flush(out);
 }
 
 Charset Email2::headerCharset(const Email2& root, int depth) const
@@ -242,7 +276,8 @@ Charset Email2::headerCharset(const Email2& root, int depth) const
     return cs;
 }
 
-void Email2::writeMimeText(StringBuffer& out, const char* excludedPrefix, const Email2& root, int depth) const
+void Email2::writeMimeText(StringBuffer& out, const char* excludedPrefix, const Email2& root, int depth,
+                           Stream* stream) const
 {
     const Charset cs = headerCharset(root, depth);
     const bool multipart = GetPartCount() > 0;
@@ -252,6 +287,16 @@ void Email2::writeMimeText(StringBuffer& out, const char* excludedPrefix, const 
         return;
     }
     MimeWriteHelp::writeHeader(m_header, "Content-Type", text, excludedPrefix, cs, out);
+    if (!multipart && stream && text.size() > kStreamedPiece && m_transferEncoding.equalsIgnoreCase("base64")) {
+        for (uint32_t at = 0; at < text.size(); at += kStreamedPiece) {
+            const uint32_t n = text.size() - at < kStreamedPiece ? text.size() - at : kStreamedPiece;
+            if (!MimeWriteHelp::appendEncoded(m_transferEncoding, text.data() + at, n, out)) return;
+            // A piece of whole lines ends with an empty line of its own; the next piece goes on instead.
+            if (at + n < text.size()) out.shorten(2);
+            if (!stream->flush(out)) return;
+        }
+        return;
+    }
     if (!multipart) {
         (void)MimeWriteHelp::appendEncoded(m_transferEncoding, text.data(), text.size(), out);  // marks out
         return;
@@ -259,7 +304,8 @@ void Email2::writeMimeText(StringBuffer& out, const char* excludedPrefix, const 
     out << MimeWriteHelp::kPreamble;
     for (int i = 0; i < GetPartCount(); ++i) {
         out << "--" << m_boundary << "\r\n";
-        GetPart(i)->writeMimeText(out, excludedPrefix, root, depth + 1);
+        GetPart(i)->writeMimeText(out, excludedPrefix, root, depth + 1, stream);
+        if (out.hasFailed() || (stream && stream->refused)) return;
         out << "\r\n";
     }
     out << "--" << m_boundary << "--\r\n";

@@ -9,6 +9,7 @@
 #include "mime/DateParser.h"
 #include "mime/MimeHeader.h"
 
+class MimeSink;
 class Rfc822Address;
 
 // One node of the email being composed. The email itself is the root node;
@@ -100,6 +101,10 @@ public:
     // with excludedPrefix (null: none) are left out, at every depth.
     // False when the text could not be written in full (out.failure() says why).
     [[nodiscard]] bool WriteMimeText(StringBuffer& out, const char* excludedPrefix) const;
+    // The same text sent to sink as it is written; out is the working buffer
+    // and is left empty. False when a piece could not be made (out.failure()
+    // says why) or the sink refused it (out has no failure then).
+    [[nodiscard]] bool WriteMimeText(StringBuffer& out, const char* excludedPrefix, MimeSink& sink) const;
 
     // Gives every 8-bit text node a transfer encoding by its code page,
     // parents before children.
@@ -243,7 +248,9 @@ private:
     // Adds a file part holding bytes (taken over, the buffer is left empty).
     bool addAttachment(const char* filename, const char* contentType, DataBuffer& bytes, StringBuffer& outContentType);
     const Email2* findBody(const char* contentType, bool alternativesOnly) const;
-    void writeMimeText(StringBuffer& out, const char* excludedPrefix, const Email2& root, int depth) const;
+    struct Stream;  // a sink being written to, and whether it refused
+    void writeMimeText(StringBuffer& out, const char* excludedPrefix, const Email2& root, int depth,
+                       Stream* stream) const;
     Charset headerCharset(const Email2& root, int depth) const;
     void rebuildContentType(const Charset& charset);
     bool addRecipient(Recipients kind, const char* name, const char* address);

@@ -141,3 +141,34 @@ TEST_F(EmailUnderLimit, AttachingMoreThanTheLimitFails)
 }
 
 }  // namespace
+
+namespace {
+
+// A saved email is written as it is made, a large base64 body in pieces of
+// whole lines; the file must hold exactly the text GetMime gives.
+TEST(EmailStreaming, SavedFileEqualsTheMimeTextAcrossPieces)
+{
+    ClsEmail e;
+    ASSERT_TRUE(e.AddTo(xs("Taro"), xs("taro@example.jp")));
+    e.SetPlainBody(xs("本文です。"));
+    for (uint32_t size : {54u * 65536u, 8u * 1000u * 1000u + 7u}) {
+        DataBuffer data;
+        randomBytes(size, size, data);
+        XString type;
+        ASSERT_TRUE(e.AddDataAttachment(xs("big.bin"), data, type));
+    }
+    StringBuffer whole;
+    ASSERT_TRUE(e.GetMimeSb(whole));
+    const fs::path file = fs::temp_directory_path() / "hanamail-streamed.eml";
+    ASSERT_TRUE(e.SaveEml(xs(file.string().c_str())));
+    std::string saved(static_cast<size_t>(fs::file_size(file)), '\0');
+    FILE* f = std::fopen(file.string().c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fread(saved.data(), 1, saved.size(), f), saved.size());
+    std::fclose(f);
+    fs::remove(file);
+    EXPECT_EQ(saved.size(), static_cast<size_t>(whole.getSize()));
+    EXPECT_TRUE(saved == std::string(whole.getString(), static_cast<size_t>(whole.getSize())));
+}
+
+}  // namespace

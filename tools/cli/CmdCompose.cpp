@@ -8,6 +8,7 @@
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 #include "foundation/XString.h"
+#include "mime/MimeSink.h"
 #include "platform/FileSystem.h"
 #include "tools/cli/CliIo.h"
 #include "tools/cli/Commands.h"
@@ -318,10 +319,19 @@ private:
     bool write()
     {
         if (m_opt.output) return m_email.SaveEml(fromArg(m_opt.output));
-        StringBuffer mime;
-        if (!m_email.GetMimeSb(mime)) return false;
+        // Written as it is made: a large email is never held whole.
+        struct StandardOutput : MimeSink {
+            bool failed = false;
+            bool write(const char* bytes, size_t n) override
+            {
+                failed = failed || !cli::writeStandardOutput(bytes, n);
+                return !failed;
+            }
+        } out;
+        const bool ok = m_email.WriteMime(out);
         // A script must not take a truncated email for a complete one.
-        if (!cli::writeStandardOutput(mime.getString(), static_cast<uint64_t>(mime.getSize()))) {
+        if (!ok && !out.failed) return false;
+        if (out.failed) {
             m_problem = "cannot write the output";
             return false;
         }
