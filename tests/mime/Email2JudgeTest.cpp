@@ -145,7 +145,10 @@ std::string shapeOf(const Email2& e)
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (e.GetPartCount() == 0) return s;
     s += "(";
-    for (int i = 0; i < e.GetPartCount(); ++i) s += (i ? "," : "") + shapeOf(*e.GetPart(i));
+    for (int i = 0; i < e.GetPartCount(); ++i) {
+        if (i) s += ',';
+        s += shapeOf(*e.GetPart(i));
+    }
     return s + ")";
 }
 

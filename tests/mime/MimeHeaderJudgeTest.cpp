@@ -117,7 +117,10 @@ std::string mailboxes(const std::string& value)
         auto* a = static_cast<Rfc822Address*>(list.get(i));
         StringBuffer name;
         a->GetFriendlyName(name);
-        r += (i ? "\x1e" : "") + str(name) + "\x1f" + str(a->address());
+        if (i) r += '\x1e';
+        r += str(name);
+        r += '\x1f';
+        r += str(a->address());
     }
     list.removeAllObjects();
     return r;
@@ -139,7 +142,7 @@ protected:
              const std::string& body = "body\r\n")
     {
         const std::string text = writeHeader(h, charset);
-        const std::string stem = "m" + std::to_string(m_count++);
+        const std::string stem = std::string("m").append(std::to_string(m_count++));
         writeFile(m_dir / (stem + ".eml"), text + "\r\n\r\n" + body);
         std::string exp;
         for (const Expect& e : expects)

@@ -17,7 +17,8 @@ std::string names(const MimeHeader& h)
     for (int i = 0; i < h.GetFieldCount(); ++i) {
         StringBuffer n;
         h.GetFieldName(i, n);
-        r += (i ? "," : "") + str(n);
+        if (i) r += ',';
+        r += str(n);
     }
     return r;
 }

@@ -100,8 +100,9 @@ TEST(Rfc822Address, FullFormOfAnyNameParsesBackAsOneMailbox)
         List l;
         ASSERT_EQ(l.parse(fullForm(a)), 1) << fullForm(a);
         EXPECT_EQ(box(l.at(0)), std::string(name) + "|bob@x.example") << fullForm(a);
-        std::string mailbox = "m" + std::to_string(k++) + "@x.example";
-        joined += (joined.empty() ? "" : ", ") + fullForm(Rfc822Address(name, mailbox.c_str()));
+        std::string mailbox = std::string("m").append(std::to_string(k++)).append("@x.example");
+        if (!joined.empty()) joined += ", ";
+        joined += fullForm(Rfc822Address(name, mailbox.c_str()));
     }
     EXPECT_EQ(fullForm(Rfc822Address("x\" <evil@x.example>, \"y", "bob@x.example")),
               "\"x\\\" <evil@x.example>, \\\"y\" <bob@x.example>");

@@ -69,7 +69,11 @@ TEST(ZipJudges, ArchivesPassZipfileUnzipAndZipinfo)
         writeFile(data, e.bytes);
         for (unsigned char c : std::string(e.extracted))
             manifest += "0123456789abcdef"[c >> 4], manifest += "0123456789abcdef"[c & 15];
-        manifest += " " + std::to_string(e.method) + (e.utf8 ? " 1 " : " 0 ") + data.string() + "\n";
+        manifest += ' ';
+        manifest += std::to_string(e.method);
+        manifest += e.utf8 ? " 1 " : " 0 ";
+        manifest += data.string();
+        manifest += '\n';
     }
     DataBuffer out;
     ASSERT_TRUE(dn.archive()->WriteToMemory(out));

@@ -28,8 +28,11 @@ TEST(ZipLimits, TooManyEntriesOrTooLongANameIsAnError)
 {
     ZipDn dn = ZipDn::createNewArchive();
     ClsZip2* zip = dn.archive();
-    for (int i = 0; i < 65535; ++i)
-        ASSERT_TRUE(zip->AppendData(("f" + std::to_string(i)).c_str(), "x", 1).entry()->SetCompressionMethod(0));
+    for (int i = 0; i < 65535; ++i) {
+        std::string name = "f";
+        name += std::to_string(i);
+        ASSERT_TRUE(zip->AppendData(name.c_str(), "x", 1).entry()->SetCompressionMethod(0));
+    }
     DataBuffer out;
     ASSERT_TRUE(zip->WriteToMemory(out));
     EXPECT_EQ(readEnd(bytesOf(out)).entriesTotal, 65535);
