@@ -12,24 +12,14 @@
 #include "foundation/StringBuffer.h"
 #include "foundation/XString.h"
 #include "hanamail/Email.h"
+#include "EmailTestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-XString xs(const char* utf8)
-{
-    XString s;
-    s.setFromUtf8(utf8);
-    return s;
-}
-
-std::string logText(ClsEmail& e)
-{
-    StringBuffer sb;
-    e.getErrorTextUtf8(sb, false);
-    return sb.getString();
-}
+using emailtest::logText;
+using emailtest::xs;
 
 void randomBytes(uint32_t n, unsigned seed, DataBuffer& db)
 {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "hanamail/Email.h"
+#include "EmailTestSupport.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 #include "foundation/XString.h"
@@ -18,19 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-XString xs(const char* utf8)
-{
-    XString s;
-    s.setFromUtf8(utf8);
-    return s;
-}
-
-std::string logText(ClsEmail& e)
-{
-    StringBuffer sb;
-    e.getErrorTextUtf8(sb, false);
-    return sb.getString();
-}
+using emailtest::logText;
+using emailtest::xs;
 
 // The log text's lines, each ended by "|" instead of its line end.
 std::string logLines(ClsEmail& e)
