@@ -1,8 +1,8 @@
 #pragma once
 #include "foundation/ClsBase.h"
 #include "foundation/ExtPtrArray.h"
+#include "mime/MimeSink.h"
 
-class MimeSink;
 class DataBuffer;
 class Email2;
 class XString;

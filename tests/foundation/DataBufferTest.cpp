@@ -159,7 +159,7 @@ TEST(DataBufferDeathTest, DestroyedObjectTraps)
     alignas(DataBuffer) unsigned char storage[sizeof(DataBuffer)];
     auto* db = new (storage) DataBuffer();
     db->~DataBuffer();
-    EXPECT_DEATH(db->appendByte(1), "destroyed or overwritten DataBuffer|invalid vptr");
+    EXPECT_DEATH((void)db->appendByte(1), "destroyed or overwritten DataBuffer|invalid vptr");
 }
 #endif
 

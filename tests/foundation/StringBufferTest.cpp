@@ -262,7 +262,7 @@ TEST(StringBufferDeathTest, DestroyedObjectTraps)
     alignas(StringBuffer) unsigned char storage[sizeof(StringBuffer)];
     auto* sb = new (storage) StringBuffer("x");
     sb->~StringBuffer();
-    EXPECT_DEATH(sb->append("y"), "destroyed or overwritten StringBuffer|invalid vptr");
+    EXPECT_DEATH((void)sb->append("y"), "destroyed or overwritten StringBuffer|invalid vptr");
 }
 #endif
 
