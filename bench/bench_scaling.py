@@ -387,6 +387,16 @@ def find_attachment(blob, start, end, filename):
 
 
 def attachment_sha256(eml_path, filename):
+    """Reads the email in a child process: a child forked from a parent that
+    had read a large email would start with the parent's resident pages and
+    report them as its own peak RSS."""
+    r = subprocess.run([sys.executable, os.path.abspath(__file__), "--sha256-of-attachment", eml_path, filename],
+                       capture_output=True, text=True)
+    digest = r.stdout.strip()
+    return digest if r.returncode == 0 and digest else None
+
+
+def attachment_sha256_here(eml_path, filename):
     size = os.path.getsize(eml_path)
     if size <= VERIFY_WITH_EMAIL_PACKAGE_UP_TO:
         with open(eml_path, "rb") as f:
@@ -470,6 +480,9 @@ def sizes(text):
 
 
 def main():
+    if len(sys.argv) == 4 and sys.argv[1] == "--sha256-of-attachment":
+        print(attachment_sha256_here(sys.argv[2], sys.argv[3]) or "")
+        return 0
     here = os.path.dirname(os.path.abspath(__file__))
     repo = os.path.dirname(here)
     ap = argparse.ArgumentParser(description="Whole-process scaling of hanamail convert and compose.")
