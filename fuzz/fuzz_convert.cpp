@@ -81,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     // An ESC in the text is passed on as it is, so mode checks use text without one.
     DataBuffer plain;
-    plain.append(data, n);
+    if (!plain.append(data, n))
+        return 0;
     unsigned char* q = plain.getDataMutable();
     for (uint32_t i = 0; i < n; ++i) {
         if (q[i] == 0x1B)

@@ -559,6 +559,15 @@ bool Email2::addRecipient(Recipients kind, const char* name, const char* address
         delete a;
         return false;
     }
+    // Adding to a field that is already last gives what rebuilding it gives,
+    // without the cost of every earlier address each time.
+    if (kind != Recipients::Bcc && recipients(kind).getSize() > 1) {
+        StringBuffer more(", ");
+        a->GetFullForm(more);
+        if (!more.hasFailed() &&
+            m_header.AppendToLastField(kind == Recipients::To ? "To" : "Cc", more.getString(), more.getSize()))
+            return true;
+    }
     rebuildRecipientField(kind);
     return true;
 }

@@ -21,6 +21,8 @@ public:
     bool ParseLine(const char* line, int32_t n);
     // Encoded words in the value are decoded, line breaks of folds removed.
     void SetNameValue(const char* name, const char* value);
+    // Adds bytes at the end of the value; false when they did not fit.
+    bool AppendToValue(const char* bytes, int32_t n) { return m_value.appendN(bytes, n); }
     MimeField* Clone() const;
     // ASCII case-insensitive.
     bool NameEquals(const char* name) const;

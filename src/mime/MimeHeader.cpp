@@ -251,6 +251,12 @@ void MimeHeader::ReplaceField(const char* name, const char* value)
     if (!v.isEmpty()) AddField(new MimeField(name, value));
 }
 
+bool MimeHeader::AppendToLastField(const char* name, const char* text, int32_t n)
+{
+    auto* last = static_cast<MimeField*>(m_fields.last());
+    return name && last && last->NameEquals(name) && last->AppendToValue(text, n);
+}
+
 void MimeHeader::RemoveField(const char* name)
 {
     if (!name) return;

@@ -28,6 +28,9 @@ public:
     // Removes every field of the name; a value that is not blank is then added at the end.
     void ReplaceField(const char* name, const char* value);
     void RemoveField(const char* name);
+    // When the last field has the name, adds text to its value and gives true
+    // (the field keeps its place: the same as replacing it with the longer value).
+    bool AppendToLastField(const char* name, const char* text, int32_t n);
     bool HasField(const char* name) const;
     // Value of the first field of the name, appended to out; false (out untouched) when absent.
     bool GetFieldValue(const char* name, StringBuffer& out) const;

@@ -1,6 +1,8 @@
 #include "mime/Rfc822Address.h"
 
 #include <cstring>
+#include <string>
+#include <unordered_set>
 
 #include "charset/ContentCoding.h"
 #include "foundation/DataBuffer.h"
@@ -202,6 +204,18 @@ int Rfc822Address::ParseList(const char* text, ExtPtrArray& list)
         unfolded << s[i];
     }
 
+    // Addresses already in the list, ASCII letters folded: a duplicate is
+    // found in constant time, so long lists cost linear time.
+    auto folded = [](const StringBuffer& address) {
+        std::string key(address.getString(), static_cast<size_t>(address.getSize()));
+        for (char& c : key)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return key;
+    };
+    std::unordered_set<std::string> seen;
+    for (int32_t k = 0; k < list.getSize(); ++k)
+        if (auto* other = dynamic_cast<Rfc822Address*>(list.get(k))) seen.insert(folded(other->m_address));
+
     int count = 0;
     const char* u = unfolded.getString();
     const int32_t un = unfolded.getSize();
@@ -210,14 +224,7 @@ int Rfc822Address::ParseList(const char* text, ExtPtrArray& list)
         Rfc822Address* a = Parse(token.getString());
         if (!a) return;
         ++count;
-        for (int32_t k = 0; k < list.getSize(); ++k) {
-            auto* other = dynamic_cast<Rfc822Address*>(list.get(k));
-            if (other && other->m_address.equalsIgnoreCase(a->m_address.getString())) {
-                delete a;
-                return;
-            }
-        }
-        if (list.append(a) < 0) delete a;
+        if (!seen.insert(folded(a->m_address)).second || list.append(a) < 0) delete a;
     };
 
     bool quoted = false;
