@@ -135,6 +135,8 @@ class ComposeText(unittest.TestCase):
                 self.assertEqual(got, text.replace("〜", "\uff5e") if charset == "utf-8" else text)
                 _, got = self.body(msg, "html")
                 self.assertIn(html, got)
+        msg = self.compose("--text", "-", "--text-charset", "euc-jp", stdin=html.encode("euc_jp"))
+        self.assertEqual(self.body(msg)[1], html)
 
     def test_byte_order_marks_decide_the_encoding(self):
         text = "本文 ＡＢＣ 😀\n二行目\n"
