@@ -1,11 +1,12 @@
 #include "component/ClsEmail.h"
 
+#include <string>
 #include <vector>
 
 #include "charset/Charset.h"
 #include "charset/CharsetCatalogue.h"
-#include "charset/EncodingConvert.h"
 #include "charset/UnicodeInfo.h"
+#include "charset/Utf8Check.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/FileSys.h"
 #include "foundation/HandleIo.h"
@@ -14,6 +15,7 @@
 #include "foundation/XString.h"
 #include "html/HtmlHelp.h"
 #include "mime/Email2.h"
+#include "mime/MailTextCharset.h"
 #include "mime/MimeSink.h"
 #include "platform/FileSystem.h"
 #include "zip/ClsZip2.h"
@@ -53,9 +55,9 @@ void setNodeCharset(Email2& node, const Charset& cs)
 bool convertsWithoutLoss(const StringBuffer& utf8, int cp)
 {
     if (cp == 0 || cp == kUtf8) return true;
-    EncodingConvert ec;
+    // As the writer will convert it.
     DataBuffer out;
-    return ec.convert(kUtf8, cp, utf8.getString(), sizeOf(utf8), out);
+    return mailtext::convert(cp, utf8.getString(), sizeOf(utf8), out);
 }
 
 bool findParent(Email2& node, const Email2* target, Email2*& parent, int& index)
@@ -87,6 +89,34 @@ void ClsEmail::ClearMail()
     m_email = Email2::NewEmail();
 }
 
+// ---- Text handed in
+
+const XString& ClsEmail::wellFormed(const XString& in, const char* what, XString& repaired, bool log)
+{
+    const StringBuffer& utf8 = in.getUtf8Sb();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.getString());
+    const uint32_t n = sizeOf(utf8);
+    if (utf8check::isValid(bytes, n)) return in;
+    constexpr size_t kLines = 8;
+    DataBuffer fixed;
+    std::vector<uint32_t> offsets;
+    const uint32_t count = utf8check::appendRepaired(bytes, n, fixed, offsets, kLines);
+    repaired.setFromUtf8N(reinterpret_cast<const char*>(fixed.getData()), static_cast<int32_t>(fixed.getSize()));
+    if (fixed.hasFailed()) repaired.clear();
+    if (!log) return repaired;
+    for (uint32_t at : offsets) {
+        const std::string line =
+            std::string("Invalid UTF-8 in the ") + what + " at offset " + std::to_string(at) + " replaced by U+FFFD";
+        m_log.logInfo(line.c_str());
+    }
+    if (count > offsets.size()) {
+        const std::string line = std::to_string(count - offsets.size()) + " more invalid UTF-8 sequences in the " +
+                                 what + " replaced by U+FFFD";
+        m_log.logInfo(line.c_str());
+    }
+    return repaired;
+}
+
 // ---- Recipients
 
 bool ClsEmail::addRecipient(RecipientKind kind, const char* context, const XString& name, const XString& address)
@@ -94,9 +124,12 @@ bool ClsEmail::addRecipient(RecipientKind kind, const char* context, const XStri
     m_log.clearLog();
     LogContextExit ctx(m_log, context);
 
+    XString fixedName, fixedAddress;
+    const XString& nameIn = wellFormed(name, "name", fixedName);
+    const XString& addressIn = wellFormed(address, "address", fixedAddress);
     StringBuffer n, a;
-    trimmedUtf8(name, n);
-    trimmedUtf8(address, a);
+    trimmedUtf8(nameIn, n);
+    trimmedUtf8(addressIn, a);
     m_log.logData("name", n.getString());
     m_log.logData("address", a.getString());
     if (a.isEmpty()) {
@@ -140,7 +173,10 @@ void ClsEmail::AddHeaderField(const XString& name, const XString& value)
 {
     m_log.clearLog();
     LogContextExit ctx(m_log, "AddHeaderField");
-    m_email->AddHeaderField(name.getUtf8(), value.getUtf8());
+    XString fixedName, fixedValue;
+    const XString& n = wellFormed(name, "field name", fixedName);
+    const XString& v = wellFormed(value, "field value", fixedValue);
+    m_email->AddHeaderField(n.getUtf8(), v.getUtf8());
 }
 
 // ---- Bodies
@@ -152,8 +188,16 @@ void ClsEmail::chooseCharsetFor(Email2& node, const XString& text)
     setNodeCharset(node, cs);
 }
 
-void ClsEmail::SetPlainBody(const XString& text)
+void ClsEmail::SetPlainBody(const XString& textIn)
 {
+    XString fixed;
+    const XString& text = wellFormed(textIn, "text", fixed, false);
+    if (&text != &textIn) {
+        // Only a repair is worth a log of its own here.
+        m_log.clearLog();
+        LogContextExit ctx(m_log, "SetPlainBody");
+        (void)wellFormed(textIn, "text", fixed);
+    }
     if (m_email->charset().getCodePage() == 0 && !text.isEmpty()) chooseCharsetFor(*m_email, text);
 
     if (m_email->contentType().equalsIgnoreCase("text/html")) {
@@ -165,10 +209,12 @@ void ClsEmail::SetPlainBody(const XString& text)
     m_email->SetTextBody(utf8.getString(), sizeOf(utf8), false);
 }
 
-void ClsEmail::SetHtmlBodyFromUtf8(const XString& html)
+void ClsEmail::SetHtmlBodyFromUtf8(const XString& htmlIn)
 {
     m_log.clearLog();
     LogContextExit ctx(m_log, "SetHtmlBodyFromUtf8");
+    XString fixed;
+    const XString& html = wellFormed(htmlIn, "HTML", fixed);
 
     const StringBuffer& utf8 = html.getUtf8Sb();
     m_email->SetHtmlBody(utf8.getString(), sizeOf(utf8));
@@ -180,10 +226,12 @@ void ClsEmail::SetHtmlBodyFromUtf8(const XString& html)
         chooseCharsetFor(target, html);
 }
 
-bool ClsEmail::AddHtmlAltBodyUtf8(const XString& html)
+bool ClsEmail::AddHtmlAltBodyUtf8(const XString& htmlIn)
 {
     m_log.clearLog();
     LogContextExit ctx(m_log, "AddHtmlAltBodyUtf8");
+    XString fixed;
+    const XString& html = wellFormed(htmlIn, "HTML", fixed);
 
     const StringBuffer& utf8 = html.getUtf8Sb();
     Email2* part = m_email->FindHtmlBody();
@@ -202,10 +250,12 @@ bool ClsEmail::AddHtmlAltBodyUtf8(const XString& html)
     return true;
 }
 
-bool ClsEmail::AddPlainTextAltBodyUtf8(const XString& text)
+bool ClsEmail::AddPlainTextAltBodyUtf8(const XString& textIn)
 {
     m_log.clearLog();
     LogContextExit ctx(m_log, "AddPlainTextAltBodyUtf8");
+    XString fixed;
+    const XString& text = wellFormed(textIn, "text", fixed);
 
     const StringBuffer& utf8 = text.getUtf8Sb();
     Email2* part = Email2::NewPlainTextPart(utf8.getString(), sizeOf(utf8));
@@ -216,7 +266,10 @@ bool ClsEmail::AddPlainTextAltBodyUtf8(const XString& text)
 
 bool ClsEmail::AddPlainTextAltBody(const XString& text)
 {
-    if (m_email->charset().getCodePage() == 0 && !text.isEmpty()) chooseCharsetFor(*m_email, text);
+    // The inner call logs the repairs.
+    XString fixed;
+    const XString& t = wellFormed(text, "text", fixed, false);
+    if (m_email->charset().getCodePage() == 0 && !t.isEmpty()) chooseCharsetFor(*m_email, t);
     return AddPlainTextAltBodyUtf8(text);
 }
 
@@ -236,6 +289,9 @@ bool ClsEmail::AddFileAttachment(const XString& fileName, XString& outContentTyp
 {
     m_log.clearLog();
     LogContextExit ctx(m_log, "AddFileAttachment");
+    // The file is opened by its name as given; the name in the email is repaired.
+    XString repairedName;
+    (void)wellFormed(fileName, "file name", repairedName);
     StringBuffer type;
     const bool ok = m_email->AddFileAttachment(fileName.getUtf8(), nullptr, type, m_log);
     outContentType.setFromUtf8(type.getString());
@@ -247,8 +303,9 @@ bool ClsEmail::AddDataAttachment(const XString& fileName, const DataBuffer& data
 {
     m_log.clearLog();
     LogContextExit ctx(m_log, "AddDataAttachment");
+    XString fixedName;
     StringBuffer name;
-    trimmedUtf8(fileName, name);
+    trimmedUtf8(wellFormed(fileName, "file name", fixedName), name);
     StringBuffer type;
     const bool ok = m_email->AddDataAttachment(name.getString(), nullptr, data.getData(), data.getSize(), type);
     outContentType.setFromUtf8(type.getString());
@@ -260,11 +317,12 @@ bool ClsEmail::AddStringAttachment(const XString& fileName, const XString& text)
 {
     m_log.clearLog();
     LogContextExit ctx(m_log, "AddStringAttachment");
+    XString fixedName, fixedText;
     StringBuffer name;
-    trimmedUtf8(fileName, name);
-    const StringBuffer& utf8 = text.getUtf8Sb();
+    trimmedUtf8(wellFormed(fileName, "file name", fixedName), name);
+    const StringBuffer& utf8 = wellFormed(text, "text", fixedText).getUtf8Sb();
     StringBuffer type;
-    const bool ok = m_email->AddDataAttachment(name.getString(), nullptr, utf8.getString(), sizeOf(utf8), type);
+    const bool ok = m_email->AddTextAttachment(name.getString(), nullptr, utf8.getString(), sizeOf(utf8), type);
     if (!ok) m_log.logError("Failed to add data attachment");
     return ok;
 }
@@ -282,8 +340,9 @@ bool ClsEmail::ZipAttachments(const XString& zipFileName)
 
     m_log.logData("ZipFilename", zipFileName.getUtf8());
     m_log.logDataLong("NumAttachments", n);
+    XString fixedZipName;
     StringBuffer zipName;
-    trimmedUtf8(zipFileName, zipName);
+    trimmedUtf8(wellFormed(zipFileName, "file name", fixedZipName), zipName);
     if (zipName.isEmpty()) zipName = "attach.zip";
 
     ZipDn zip = ZipDn::createNewArchive();
@@ -376,9 +435,20 @@ private:
 
 }  // namespace
 
+void ClsEmail::noteCharsetFallback(const std::string& charset)
+{
+    m_charsetNotice.clear();
+    if (charset.empty()) return;
+    m_charsetNotice << "The charset " << charset << " cannot hold every character; utf-8 is used.";
+    m_log.logInfo(m_charsetNotice.getString());
+}
+
 bool ClsEmail::writeMime(StringBuffer& mime)
 {
-    if (m_email->GetMimeText(mime)) return true;
+    mailtext::Watch watch;
+    const bool written = m_email->GetMimeText(mime);
+    noteCharsetFallback(watch.fellBack());
+    if (written) return true;
     // Beyond the size a buffer can hold the text is too large; below it memory ran out.
     m_log.logError(mime.failure() == BufferFailure::OutOfMemory ? "Out of memory" : "Email too large");
     mime.clear();
@@ -439,7 +509,10 @@ bool ClsEmail::WriteMime(MimeSink& sink)
 bool ClsEmail::streamMime(MimeSink& sink)
 {
     StringBuffer work;
-    if (m_email->WriteMimeText(work, nullptr, sink)) return true;
+    mailtext::Watch watch;
+    const bool written = m_email->WriteMimeText(work, nullptr, sink);
+    noteCharsetFallback(watch.fellBack());
+    if (written) return true;
     if (work.hasFailed())
         m_log.logError(work.failure() == BufferFailure::OutOfMemory ? "Out of memory" : "Email too large");
     return false;

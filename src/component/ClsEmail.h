@@ -1,6 +1,9 @@
 #pragma once
+#include <string>
+
 #include "foundation/ClsBase.h"
 #include "foundation/ExtPtrArray.h"
+#include "foundation/StringBuffer.h"
 #include "mime/MimeSink.h"
 
 class DataBuffer;
@@ -60,6 +63,9 @@ public:
     bool WriteMime(MimeSink& sink);
     // Writes the MIME text to the file (created or replaced).
     bool SaveEml(const XString& fileName);
+    // After writing: the info line logged when the charset could not hold
+    // every character and UTF-8 was used instead; empty otherwise.
+    const StringBuffer& charsetNotice() const { return m_charsetNotice; }
 
     // ---- Charset
     // Empty when the email has none.
@@ -80,8 +86,13 @@ private:
     enum class RecipientKind { To, Cc, Bcc };
     bool addRecipient(RecipientKind kind, const char* context, const XString& name, const XString& address);
     void chooseCharsetFor(Email2& node, const XString& text);
+    // in as well-formed UTF-8: in itself, or repaired (each ill-formed sequence
+    // made U+FFFD) with a line for each in the log when log is set.
+    const XString& wellFormed(const XString& in, const char* what, XString& repaired, bool log = true);
+    void noteCharsetFallback(const std::string& charset);
 
     Email2* m_email = nullptr;
     // Text replacement pairs (StringPair); nothing fills them yet.
     ExtPtrArray m_replacements;
+    StringBuffer m_charsetNotice;
 };

@@ -209,18 +209,38 @@ bool FileSys::loadFile(const char* utf8Name, StringBuffer& out, LogBase* log)
     if (size == 0)
         return true;
     bool ok;
-    if (size >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
+    uint32_t markLength = 0;
+    const int marked = textMark(bytes, size, markLength);
+    if (marked == kCodePageUtf16 || marked == kCodePageUtf16Be) {
         EncodingConvert ec;
         DataBuffer utf8;
-        ec.convert(bytes[0] == 0xFF ? kCodePageUtf16 : kCodePageUtf16Be, kCodePageUtf8, bytes, size, utf8);
+        ec.convert(marked, kCodePageUtf8, bytes, size, utf8);
         ok = utf8.getSize() <= static_cast<uint32_t>(StringBuffer::kMaxLength) &&
              out.appendN(reinterpret_cast<const char*>(utf8.getData()), static_cast<int32_t>(utf8.getSize()));
-    } else if (size > 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+    } else if (marked == kCodePageUtf8 && size > 3) {  // a file of the mark alone keeps it
         ok = out.appendN(reinterpret_cast<const char*>(bytes) + 3, static_cast<int32_t>(size - 3));
     } else {
         ok = out.appendN(reinterpret_cast<const char*>(bytes), static_cast<int32_t>(size));
     }
     return ok;
+}
+
+int FileSys::textMark(const unsigned char* bytes, uint32_t n, uint32_t& markLength)
+{
+    markLength = 0;
+    if (n >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+        markLength = 3;
+        return kCodePageUtf8;
+    }
+    if (n >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+        markLength = 2;
+        return kCodePageUtf16;
+    }
+    if (n >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
+        markLength = 2;
+        return kCodePageUtf16Be;
+    }
+    return 0;
 }
 
 StringBuffer* FileSys::loadFileOrFileUrl(const char* utf8Name, LogBase* log)

@@ -35,6 +35,10 @@ public:
     // Appends the file's text: UTF-16 with a byte-order mark becomes UTF-8,
     // a UTF-8 mark is dropped (unless it is all the file holds).
     static bool loadFile(const char* utf8Name, StringBuffer& out, LogBase* log);
+    // The code page a byte-order mark at the start of text names (65001 for
+    // EF BB BF, 1200 for FF FE, 1201 for FE FF), or 0; markLength receives the
+    // mark's length. Every load of text decides its charset with this first.
+    static int textMark(const unsigned char* bytes, uint32_t n, uint32_t& markLength);
     // A path or a "file:///" URL (with "C|/" for "C:/"); null on failure. The caller deletes the buffer.
     static StringBuffer* loadFileOrFileUrl(const char* utf8Name, LogBase* log);
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "charset/ContentCoding.h"
-#include "charset/EncodingConvert.h"
 #include "html/HtmlHelp.h"
+#include "mime/MailTextCharset.h"
 #include "mime/MimeBodyText.h"
 #include "mime/MimeSink.h"
 #include "mime/MimeWriteHelp.h"
@@ -65,7 +65,7 @@ void Email2::SetContentType(const char* contentType, const char* name, const cha
     if (isText(ct, "text") || isText(ct, "message") || isText(params.type.getString(), "text")) {
         if (charsetArg.getCodePage() != 0) {
             value << "; charset=";
-            MimeWriteHelp::appendQuoted(value, charsetArg.getName());
+            MimeWriteHelp::appendQuoted(value, mailtext::mimeName(charsetArg.getCodePage(), charsetArg.getName()));
             value << ";";
         }
         m_charset = charsetArg;
@@ -325,8 +325,7 @@ bool hasHigh(const void* bytes, uint32_t n)
 bool convertsTo(int cp, const void* utf8, uint32_t n)
 {
     DataBuffer scratch;
-    EncodingConvert convert;
-    return convert.convert(kUtf8, cp, utf8, n, scratch);
+    return mailtext::convert(cp, utf8, n, scratch);
 }
 
 bool sameBytes(const DataBuffer& body, const void* bytes, uint32_t n)
@@ -650,6 +649,20 @@ Email2* Email2::bodyLeafFor(Email2* node)
 void Email2::SetTextBody(const void* utf8, uint32_t n, bool isHtml)
 {
     if (!utf8) n = 0;
+    // Text lines end in CR LF, whatever system the text was written on: a bare
+    // LF would leave as =0A in quoted-printable or as a bare line end.
+    DataBuffer crlf;
+    if (MimeWriteHelp::hasBareLineEnd(static_cast<const unsigned char*>(utf8), n)) {
+        if (MimeWriteHelp::appendCrlfLines(static_cast<const unsigned char*>(utf8), n, crlf)) {
+            utf8 = crlf.getData();
+            n = crlf.getSize();
+        }
+    }
+    // Text that could not be made whole must not pass for the body.
+    auto setBody = [&crlf](Email2& leaf, const void* bytes, uint32_t count) {
+        (void)leaf.SetBody(bytes, count);  // a failure stays recorded in the body
+        if (crlf.hasFailed()) leaf.m_body.markFailed(crlf.failure());
+    };
     const bool high = hasHigh(utf8, n);
     Email2* node = this;
     const char* encoding = "quoted-printable";
@@ -686,11 +699,11 @@ void Email2::SetTextBody(const void* utf8, uint32_t n, bool isHtml)
     }
     if (node->GetPartCount() == 0) {
         node->SetTransferEncoding(encoding);
-        node->SetBody(utf8, n);
+        setBody(*node, utf8, n);
         return;
     }
     if (Email2* leaf = bodyLeafFor(node)) {
-        leaf->SetBody(utf8, n);
+        setBody(*leaf, utf8, n);
         // 8-bit text must not go out under a 7bit (or no) transfer encoding.
         if (high && !leaf->m_transferEncoding.equalsIgnoreCase("quoted-printable") &&
             !leaf->m_transferEncoding.equalsIgnoreCase("base64"))
@@ -712,6 +725,17 @@ void Email2::SetHtmlBody(const void* utf8Html, uint32_t n)
         const char* name = m_charset.getName();
         declared = (name && *name) ? name : "utf-8";
         HtmlHelp::addMetaCharset(html, declared.getString());
+    }
+    // The lines end as SetTextBody stores them, so that the leaf holding this
+    // HTML is found by its bytes below.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(html.getString());
+    if (MimeWriteHelp::hasBareLineEnd(bytes, static_cast<uint32_t>(html.getSize()))) {
+        DataBuffer crlf;
+        // A failed copy leaves html as it was; SetTextBody then fails the same way and marks the body.
+        if (MimeWriteHelp::appendCrlfLines(bytes, static_cast<uint32_t>(html.getSize()), crlf)) {
+            html.clear();
+            html << std::string_view(reinterpret_cast<const char*>(crlf.getData()), crlf.getSize());
+        }
     }
     const uint32_t size = static_cast<uint32_t>(html.getSize());
     SetTextBody(html.getString(), size, true);

@@ -230,6 +230,10 @@ public:
     // The same for bytes in memory; a null or empty filename is "attach.dat".
     bool AddDataAttachment(const char* filename, const char* contentType, const void* bytes, uint32_t n,
                            StringBuffer& outContentType);
+    // The same for text: when the content type is text, its lines end in CR LF
+    // as those of a body do (bytes of other types are kept as they are).
+    bool AddTextAttachment(const char* filename, const char* contentType, const void* utf8, uint32_t n,
+                           StringBuffer& outContentType);
     // Appends the content type of ext (no dot); false when none is known.
     static bool ContentTypeForExtension(const char* ext, StringBuffer& out);
     // Sets out to the part's file name, else its name, else "attachedFile.dat",
@@ -246,7 +250,8 @@ public:
 
 private:
     // Adds a file part holding bytes (taken over, the buffer is left empty).
-    bool addAttachment(const char* filename, const char* contentType, DataBuffer& bytes, StringBuffer& outContentType);
+    bool addAttachment(const char* filename, const char* contentType, DataBuffer& bytes, StringBuffer& outContentType,
+                       bool textLines = false);
     const Email2* findBody(const char* contentType, bool alternativesOnly) const;
     struct Stream;  // a sink being written to, and whether it refused
     void writeMimeText(StringBuffer& out, const char* excludedPrefix, const Email2& root, int depth,

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "charset/ContentCoding.h"
+#include "charset/Utf8Check.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/FileSys.h"
 #include "foundation/LogBase.h"
@@ -165,12 +166,30 @@ bool Email2::AddDataAttachment(const char* filename, const char* contentType, co
     return addAttachment(filename, contentType, copy, outContentType);
 }
 
+bool Email2::AddTextAttachment(const char* filename, const char* contentType, const void* utf8, uint32_t n,
+                               StringBuffer& outContentType)
+{
+    DataBuffer copy;
+    if (utf8 && n && !copy.append(utf8, n)) return false;
+    return addAttachment(filename, contentType, copy, outContentType, true);
+}
+
 bool Email2::addAttachment(const char* filename, const char* contentType, DataBuffer& bytes,
-                           StringBuffer& outContentType)
+                           StringBuffer& outContentType, bool textLines)
 {
     // A name that is only folders gets the default name too.
     const char* name = filename ? fileNameOf(filename) : "";
     if (!*name) name = "attach.dat";
+    // A file's name may be any bytes; the header carries it as UTF-8 text.
+    DataBuffer wellFormed;
+    const auto* nameBytes = reinterpret_cast<const unsigned char*>(name);
+    const auto nameLength = static_cast<uint32_t>(std::strlen(name));
+    if (!utf8check::isValid(nameBytes, nameLength)) {
+        std::vector<uint32_t> ignored;
+        (void)utf8check::appendRepaired(nameBytes, nameLength, wellFormed, ignored, 0);
+        if (!wellFormed.appendByte(0)) return false;
+        name = reinterpret_cast<const char*>(wellFormed.getData());
+    }
 
     StringBuffer type;
     if (contentType && *contentType) {
@@ -182,10 +201,16 @@ bool Email2::addAttachment(const char* filename, const char* contentType, DataBu
         ContentTypeForExtension(ext.getString(), type);
     }
     if (type.isEmpty()) type = "application/octet-stream";
+    const bool isText = MimeWriteHelp::beginsWithNoCase(type, "text");
+    if (textLines && isText && MimeWriteHelp::hasBareLineEnd(bytes.getData(), bytes.getSize())) {
+        DataBuffer lines;
+        if (!MimeWriteHelp::appendCrlfLines(bytes.getData(), bytes.getSize(), lines)) return false;
+        bytes.takeOver(lines);
+    }
 
     Email2* part = newPart(nullptr);
     part->SetContentType(type.getString(), name, nullptr, nullptr, Charset(), nullptr, nullptr, nullptr);
-    part->SetTransferEncoding(MimeWriteHelp::beginsWithNoCase(type, "text") ? "quoted-printable" : "base64");
+    part->SetTransferEncoding(isText ? "quoted-printable" : "base64");
     part->SetDisposition("attachment", name);
     part->TakeBody(bytes);
     return AddAttachmentPart(part, outContentType);

@@ -7,6 +7,7 @@
 #include "charset/CharsetCatalogue.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
+#include "mime/MailTextCharset.h"
 #include "mime/MimeField.h"
 
 namespace {
@@ -308,8 +309,11 @@ void HeaderValueWriter::writeValue(const std::string& value, std::string& line)
     }
     if (m_cp != kUtf8) {
         DataBuffer converted;
-        if (!m_convert.convert(kUtf8, m_cp, text.data(), static_cast<uint32_t>(text.size()), converted)) {
+        if (toCharset(text, converted)) {
+            m_charset = mailtext::label(m_cp, m_charset.c_str(), converted.getData(), converted.getSize());
+        } else {
             // Text the charset cannot hold goes out as UTF-8 words, never as raw bytes.
+            mailtext::noteFallback(m_charset.c_str());
             m_cp = kUtf8;
             m_charset = "utf-8";
         }
@@ -519,13 +523,14 @@ void HeaderValueWriter::appendWords(const std::string& utf8, std::string& dst)
     DataBuffer bytes;
     std::string label = m_charset;
     bool bForm = m_bForm;
-    if (m_cp == kUtf8 || !m_convert.convert(kUtf8, m_cp, utf8.data(), static_cast<uint32_t>(utf8.size()), bytes)) {
+    if (m_cp == kUtf8 || !toCharset(utf8, bytes)) {
         bytes.clear();
         if (!bytes.append(utf8.data(), static_cast<uint32_t>(utf8.size()))) {
             m_failure = bytes.failure();
             return;
         }
         if (m_cp != kUtf8) {
+            mailtext::noteFallback(m_charset.c_str());
             label = "utf-8";
             bForm = true;
         }
@@ -546,12 +551,19 @@ void HeaderValueWriter::appendWords(const std::string& utf8, std::string& dst)
     dst.append(words.getString(), static_cast<size_t>(words.getSize()));
 }
 
+// Header text leaves in the charset as the email writer converts it (the
+// Japanese twins of the JIS forms included), so values and bodies agree.
+bool HeaderValueWriter::toCharset(const std::string& utf8, DataBuffer& out)
+{
+    return mailtext::convert(m_cp, utf8.data(), static_cast<uint32_t>(utf8.size()), out);
+}
+
 bool HeaderValueWriter::isPlainInCharset(const std::string& text)
 {
     if (!isPlainText(text)) return false;
     if (m_cp == kUtf8 || m_cp == 20127 || m_cp == 0) return true;
     // Charsets that give ASCII bytes other meanings (national 7-bit sets) need words.
     DataBuffer converted;
-    if (!m_convert.convert(kUtf8, m_cp, text.data(), static_cast<uint32_t>(text.size()), converted)) return false;
+    if (!toCharset(text, converted)) return false;
     return converted.getSize() == text.size() && std::memcmp(converted.getData(), text.data(), text.size()) == 0;
 }

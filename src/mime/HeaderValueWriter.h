@@ -3,10 +3,10 @@
 #include <string>
 
 #include "charset/ContentCoding.h"
-#include "charset/EncodingConvert.h"
 #include "foundation/BufferLimit.h"
 
 class Charset;
+class DataBuffer;
 class StringBuffer;
 
 // The write path of one header field: UTF-8 value in, 7-bit folded header
@@ -42,6 +42,7 @@ private:
     void appendWords(const std::string& utf8, std::string& dst);
     void appendParamValue(const std::string& logical, std::string& pending);
     bool isPlainInCharset(const std::string& text);
+    bool toCharset(const std::string& utf8, DataBuffer& out);
 
     std::string m_field;  // lower case
     BufferFailure m_failure = BufferFailure::None;
@@ -49,5 +50,4 @@ private:
     std::string m_charset;
     bool m_bForm;
     ContentCoding m_coding;
-    EncodingConvert m_convert;
 };

@@ -5,9 +5,10 @@
 
 #include "charset/Charset.h"
 #include "charset/CharsetCatalogue.h"
-#include "charset/EncodingConvert.h"
+#include "charset/Utf8Check.h"
 #include "foundation/StringBuffer.h"
 #include "html/HtmlHelp.h"
+#include "mime/MailTextCharset.h"
 #include "mime/MimeField.h"
 #include "mime/MimeHeader.h"
 #include "mime/MimeWriteHelp.h"
@@ -91,8 +92,7 @@ const DataBuffer& MimeBodyText::current() const
 bool MimeBodyText::convertTo(int cp, const DataBuffer& utf8)
 {
     m_converted.clear();
-    EncodingConvert convert;
-    return convert.convert(kUtf8, cp, utf8.getData(), utf8.getSize(), m_converted);
+    return mailtext::convert(cp, utf8.getData(), utf8.getSize(), m_converted);
 }
 
 bool MimeBodyText::prepare(const StringBuffer& contentType, const Charset& charset, const DataBuffer& body,
@@ -100,13 +100,17 @@ bool MimeBodyText::prepare(const StringBuffer& contentType, const Charset& chars
 {
     m_source = &body;
     m_useConverted = false;
-    m_utf8Label = false;
+    m_label.clear();
     m_failure = body.failure();
     if (m_failure != BufferFailure::None) return false;
     const bool highBytes = MimeWriteHelp::hasHighBytes(body.getData(), body.getSize());
+    // 8-bit text that claims no charset is labelled UTF-8 when it is UTF-8;
+    // other bytes (a file in some legacy charset) are better unlabelled than
+    // mislabelled.
+    const bool utf8Text = highBytes && utf8check::isValid(body.getData(), body.getSize());
     // An entity without content type is text/plain; its bytes stay as they are.
     if (contentType.isEmpty()) {
-        m_utf8Label = highBytes;
+        if (utf8Text) m_label = kUtf8Label;
         return true;
     }
     if (!MimeWriteHelp::beginsWithNoCase(contentType, "text/")) return true;
@@ -114,21 +118,26 @@ bool MimeBodyText::prepare(const StringBuffer& contentType, const Charset& chars
     const int cp = charset.getCodePage();
     std::string name = charset.getName() ? charset.getName() : "";
     if (cp == 0 || cp == kUsAscii) {
-        // 8-bit text in an entity that claims none is the UTF-8 it is held in.
-        if (highBytes) {
-            m_utf8Label = true;
+        if (utf8Text) {
+            m_label = kUtf8Label;
             name = kUtf8Label;
         }
     } else if (cp != kUtf8) {
         if (convertTo(cp, body)) {
             m_useConverted = true;
+            const std::string written = mailtext::label(cp, name.c_str(), m_converted.getData(), m_converted.getSize());
+            if (written != mailtext::mimeName(cp, name.c_str())) {
+                m_label = written;
+                name = written;
+            }
         } else if (m_converted.hasFailed()) {
             m_failure = m_converted.failure();
             return false;
         } else {
             // Characters the charset lacks would be dropped: keep the text whole.
             m_converted.clear();
-            m_utf8Label = true;
+            mailtext::noteFallback(name.c_str());
+            m_label = kUtf8Label;
             name = kUtf8Label;
         }
     }

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "foundation/DataBuffer.h"
 
@@ -11,7 +12,7 @@ class StringBuffer;
 // UTF-8 and leave in the entity's charset; text that the charset cannot hold,
 // and 8-bit text of an entity without a charset, leaves as UTF-8 instead and
 // asks for the header's charset label to say so, so no text is lost and
-// none is written unlabelled.
+// none is written mislabelled.
 class MimeBodyText {
 public:
     MimeBodyText() = default;
@@ -27,8 +28,9 @@ public:
 
     const unsigned char* data() const { return current().getData(); }
     uint32_t size() const { return current().getSize(); }
-    // The header must then label the body "utf-8".
-    bool needsUtf8Label() const { return m_utf8Label; }
+    // The charset the header must label the body with instead of its own
+    // ("utf-8" for text kept in UTF-8, "gbk" beyond GB2312), or empty.
+    const std::string& charsetLabel() const { return m_label; }
 
     static constexpr const char* kUtf8Label = "utf-8";
 
@@ -46,6 +48,6 @@ private:
     DataBuffer m_rewritten;
     DataBuffer m_converted;
     bool m_useConverted = false;
-    bool m_utf8Label = false;
+    std::string m_label;
     BufferFailure m_failure = BufferFailure::None;
 };

@@ -5,6 +5,7 @@
 
 #include "charset/ContentCoding.h"
 #include "charset/EncodingConvert.h"
+#include "mime/MailTextCharset.h"
 #include "mime/MimeBodyText.h"
 #include "mime/MimeWriteHelp.h"
 
@@ -222,7 +223,7 @@ void MimeMessage2::SetContentType(const char* contentType, const char* name, con
     StringBuffer value(m_contentType);
     if (charsetArg.getCodePage() != 0) {
         value << "; charset=";
-        MimeWriteHelp::appendQuoted(value, charsetArg.getName());
+        MimeWriteHelp::appendQuoted(value, mailtext::mimeName(charsetArg.getCodePage(), charsetArg.getName()));
         value << ";";
         m_charset = charsetArg;
     } else if (MimeWriteHelp::beginsWithNoCase(m_contentType, "text")) {

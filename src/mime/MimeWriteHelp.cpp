@@ -5,6 +5,7 @@
 #include <string>
 
 #include "charset/ContentCoding.h"
+#include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 #include "mime/MimeBodyText.h"
 #include "mime/MimeHeader.h"
@@ -136,9 +137,9 @@ void MimeWriteHelp::appendContentTypeParams(StringBuffer& value, const ContentTy
 void MimeWriteHelp::writeHeader(const MimeHeader& header, const char* contentTypeName, const MimeBodyText& text,
                                 const char* excludedPrefix, const Charset& cs, StringBuffer& out)
 {
-    if (text.needsUtf8Label()) {
+    if (!text.charsetLabel().empty()) {
         MimeHeader labelled;
-        MimeBodyText::copyWithCharsetLabel(header, contentTypeName, MimeBodyText::kUtf8Label, labelled);
+        MimeBodyText::copyWithCharsetLabel(header, contentTypeName, text.charsetLabel().c_str(), labelled);
         labelled.WriteMime(out, excludedPrefix, cs);
     } else {
         header.WriteMime(out, excludedPrefix, cs);
@@ -189,4 +190,34 @@ bool MimeWriteHelp::hasHighBytes(const unsigned char* bytes, uint32_t n)
     for (uint32_t i = 0; i < n; ++i)
         if (bytes[i] >= 0x80) return true;
     return false;
+}
+
+bool MimeWriteHelp::hasBareLineEnd(const unsigned char* bytes, uint32_t n)
+{
+    for (uint32_t i = 0; i < n; ++i) {
+        if (bytes[i] == '\n') return true;
+        if (bytes[i] == '\r') {
+            if (i + 1 >= n || bytes[i + 1] != '\n') return true;
+            ++i;
+        }
+    }
+    return false;
+}
+
+bool MimeWriteHelp::appendCrlfLines(const unsigned char* bytes, uint32_t n, DataBuffer& out)
+{
+    uint32_t lines = 0;
+    for (uint32_t i = 0; i < n; ++i)
+        if (bytes[i] == '\n' || bytes[i] == '\r') ++lines;
+    // Beyond what a buffer can hold the appends below fail by themselves.
+    const uint64_t want = uint64_t{out.getSize()} + n + lines;
+    if (want <= UINT32_MAX && !out.ensureCapacity(static_cast<uint32_t>(want))) return false;
+    uint32_t from = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        if (bytes[i] != '\n' && bytes[i] != '\r') continue;
+        if (!out.append(bytes + from, i - from) || !out.append("\r\n", 2)) return false;
+        if (bytes[i] == '\r' && i + 1 < n && bytes[i + 1] == '\n') ++i;
+        from = i + 1;
+    }
+    return out.append(bytes + from, n - from);
 }

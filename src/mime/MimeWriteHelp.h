@@ -4,6 +4,7 @@
 #include "foundation/StringBuffer.h"
 
 class Charset;
+class DataBuffer;
 class MimeBodyText;
 class MimeHeader;
 
@@ -71,6 +72,10 @@ public:
     static bool beginsWithNoCase(const StringBuffer& s, const char* prefix);
     static bool beginsWithNoCase(const char* s, const char* prefix);
     static bool hasHighBytes(const unsigned char* bytes, uint32_t n);
+    // Text lines end in CR LF: whether a CR or LF stands alone, and the text
+    // with every bare LF, bare CR (and CR LF as it is) made CR LF appended to out.
+    static bool hasBareLineEnd(const unsigned char* bytes, uint32_t n);
+    [[nodiscard]] static bool appendCrlfLines(const unsigned char* bytes, uint32_t n, DataBuffer& out);
 
     // The line before the first boundary of a multipart body, with the empty line after it.
     static constexpr const char* kPreamble = "This is a multi-part message in MIME format.\r\n\r\n";

@@ -339,6 +339,51 @@ TEST(ClsFileSysTest, ReadAndWriteTextFiles)
     EXPECT_EQ(std::string(errorText.getUtf8()), "");
 }
 
+// Text is read by one path: a byte-order mark decides over the charset named,
+// and UTF-8 that is ill-formed is repaired (or, when asked, refused) rather
+// than losing bytes unseen.
+TEST(ClsFileSysText, MarksDecideAndUtf8IsChecked)
+{
+    TempDir dir;
+    ClsFileSys fs;
+    XString out, sjis, utf8;
+    sjis.setFromUtf8("shift_jis");
+    utf8.setFromUtf8("utf-8");
+    const std::string text = "A\xe3\x81\x82\xf0\x9f\x98\x80\r\n";  // A, HIRAGANA A, an emoji
+    const struct {
+        const char* leaf;
+        std::string bytes;
+    } marked[] = {{"le.txt", std::string("\xff\xfe" "A\0\x42\x30\x3d\xd8\x00\xde\r\0\n\0", 14)},
+                  {"be.txt", std::string("\xfe\xff" "\0A\x30\x42\xd8\x3d\xde\x00\0\r\0\n", 14)},
+                  {"u8.txt", "\xef\xbb\xbf" + text}};
+    for (const auto& m : marked) {
+        XString name;
+        name.setFromUtf8(dir.file(m.leaf).c_str());
+        put(dir.file(m.leaf), m.bytes);
+        ASSERT_TRUE(fs.ReadTextFile(name, sjis, out)) << m.leaf;
+        EXPECT_EQ(std::string(out.getUtf8()), text) << m.leaf;
+        ClsFileSys::Utf8Problem problem;
+        ASSERT_TRUE(fs.ReadUtf8TextFile(name, out, problem)) << m.leaf;
+        EXPECT_EQ(std::string(out.getUtf8()), text) << m.leaf;
+    }
+
+    XString name;
+    name.setFromUtf8(dir.file("bad.txt").c_str());
+    put(dir.file("bad.txt"), "ok \xed\xa0\x80 \x93");
+    ASSERT_TRUE(fs.ReadTextFile(name, utf8, out));
+    EXPECT_EQ(std::string(out.getUtf8()), "ok \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd \xef\xbf\xbd");
+    XString log;
+    fs.getErrorText(log, false);
+    EXPECT_NE(std::string(log.getUtf8()).find("Invalid UTF-8 at offset 7 replaced by U+FFFD"), std::string::npos)
+        << log.getUtf8();
+    ClsFileSys::Utf8Problem problem;
+    EXPECT_FALSE(fs.ReadUtf8TextFile(name, out, problem));
+    EXPECT_TRUE(problem.found);
+    EXPECT_EQ(problem.offset, 3u);
+    EXPECT_EQ(problem.byte, 0xED);
+    EXPECT_EQ(out.getNumChars(), 0u);
+}
+
 #ifdef _WIN32
 TEST(FileSysSharing, HeldFileIsRetriedThenReported)
 {

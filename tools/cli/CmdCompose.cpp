@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "charset/CharsetCatalogue.h"
+#include "charset/Utf8Check.h"
 #include "component/ClsEmail.h"
 #include "component/ClsFileSys.h"
 #include "foundation/DataBuffer.h"
@@ -10,6 +12,7 @@
 #include "foundation/XString.h"
 #include "mime/MimeSink.h"
 #include "platform/FileSystem.h"
+#include "platform/Platform.h"
 #include "tools/cli/CliIo.h"
 #include "tools/cli/Commands.h"
 
@@ -28,8 +31,10 @@ const char kHelp[] =
     "  --subject TEXT          the subject\n"
     "  --header \"Name: value\"  a header field (repeatable)\n"
     "  --text FILE             the plain-text body, UTF-8 (\"-\": standard input)\n"
+    "  --text-charset NAME     the charset --text is stored in, when it is not UTF-8\n"
     "  --html FILE             the HTML body, UTF-8 (\"-\": standard input); beside a plain-text\n"
     "                          body it becomes the HTML alternative\n"
+    "  --html-charset NAME     the charset --html is stored in, when it is not UTF-8\n"
     "  --attach FILE           attach a file (repeatable)\n"
     "  --attach-string NAME=TEXT  attach TEXT as a file named NAME (repeatable)\n"
     "  --zip NAME              pack every attachment into one zip attachment named NAME\n"
@@ -40,7 +45,9 @@ const char kHelp[] =
     "ADDR is \"Name <address>\" or a bare address. Options take effect in this order,\n"
     "whatever their order on the command line: charset; header fields and addresses\n"
     "(in the order given); plain-text body; HTML body; attachments (in the order\n"
-    "given); zip. Arguments are UTF-8 text.\n"
+    "given); zip. Arguments are UTF-8 text; so are the files of --text and --html\n"
+    "unless a byte-order mark (UTF-8, UTF-16LE, UTF-16BE) or the charset option says\n"
+    "otherwise. Text lines are written with CR LF, whatever they ended with.\n"
     "Exit status: 0 on success; 1 when an operation failed (its activity log goes to\n"
     "standard error); 2 for a usage error.\n";
 
@@ -60,7 +67,9 @@ struct Step {
 struct Options {
     const char* charset = nullptr;
     const char* text = nullptr;
+    const char* textCharset = nullptr;
     const char* html = nullptr;
+    const char* htmlCharset = nullptr;
     const char* zip = nullptr;
     const char* output = nullptr;
     const char* logXml = nullptr;
@@ -90,8 +99,10 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
         const char* name;
         const char** slot;
     };
-    const Single singles[] = {{"--charset", &o.charset}, {"--text", &o.text}, {"--html", &o.html},
-                              {"--zip", &o.zip},         {"-o", &o.output},   {"--log-xml", &o.logXml}};
+    const Single singles[] = {{"--charset", &o.charset},          {"--text-charset", &o.textCharset},
+                              {"--text", &o.text},                {"--html-charset", &o.htmlCharset},
+                              {"--html", &o.html},                {"--zip", &o.zip},
+                              {"-o", &o.output},                  {"--log-xml", &o.logXml}};
     struct Repeated {
         const char* name;
         Kind kind;
@@ -150,6 +161,19 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
     }
     if (o.text && o.html && std::strcmp(o.text, "-") == 0 && std::strcmp(o.html, "-") == 0)
         return usage("only one of --text and --html can read standard input");
+    // A charset that cannot be written (or read) would be ignored without a word.
+    const Single charsets[] = {{"--charset", &o.charset}, {"--text-charset", &o.textCharset},
+                               {"--html-charset", &o.htmlCharset}};
+    for (const Single& c : charsets) {
+        if (!*c.slot) continue;
+        const int cp = charsetToCodePage(*c.slot);
+        if (cp == 0 || !isConvertibleCodePage(cp) || !preferredCharsetName(cp)) {
+            std::string msg = std::string("unknown charset '") + *c.slot + "' for " + c.name;
+            return usage(msg.c_str());
+        }
+    }
+    if (o.textCharset && !o.text) return usage("--text-charset needs --text");
+    if (o.htmlCharset && !o.html) return usage("--html-charset needs --html");
     return 0;
 }
 
@@ -189,6 +213,43 @@ void splitAddress(const std::string& text, std::string& name, std::string& addre
     }
 }
 
+// Where text is not UTF-8, in the words the tool reports it with.
+std::string notUtf8(const std::string& what, uint32_t offset, unsigned char byte)
+{
+    char where[64];
+    std::snprintf(where, sizeof where, " is not UTF-8 (byte 0x%02X at offset %u)", byte, offset);
+    return what + where;
+}
+
+// False, with the reason, when an argument holds bytes that are not UTF-8.
+// Arguments are UTF-8 where the ANSI code page is; elsewhere they are ANSI text.
+bool argumentIsUtf8(const char* option, const std::string& value, std::string& problem)
+{
+    if (platform::ansiCodePage() != 65001) return true;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(value.data());
+    const uint32_t n = static_cast<uint32_t>(value.size());
+    const uint32_t bad = utf8check::firstInvalid(bytes, n);
+    if (bad == n) return true;
+    problem = notUtf8(option, bad, bytes[bad]);
+    return false;
+}
+
+const char* optionOf(Kind kind)
+{
+    switch (kind) {
+        case Kind::From: return "--from";
+        case Kind::ReplyTo: return "--reply-to";
+        case Kind::To: return "--to";
+        case Kind::Cc: return "--cc";
+        case Kind::Bcc: return "--bcc";
+        case Kind::Subject: return "--subject";
+        case Kind::Header: return "--header";
+        case Kind::Attach: return "--attach";
+        case Kind::AttachString: return "--attach-string";
+    }
+    return "an argument";
+}
+
 XString fromArg(const std::string& s)
 {
     // Arguments arrive in the ANSI code page (UTF-8 on POSIX).
@@ -204,6 +265,9 @@ public:
     int run()
     {
         const bool ok = compose();
+        // The email is complete, but not in the charset asked for.
+        if (ok && !m_email.charsetNotice().isEmpty())
+            std::fprintf(stderr, "hanamail compose: %s\n", m_email.charsetNotice().getString());
         bool logSaved = true;
         if (m_opt.logXml) {
             XString name = fromArg(m_opt.logXml);
@@ -223,20 +287,30 @@ public:
     }
 
 private:
+    // Text that is not UTF-8 is refused rather than turned into something else.
+    bool argumentsAreUtf8()
+    {
+        for (const std::vector<Step>* list : {&m_opt.addressing, &m_opt.attachments})
+            for (const Step& s : *list)
+                if (!argumentIsUtf8(optionOf(s.kind), s.value, m_problem)) return false;
+        return !m_opt.zip || argumentIsUtf8("--zip", m_opt.zip, m_problem);
+    }
+
     bool compose()
     {
+        if (!argumentsAreUtf8()) return false;
         if (m_opt.charset) m_email.SetCharset(fromArg(m_opt.charset));
         for (const Step& s : m_opt.addressing) {
             if (!applyAddressing(s)) return false;
         }
         if (m_opt.text) {
             XString text;
-            if (!readUtf8(m_opt.text, text)) return false;
+            if (!readText(m_opt.text, m_opt.textCharset, "--text-charset", text)) return false;
             m_email.SetPlainBody(text);
         }
         if (m_opt.html) {
             XString html;
-            if (!readUtf8(m_opt.html, html)) return false;
+            if (!readText(m_opt.html, m_opt.htmlCharset, "--html-charset", html)) return false;
             // Beside a plain-text body the HTML is an alternative. Only a body given here counts: a new
             // email's default text/plain type would otherwise leave an empty plain part beside the HTML.
             if (m_opt.text && m_email.HasPlainTextBody()) {
@@ -289,29 +363,34 @@ private:
         return m_email.AddStringAttachment(fromArg(s.value.substr(0, eq)), fromArg(s.value.substr(eq + 1)));
     }
 
-    // A file of UTF-8 text (a byte-order mark says otherwise), or standard input for "-".
-    bool readUtf8(const char* file, XString& out)
+    // The text of a file, or of standard input for "-": UTF-8 unless a
+    // byte-order mark or the charset says otherwise. Text that should be UTF-8
+    // and is not is refused, naming the option that reads it right.
+    bool readText(const char* file, const char* charset, const char* charsetOption, XString& out)
     {
-        if (std::strcmp(file, "-") == 0) {
+        const bool standardInput = std::strcmp(file, "-") == 0;
+        const std::string what = standardInput ? std::string("standard input") : std::string(file);
+        ClsFileSys::Utf8Problem problem;
+        bool ok;
+        m_last = &m_files;
+        if (standardInput) {
             DataBuffer input;
             if (!cli::readStandardInput(input) || input.getSize() > static_cast<uint32_t>(StringBuffer::kMaxLength)) {
                 m_problem = "cannot read standard input";
                 return false;
             }
-            // As for a file, a UTF-8 byte-order mark is not part of the text.
-            const char* bytes = reinterpret_cast<const char*>(input.getData());
-            int32_t n = static_cast<int32_t>(input.getSize());
-            if (n >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0) {
-                bytes += 3;
-                n -= 3;
-            }
-            out.setFromUtf8N(bytes, n);
-            return true;
+            XString name;
+            name.setFromAnsi(charset ? charset : "utf-8");
+            ok = m_files.TextFromBytes(input, name, out, charset ? nullptr : &problem);
+        } else if (charset) {
+            ok = m_files.ReadTextFile(fromArg(file), fromArg(charset), out);
+        } else {
+            ok = m_files.ReadUtf8TextFile(fromArg(file), out, problem);
         }
-        XString utf8;
-        utf8.setFromAnsi("utf-8");
-        m_last = &m_files;
-        const bool ok = m_files.ReadTextFile(fromArg(file), utf8, out);
+        if (problem.found) {
+            m_problem = notUtf8(what, problem.offset, problem.byte) + "; give " + charsetOption + " NAME";
+            return false;
+        }
         if (ok) m_last = &m_email;
         return ok;
     }

@@ -16,7 +16,8 @@ int usage()
     std::fprintf(stderr,
                  "usage: hanamail file read [--charset NAME] [--log-xml OUT] FILE\n"
                  "       hanamail file write [--charset NAME] [--log-xml OUT] FILE < TEXT\n"
-                 "read prints the file's text as UTF-8; write stores UTF-8 text from standard input\n"
+                 "read prints the file's text as UTF-8 (a UTF-8, UTF-16LE or UTF-16BE byte-order\n"
+                 "mark decides over the charset); write stores UTF-8 text from standard input\n"
                  "in the charset, without a byte-order mark. An unknown or empty charset name\n"
                  "stands for the ANSI code page. --log-xml saves the activity log as XML.\n");
     return 2;
