@@ -23,8 +23,12 @@ public:
     bool AddBcc(const XString& name, const XString& address);
 
     // "From", "Reply-To", "Date", "Content-ID" and "Content-Transfer-Encoding"
-    // set the message; any other name is stored as a header field.
-    void AddHeaderField(const XString& name, const XString& value);
+    // set the message; "Bcc" adds Bcc recipients (never a header line); any
+    // other name is stored as a header field. False, with the reason logged
+    // and nothing changed, for a name that is not printable ASCII without ":",
+    // a date that does not parse, or a From, Reply-To or Bcc value that is
+    // not one (Bcc: a list of) usable ASCII mailbox.
+    bool AddHeaderField(const XString& name, const XString& value);
 
     // ---- Bodies
     // Replaces the body with plain text.
@@ -80,6 +84,8 @@ private:
     enum class RecipientKind { To, Cc, Bcc };
     bool addRecipient(RecipientKind kind, const char* context, const XString& name, const XString& address);
     void chooseCharsetFor(Email2& node, const XString& text);
+    // "<what>[text]" as an error line.
+    void logRefused(const char* what, const StringBuffer& text);
 
     Email2* m_email = nullptr;
     // Text replacement pairs (StringPair); nothing fills them yet.

@@ -42,6 +42,9 @@ private:
     void appendWords(const std::string& utf8, std::string& dst);
     void appendParamValue(const std::string& logical, std::string& pending);
     bool isPlainInCharset(const std::string& text);
+    bool isRiskyWord(const std::string& text, size_t from, size_t to) const;
+    bool hasRiskyWord(const std::string& text) const;
+    void writeRiskyPlain(const std::string& text, std::string& line);
 
     std::string m_field;  // lower case
     BufferFailure m_failure = BufferFailure::None;
