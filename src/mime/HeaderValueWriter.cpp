@@ -40,10 +40,17 @@ bool isWsp(char c)
 bool looksEncoded(const std::string& s, size_t from = 0, size_t to = npos)
 {
     if (to > s.size()) to = s.size();
-    const size_t open = s.find("=?", from);
-    if (open == npos || open + 2 >= to) return false;
-    const size_t close = s.find("?=", open + 2);
-    return close != npos && close + 2 <= to;
+    // Only within [from, to): a word is looked at on its own.
+    bool opened = false;
+    for (size_t i = from; i + 1 < to; ++i) {
+        if (!opened && s[i] == '=' && s[i + 1] == '?') {
+            opened = true;
+            ++i;
+        } else if (opened && s[i] == '?' && s[i + 1] == '=') {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string lowerAscii(const std::string& s)
