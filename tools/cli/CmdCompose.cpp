@@ -42,11 +42,10 @@ const char kHelp[] =
     "  --help                  this text\n"
     "\n"
     "ADDR is \"Name <address>\" or a bare address; everything before the last \"<\" is the\n"
-    "name (one pair of enclosing double quotes removed), and the address needs an \"@\".\n"
-    "Options take effect in this order,\n"
-    "whatever their order on the command line: charset; header fields and addresses\n"
-    "(in the order given); plain-text body; HTML body; attachments (in the order\n"
-    "given); zip. Arguments are UTF-8 text.\n"
+    "name (one pair of enclosing double quotes removed), and the address is ASCII with\n"
+    "an \"@\". Options take effect in this order, whatever their order on the command\n"
+    "line: charset; header fields and addresses (in the order given); plain-text body;\n"
+    "HTML body; attachments (in the order given); zip. Arguments are UTF-8 text.\n"
     "Exit status: 0 on success; 1 when an operation failed (its activity log goes to\n"
     "standard error); 2 for a usage error.\n";
 
