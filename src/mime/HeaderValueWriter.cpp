@@ -53,6 +53,20 @@ bool looksEncoded(const std::string& s, size_t from = 0, size_t to = npos)
     return false;
 }
 
+// A parameter value that plain would be shown as other text: one that looks
+// encoded, or a run without white space too long for a line beside the
+// parameter's name (it would be cut inside the quotes, and readers keep the
+// cut).
+bool needsParamWords(const std::string& s)
+{
+    size_t run = 0;
+    for (char c : s) {
+        run = isWsp(c) ? 0 : run + 1;
+        if (run > HeaderValueWriter::kMaxLine - 80) return true;
+    }
+    return looksEncoded(s);
+}
+
 std::string lowerAscii(const std::string& s)
 {
     std::string r(s);
@@ -355,6 +369,11 @@ void HeaderValueWriter::writeValue(const std::string& value, std::string& line)
         writeRiskyPlain(text, line);
         return;
     }
+    if (structured && isPlainText(text) && needsParamWords(text)) {
+        useWordCharset(text);
+        encodeStructuredValue(text, line);
+        return;
+    }
     if (!wide && isPlainText(text)) {
         foldPlain(text, line);
         return;
@@ -397,17 +416,24 @@ bool HeaderValueWriter::hasRiskyWord(const std::string& text) const
     return false;
 }
 
+void HeaderValueWriter::useWordCharset(const std::string& text)
+{
+    // Plain text about to be written (in part) as words: they need a charset
+    // name, and one that holds the text as it is.
+    if (m_cp == 0 || m_charset.empty() || (m_cp != kUtf8 && !isPlainInCharset(text))) {
+        m_cp = kUtf8;
+        m_charset = "utf-8";
+    }
+    m_bForm = isWideCodePage(m_cp);
+}
+
 void HeaderValueWriter::writeRiskyPlain(const std::string& text, std::string& line)
 {
     // Words too long for a line and words that look encoded go out as encoded
     // words, which readers join back exactly; the rest stays plain. A run of
     // such words is encoded together with the white space between them,
     // which readers would drop between two encoded words.
-    if (m_cp == 0 || m_charset.empty() || (m_cp != kUtf8 && !isPlainInCharset(text))) {
-        m_cp = kUtf8;
-        m_charset = "utf-8";
-    }
-    m_bForm = isWideCodePage(m_cp);
+    useWordCharset(text);
     const size_t n = text.size();
     size_t plainStart = 0;
     size_t i = 0;
@@ -560,7 +586,7 @@ void HeaderValueWriter::encodeParameters(const std::string& rest, std::string& o
 void HeaderValueWriter::appendParamValue(const std::string& logical, std::string& pending)
 {
     if (logical.empty()) return;
-    if (isPlainInCharset(logical) && !looksEncoded(logical))
+    if (isPlainInCharset(logical) && !needsParamWords(logical))
         pending += escapeQuoted(logical);
     else
         appendWords(logical, pending);

@@ -274,7 +274,7 @@ TEST_F(HeaderJudge, AngleBracketsKeepOnlyAsciiAddressesReadable)
     // Outside address fields "<...@...>" is text; inside them only an ASCII
     // addr-spec stays out of the words. Either way no raw byte is written.
     const std::string posing = "=?utf-8?B?ZXZpbC5leGU=?=.txt";
-    for (const char* cs : {"iso-2022-jp", "shift_jis", "euc-jp", "utf-8"}) {
+    for (const char* cs : {"iso-2022-jp", "shift_jis", "euc-jp", "utf-8", "us-ascii", "iso-8859-1"}) {
         MimeHeader h;
         const std::string subject = "会議 <taro@example.jp 日本語> です";
         const std::string controls = "x <a@b.c\x1b\x07\x7f> y";
@@ -322,6 +322,7 @@ TEST_F(HeaderJudge, InjectionAndLongLines)
         h.ReplaceField("X-Long", words.c_str());
         h.ReplaceField("X-Token", token.c_str());
         h.ReplaceField("X-Long-Jp", ("時事所出 " + words).c_str());
+        h.ReplaceField("Content-Disposition", ("attachment; filename=\"" + token + ".txt\"").c_str());
         add(h, cs,
             {{"text", "Subject", "", "hi  Bcc: x@evil.example"},
              {"text", "X-Note--Bcc", "", "v"},
@@ -332,7 +333,8 @@ TEST_F(HeaderJudge, InjectionAndLongLines)
              {"absent", "Bcc", "", ""},
              {"text", "X-Long", "", words},
              {"text", "X-Token", "", token},
-             {"text", "X-Long-Jp", "", "時事所出 " + words}});
+             {"text", "X-Long-Jp", "", "時事所出 " + words},
+             {"param", "Content-Disposition", "filename", token + ".txt"}});
     }
     judge();
 }
