@@ -702,6 +702,7 @@ void HeaderValueWriter::appendWords(const std::string& utf8, std::string& dst)
 
 bool HeaderValueWriter::isPlainInCharset(const std::string& text)
 {
+    if (text.empty()) return true;
     if (!isPlainText(text)) return false;
     if (m_cp == kUtf8 || m_cp == 20127 || m_cp == 0) return true;
     // Charsets that give ASCII bytes other meanings (national 7-bit sets) need words.
