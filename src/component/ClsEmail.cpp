@@ -60,6 +60,40 @@ bool convertsWithoutLoss(const StringBuffer& utf8, int cp)
     return mailtext::convert(cp, utf8.getString(), sizeOf(utf8), out);
 }
 
+std::string lowerAscii(const std::string& s)
+{
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return r;
+}
+
+// Two entries of one name would leave one file where two were attached (and
+// the later hidden on extraction): the second "name.ext" becomes
+// "name (2).ext", the third "name (3).ext". Names compare without ASCII case,
+// as the file systems archives are extracted to do.
+void uniqueEntryName(StringBuffer& name, std::vector<std::string>& used)
+{
+    const std::string given(name.getString(), static_cast<size_t>(name.getSize()));
+    auto taken = [&used](const std::string& candidate) {
+        const std::string key = lowerAscii(candidate);
+        for (const std::string& u : used)
+            if (u == key) return true;
+        return false;
+    };
+    std::string chosen = given;
+    if (taken(chosen)) {
+        const size_t slash = given.find_last_of("/\\");
+        size_t dot = given.rfind('.');
+        if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == 0 || dot == slash + 1)
+            dot = given.size();
+        for (int k = 2; taken(chosen); ++k)
+            chosen = given.substr(0, dot) + " (" + std::to_string(k) + ")" + given.substr(dot);
+        name = chosen.c_str();
+    }
+    used.push_back(lowerAscii(chosen));
+}
+
 bool findParent(Email2& node, const Email2* target, Email2*& parent, int& index)
 {
     for (int i = 0; i < node.GetPartCount(); ++i) {
@@ -169,14 +203,38 @@ bool ClsEmail::AddBcc(const XString& name, const XString& address)
     return addRecipient(RecipientKind::Bcc, "AddBcc", name, address);
 }
 
-void ClsEmail::AddHeaderField(const XString& name, const XString& value)
+bool ClsEmail::AddHeaderField(const XString& name, const XString& value)
 {
     m_log.clearLog();
     LogContextExit ctx(m_log, "AddHeaderField");
     XString fixedName, fixedValue;
-    const XString& n = wellFormed(name, "field name", fixedName);
-    const XString& v = wellFormed(value, "field value", fixedValue);
-    m_email->AddHeaderField(n.getUtf8(), v.getUtf8());
+    StringBuffer n;
+    trimmedUtf8(wellFormed(name, "field name", fixedName), n);
+    const char* v = wellFormed(value, "field value", fixedValue).getUtf8();
+    if (n.isEmpty()) {
+        m_log.logError("No header field name was provided");
+        return false;
+    }
+    if (!Email2::isFieldName(n.getString())) {
+        logRefused("Invalid header field name: ", n);
+        return false;
+    }
+    if (m_email->AddHeaderField(n.getString(), v)) return true;
+    const StringBuffer given(v);
+    if (n.equalsIgnoreCase("Date"))
+        logRefused("Invalid date: ", given);
+    else
+        logRefused("Invalid email address: ", given);
+    return false;
+}
+
+void ClsEmail::logRefused(const char* what, const StringBuffer& text)
+{
+    StringBuffer msg(what);
+    msg << '[';
+    msg << text;
+    msg << ']';
+    m_log.logError(msg.getString());
 }
 
 // ---- Bodies
@@ -354,10 +412,12 @@ bool ClsEmail::ZipAttachments(const XString& zipFileName)
 
     // Nothing leaves the message until the archive holding it is attached.
     std::vector<int> zipped;
+    std::vector<std::string> used;
     StringBuffer name;
     for (int i = 0; i < n; ++i) {
         const Email2* part = m_email->GetAttachment(i);
         Email2::GetAttachmentFilename(*part, name);
+        uniqueEntryName(name, used);
         ZipEntryDn entry = archive->AppendData(name.getString(), part->body().getData(), part->body().getSize(), m_log);
         ClsZipEntry2* e = entry.entry();
         if (!e || !e->SetCompressionMethod(8) || !e->SetCompressionLevel(6)) {

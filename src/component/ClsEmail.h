@@ -26,8 +26,12 @@ public:
     bool AddBcc(const XString& name, const XString& address);
 
     // "From", "Reply-To", "Date", "Content-ID" and "Content-Transfer-Encoding"
-    // set the message; any other name is stored as a header field.
-    void AddHeaderField(const XString& name, const XString& value);
+    // set the message; "Bcc" adds Bcc recipients (never a header line); any
+    // other name is stored as a header field. False, with the reason logged
+    // and nothing changed, for a name that is not printable ASCII without ":",
+    // a date that does not parse, or a From, Reply-To or Bcc value that is
+    // not one (Bcc: a list of) usable ASCII mailbox.
+    bool AddHeaderField(const XString& name, const XString& value);
 
     // ---- Bodies
     // Replaces the body with plain text.
@@ -90,6 +94,8 @@ private:
     // made U+FFFD) with a line for each in the log when log is set.
     const XString& wellFormed(const XString& in, const char* what, XString& repaired, bool log = true);
     void noteCharsetFallback(const std::string& charset);
+    // "<what>[text]" as an error line.
+    void logRefused(const char* what, const StringBuffer& text);
 
     Email2* m_email = nullptr;
     // Text replacement pairs (StringPair); nothing fills them yet.

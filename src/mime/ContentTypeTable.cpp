@@ -167,6 +167,8 @@ constexpr ExtensionRow kRows[] = {
     {"mhtml", "message/rfc822"},
     {"nws", "message/rfc822"},
     {"css", "text/css"},
+    {"csv", "text/csv"},
+    {"ics", "text/calendar"},
     {"323", "text/h323"},
     {"htm", "text/html"},
     {"html", "text/html"},
@@ -209,7 +211,7 @@ constexpr ExtensionRow kRows[] = {
 };
 // clang-format on
 
-static_assert(sizeof kRows / sizeof kRows[0] == 194, "the extension table has 194 rows");
+static_assert(sizeof kRows / sizeof kRows[0] == 196, "the extension table has 196 rows");
 
 char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "charset/ContentCoding.h"
 #include "html/HtmlHelp.h"
@@ -361,6 +362,33 @@ std::string uuidText()
     return platform::uuidToString(u);
 }
 
+// A Q word stands in a quoted display name: a '"' or '\\' of its text would
+// end the quoted string or escape what follows, so only the characters RFC
+// 2047 allows in phrases stay literal.
+void makePhraseSafe(StringBuffer& word)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    const std::string w(word.getString(), static_cast<size_t>(word.getSize()));
+    const size_t q = w.find("?Q?");
+    if (q == std::string::npos || w.size() < q + 5) return;
+    const size_t textEnd = w.size() - 2;  // before the closing "?="
+    std::string r = w.substr(0, q + 3);
+    for (size_t i = q + 3; i < textEnd; ++i) {
+        const unsigned char c = static_cast<unsigned char>(w[i]);
+        const bool literal = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' ||
+                             c == '*' || c == '+' || c == '-' || c == '/' || c == '=' || c == '_';
+        if (literal) {
+            r += static_cast<char>(c);
+        } else {
+            r += '=';
+            r += kHex[c >> 4];
+            r += kHex[c & 15];
+        }
+    }
+    r += w.substr(textEnd);
+    word = r.c_str();
+}
+
 // The friendly name as one UTF-8 encoded word (B or Q by the charset), so a
 // name is always written the same way whatever it held before.
 void encodeFriendlyName(Rfc822Address& a)
@@ -377,10 +405,12 @@ void encodeFriendlyName(Rfc822Address& a)
     StringBuffer word;
     if (n > 0) {
         ContentCoding coding;
-        if (ContentCoding::isBWordCharset("utf-8"))
+        if (ContentCoding::isBWordCharset("utf-8")) {
             coding.encodeBWord(s, n, "utf-8", word);
-        else
+        } else {
             coding.encodeQWord(s, n, "utf-8", word);
+            makePhraseSafe(word);
+        }
     }
     a.SetFriendlyName(word.getString());
 }
@@ -403,7 +433,7 @@ Email2* Email2::NewEmail()
     MimeHeader& h = e->m_header;
     h.ReplaceField("MIME-Version", "1.0");
     StringBuffer now;
-    if (DateParser::FormatNow(now)) e->SetDate(now.getString());
+    if (DateParser::FormatNow(now)) (void)e->SetDate(now.getString());
     h.ReplaceField("X-Mailer", kMailerName);
     e->NewMessageId();
     e->SetContentType("text/plain", nullptr, nullptr, nullptr, Charset(), nullptr, nullptr, nullptr);
@@ -437,22 +467,55 @@ void Email2::rebuildContentType(const Charset& charset)
 
 // ---- Header fields
 
-void Email2::AddHeaderField(const char* name, const char* value)
+bool Email2::isFieldName(const char* name)
 {
-    if (!name || !*name) return;
+    if (!name || !*name) return false;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p)
+        if (*p <= 0x20 || *p >= 0x7F || *p == ':') return false;
+    return true;
+}
+
+bool Email2::AddHeaderField(const char* name, const char* value)
+{
+    if (!name || !*name) return false;
+    if (!isFieldName(name)) return false;
     StringBuffer n(name);
-    if (n.equalsIgnoreCase("Content-Transfer-Encoding"))
+    if (n.equalsIgnoreCase("Content-Transfer-Encoding")) {
         SetTransferEncoding(value);
-    else if (n.equalsIgnoreCase("Content-ID"))
+    } else if (n.equalsIgnoreCase("Content-ID")) {
         SetContentId(value);
-    else if (n.equalsIgnoreCase("Date"))
-        SetDate(value);
-    else if (n.equalsIgnoreCase("From"))
-        SetFrom(value);
-    else if (n.equalsIgnoreCase("Reply-To"))
-        SetReplyTo(value);
-    else
+    } else if (n.equalsIgnoreCase("Date")) {
+        return SetDate(value);
+    } else if (n.equalsIgnoreCase("From")) {
+        return SetFrom(value);
+    } else if (n.equalsIgnoreCase("Reply-To")) {
+        return SetReplyTo(value);
+    } else if (n.equalsIgnoreCase("Bcc")) {
+        // Blind copies are recipients, never a header line.
+        return addBccField(value);
+    } else {
         m_header.ReplaceField(name, value ? value : "");
+    }
+    return true;
+}
+
+bool Email2::addBccField(const char* value)
+{
+    // Every address must be usable, or none is taken: a list half added would
+    // pass for sent to all.
+    StringBuffer t(value ? value : "");
+    if (t.containsIgnoreCase("?Q?") || t.containsIgnoreCase("?B?")) Rfc822Address::decodeEncodedWordsEscaped(t);
+    ExtPtrArray found;
+    Rfc822Address::ParseList(t.getString(), found);
+    bool ok = found.getSize() > 0;
+    for (int i = 0; ok && i < found.getSize(); ++i) {
+        const StringBuffer& a = static_cast<const Rfc822Address*>(found.get(i))->address();
+        ok = Rfc822Address::isAsciiAddrSpec(a.getString(), static_cast<size_t>(a.getSize()));
+    }
+    found.removeAllObjects();
+    if (!ok) return false;
+    addRecipientList(Recipients::Bcc, value);
+    return true;
 }
 
 void Email2::RemoveHeaderField(const char* name)
@@ -492,7 +555,7 @@ bool Email2::GetHeaderField(const char* name, StringBuffer& out) const
 
 bool Email2::SetFrom(const char* text)
 {
-    Rfc822Address* a = parseOne(text);
+    Rfc822Address* a = parseSender(text);
     if (!a) return false;
     delete m_from;
     m_from = a;
@@ -506,13 +569,39 @@ bool Email2::SetFrom(const char* text)
 
 bool Email2::SetReplyTo(const char* text)
 {
-    Rfc822Address* a = parseOne(text);
+    Rfc822Address* a = parseSender(text);
     if (!a) return false;
     StringBuffer full;
     a->GetFullForm(full);
     delete a;
     m_header.ReplaceField("Reply-To", full.getString());
     return true;
+}
+
+Rfc822Address* Email2::parseSender(const char* text)
+{
+    if (!text || Rfc822Address::hasControlBytes(text)) return nullptr;
+    // Exactly one mailbox: the parser takes the last address of whatever it
+    // is given, so a second one (a list, or two addresses side by side) would
+    // silently win. An "@" of a quoted display name is no mailbox.
+    int ats = 0;
+    bool quoted = false;
+    for (const char* p = text; *p; ++p) {
+        if (*p == '\\' && p[1]) {
+            ++p;
+        } else if (*p == '"') {
+            quoted = !quoted;
+        } else if (*p == '@' && !quoted) {
+            ++ats;
+        }
+    }
+    if (ats != 1) return nullptr;
+    Rfc822Address* a = parseOne(text);
+    if (a && !Rfc822Address::isAsciiAddrSpec(a->address().getString(), static_cast<size_t>(a->address().getSize()))) {
+        delete a;
+        a = nullptr;
+    }
+    return a;
 }
 
 void Email2::GetReturnPath(StringBuffer& out) const
@@ -552,6 +641,7 @@ bool Email2::addRecipient(Recipients kind, const char* name, const char* address
 {
     // Control bytes would end up in RCPT TO and in the header line.
     if (!address || !*address || Rfc822Address::hasControlBytes(address)) return false;
+    if (!isUsableAddress(address)) return false;
     auto* a = new Rfc822Address(name, address);
     // "<>" or blanks leave no address to send to.
     if (a->address().isEmpty() || recipients(kind).append(a) < 0) {
@@ -569,6 +659,24 @@ bool Email2::addRecipient(Recipients kind, const char* name, const char* address
     }
     rebuildRecipientField(kind);
     return true;
+}
+
+bool Email2::isUsableAddress(const char* address)
+{
+    // What Create keeps of the argument: the text in angle brackets when there
+    // are any. Only an ASCII addr-spec can stand in RCPT TO and a header line
+    // as it is; anything else would be changed or encoded where the mailbox
+    // must be.
+    std::string_view a(address);
+    const size_t lt = a.find('<');
+    if (lt != std::string_view::npos) {
+        a.remove_prefix(lt + 1);
+        const size_t gt = a.rfind('>');
+        if (gt != std::string_view::npos) a = a.substr(0, gt);
+    }
+    while (!a.empty() && (a.front() == ' ' || a.front() == '\t')) a.remove_prefix(1);
+    while (!a.empty() && (a.back() == ' ' || a.back() == '\t')) a.remove_suffix(1);
+    return Rfc822Address::isAsciiAddrSpec(a.data(), a.size());
 }
 
 int Email2::addRecipientList(Recipients kind, const char* text)
@@ -623,10 +731,12 @@ bool Email2::GetRecipientName(Recipients kind, int i, StringBuffer& out) const
 
 // ---- Date and identification
 
-void Email2::SetDate(const char* text)
+bool Email2::SetDate(const char* text)
 {
-    DateParser::ParseDate(text, m_date);
-    m_header.ReplaceField("Date", text ? text : "");
+    // A Date that readers cannot read would stand for a time nobody gave.
+    if (!text || Rfc822Address::hasControlBytes(text) || !DateParser::ParseDate(text, m_date)) return false;
+    m_header.ReplaceField("Date", text);
+    return true;
 }
 
 void Email2::NewMessageId()

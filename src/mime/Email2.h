@@ -123,9 +123,14 @@ public:
     static constexpr const char* kMailerName = "Tembrix Hanamail Email ActiveX 2.0";
 
     // Content-Transfer-Encoding, Content-ID, Date, From and Reply-To are
-    // settings of the message; any other name is stored as a header field.
-    // An empty name is ignored.
-    void AddHeaderField(const char* name, const char* value);
+    // settings of the message; Bcc adds to the Bcc list (never a header line);
+    // any other name is stored as a header field. False, with nothing
+    // changed, for a name that is not printable ASCII without ":", and when
+    // the setter refuses the value (a date that does not parse, a sender that
+    // is not one usable mailbox, a Bcc list with an unusable address).
+    bool AddHeaderField(const char* name, const char* value);
+    // Printable ASCII without space or ":".
+    static bool isFieldName(const char* name);
     // Removes the field and whatever it stands for (recipients, sender, the
     // cached entity fields).
     void RemoveHeaderField(const char* name);
@@ -133,8 +138,9 @@ public:
     bool GetHeaderField(const char* name, StringBuffer& out) const;
     bool GetSubject(StringBuffer& out) const { return GetHeaderField("Subject", out); }
 
-    // One address; false (nothing changed) when the text holds none. The
-    // friendly name is written as one UTF-8 encoded word.
+    // One mailbox with an ASCII address; false (nothing changed) when the text
+    // holds none, more than one, or control bytes. The friendly name is
+    // written as one UTF-8 encoded word.
     bool SetFrom(const char* text);
     bool SetReplyTo(const char* text);
     // The raw From value of read MIME text that did not parse as an address.
@@ -145,7 +151,7 @@ public:
     void GetReturnPath(StringBuffer& out) const;
 
     enum class Recipients { To, Cc, Bcc };
-    // False for an empty address or one holding control bytes. Bcc addresses
+    // False for an address that is not an ASCII addr-spec. Bcc addresses
     // are never written into the header.
     bool AddTo(const char* name, const char* address) { return addRecipient(Recipients::To, name, address); }
     bool AddCc(const char* name, const char* address) { return addRecipient(Recipients::Cc, name, address); }
@@ -166,8 +172,9 @@ public:
     bool GetRecipientAddress(Recipients kind, int i, StringBuffer& out) const;
     bool GetRecipientName(Recipients kind, int i, StringBuffer& out) const;
 
-    // Stored unchanged as Date; the date fields follow when the text parses.
-    void SetDate(const char* text);
+    // Stored unchanged as Date with the date fields parsed from it; false,
+    // with nothing changed, when the text does not parse as a date.
+    [[nodiscard]] bool SetDate(const char* text);
     const CalendarTime& date() const { return m_date; }
     void NewMessageId();
 
@@ -260,6 +267,10 @@ private:
     void rebuildContentType(const Charset& charset);
     bool addRecipient(Recipients kind, const char* name, const char* address);
     int addRecipientList(Recipients kind, const char* text);
+    static bool isUsableAddress(const char* address);
+    bool addBccField(const char* value);
+    // The one mailbox of a From or Reply-To value, or null.
+    static Rfc822Address* parseSender(const char* text);
     void clearRecipients(Recipients kind);
     void rebuildRecipientField(Recipients kind);
     ExtPtrArray& recipients(Recipients kind);

@@ -10,6 +10,7 @@
 #include "foundation/LogBase.h"
 #include "mime/ContentTypeTable.h"
 #include "mime/Email2.h"
+#include "mime/MimeField.h"
 #include "mime/MimeWriteHelp.h"
 
 namespace {
@@ -229,6 +230,8 @@ void Email2::GetAttachmentFilename(const Email2& part, StringBuffer& out)
         out = part.name().getString();
     else
         out = "attachedFile.dat";
+    // A name that only looks encoded ("=?utf-8?B?...?=.txt") is the name.
+    if (MimeField::hasJoinedEncodedWord(out.getString(), out.getSize(), false)) return;
     ContentCoding coding;
     coding.decodeEncodedWords(out);
 }

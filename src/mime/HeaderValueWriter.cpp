@@ -9,6 +9,7 @@
 #include "foundation/StringBuffer.h"
 #include "mime/MailTextCharset.h"
 #include "mime/MimeField.h"
+#include "mime/Rfc822Address.h"
 
 namespace {
 
@@ -28,6 +29,43 @@ bool isAscii(const std::string& s)
     for (unsigned char c : s)
         if (c >= 0x80) return false;
     return true;
+}
+
+bool isWsp(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// Text readers would take for an encoded word ("=?" with a "?=" after it):
+// written as it is, it would be shown decoded, as other text than was given.
+bool looksEncoded(const std::string& s, size_t from = 0, size_t to = npos)
+{
+    if (to > s.size()) to = s.size();
+    // Only within [from, to): a word is looked at on its own.
+    bool opened = false;
+    for (size_t i = from; i + 1 < to; ++i) {
+        if (!opened && s[i] == '=' && s[i + 1] == '?') {
+            opened = true;
+            ++i;
+        } else if (opened && s[i] == '?' && s[i + 1] == '=') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A parameter value that plain would be shown as other text: one that looks
+// encoded, or a run without white space too long for a line beside the
+// parameter's name (it would be cut inside the quotes, and readers keep the
+// cut).
+bool needsParamWords(const std::string& s)
+{
+    size_t run = 0;
+    for (char c : s) {
+        run = isWsp(c) ? 0 : run + 1;
+        if (run > HeaderValueWriter::kMaxLine - 80) return true;
+    }
+    return looksEncoded(s);
 }
 
 std::string lowerAscii(const std::string& s)
@@ -294,15 +332,49 @@ void HeaderValueWriter::writeValue(const std::string& value, std::string& line)
 {
     const bool wide = isWideCodePage(m_cp);
     if (m_field == "received" || m_field == "content-location" || m_field == "content-transfer-encoding") {
-        // Never encoded words; 8-bit text stays UTF-8, which our reader takes first.
-        if (!wide && isPlainText(value))
-            foldPlain(value, line);
-        else
-            line += value;
+        // Trace and location values are written as they are; only bytes that
+        // no header line may hold (8-bit, control) make UTF-8 words of them.
+        if (isPlainText(value)) {
+            if (wide)
+                line += value;
+            else
+                foldPlain(value, line);
+            return;
+        }
+        if (m_field == "content-location") {
+            // A URI: its other bytes are written as the URI's own escapes.
+            static const char kHex[] = "0123456789ABCDEF";
+            for (unsigned char c : value) {
+                if ((c < 0x20 && c != '\t') || c >= 0x7F) {
+                    line += '%';
+                    line += kHex[c >> 4];
+                    line += kHex[c & 15];
+                } else {
+                    line += static_cast<char>(c);
+                }
+            }
+            return;
+        }
+        m_cp = kUtf8;
+        m_charset = "utf-8";
+        m_bForm = isWideCodePage(m_cp);
+        appendWords(value, line);
         return;
     }
     std::string text = value;
-    if (MimeField::isAddressFieldName(m_field.c_str())) text = quoteEscapedPhrases(text);
+    const bool address = MimeField::isAddressFieldName(m_field.c_str());
+    const bool structured = m_field == "content-type" || m_field == "content-disposition";
+    if (address) text = quoteEscapedPhrases(text);
+    const bool unstructured = !address && !structured;
+    if (unstructured && isPlainText(text) && hasRiskyWord(text)) {
+        writeRiskyPlain(text, line);
+        return;
+    }
+    if (structured && isPlainText(text) && needsParamWords(text)) {
+        useWordCharset(text);
+        encodeStructuredValue(text, line);
+        return;
+    }
     if (!wide && isPlainText(text)) {
         foldPlain(text, line);
         return;
@@ -319,10 +391,79 @@ void HeaderValueWriter::writeValue(const std::string& value, std::string& line)
         }
     }
     m_bForm = isWideCodePage(m_cp);
-    if (m_field == "content-type" || m_field == "content-disposition")
+    if (structured)
         encodeStructuredValue(text, line);
     else
         encodeWords(text, line);
+}
+
+bool HeaderValueWriter::isRiskyWord(const std::string& text, size_t from, size_t to) const
+{
+    // A word longer than a line (the first beside the name, a later one after
+    // a fold's tab) could only be cut where no white space is, and readers
+    // would show the cut.
+    const size_t room = from == 0 ? kMaxLine - m_field.size() - 2 : kMaxLine - 1;
+    return to - from > room || looksEncoded(text, from, to);
+}
+
+bool HeaderValueWriter::hasRiskyWord(const std::string& text) const
+{
+    size_t i = 0;
+    const size_t n = text.size();
+    while (i < n) {
+        while (i < n && isWsp(text[i])) ++i;
+        size_t j = i;
+        while (j < n && !isWsp(text[j])) ++j;
+        if (j > i && isRiskyWord(text, i, j)) return true;
+        i = j;
+    }
+    return false;
+}
+
+void HeaderValueWriter::useWordCharset(const std::string& text)
+{
+    // Plain text about to be written (in part) as words: they need a charset
+    // name, and one that holds the text as it is.
+    if (m_cp == 0 || m_charset.empty() || (m_cp != kUtf8 && !isPlainInCharset(text))) {
+        m_cp = kUtf8;
+        m_charset = "utf-8";
+    }
+    m_bForm = isWideCodePage(m_cp);
+}
+
+void HeaderValueWriter::writeRiskyPlain(const std::string& text, std::string& line)
+{
+    // Words too long for a line and words that look encoded go out as encoded
+    // words, which readers join back exactly; the rest stays plain. A run of
+    // such words is encoded together with the white space between them,
+    // which readers would drop between two encoded words.
+    useWordCharset(text);
+    const size_t n = text.size();
+    size_t plainStart = 0;
+    size_t i = 0;
+    while (i < n) {
+        size_t wordStart = i;
+        while (wordStart < n && isWsp(text[wordStart])) ++wordStart;
+        size_t wordEnd = wordStart;
+        while (wordEnd < n && !isWsp(text[wordEnd])) ++wordEnd;
+        if (wordEnd == wordStart || !isRiskyWord(text, wordStart, wordEnd)) {
+            i = wordEnd;
+            continue;
+        }
+        size_t runEnd = wordEnd;
+        for (;;) {
+            size_t next = runEnd;
+            while (next < n && isWsp(text[next])) ++next;
+            size_t nextEnd = next;
+            while (nextEnd < n && !isWsp(text[nextEnd])) ++nextEnd;
+            if (nextEnd == next || !isRiskyWord(text, next, nextEnd)) break;
+            runEnd = nextEnd;
+        }
+        if (wordStart > plainStart) appendPlainOrWords(text.substr(plainStart, wordStart - plainStart), line);
+        appendWords(text.substr(wordStart, runEnd - wordStart), line);
+        plainStart = i = runEnd;
+    }
+    if (plainStart < n) appendPlainOrWords(text.substr(plainStart), line);
 }
 
 void HeaderValueWriter::foldPlain(const std::string& text, std::string& line) const
@@ -449,7 +590,7 @@ void HeaderValueWriter::encodeParameters(const std::string& rest, std::string& o
 void HeaderValueWriter::appendParamValue(const std::string& logical, std::string& pending)
 {
     if (logical.empty()) return;
-    if (isPlainInCharset(logical))
+    if (isPlainInCharset(logical) && !needsParamWords(logical))
         pending += escapeQuoted(logical);
     else
         appendWords(logical, pending);
@@ -468,6 +609,14 @@ void HeaderValueWriter::appendPlainOrWords(const std::string& chunk, std::string
 
 void HeaderValueWriter::encodeWords(const std::string& segment, std::string& line)
 {
+    if (!MimeField::isAddressFieldName(m_field.c_str())) {
+        // Only address fields hold addresses to keep readable.
+        if (isPlainText(segment) && isPlainInCharset(segment))
+            appendPlainOrWords(segment, line);
+        else
+            appendWords(segment, line);
+        return;
+    }
     const size_t n = segment.size();
     // plainFrom[i]: everything from i on is printable ASCII (checked once, from the end).
     std::vector<bool> plainFrom(n + 1, true);
@@ -483,9 +632,10 @@ void HeaderValueWriter::encodeWords(const std::string& segment, std::string& lin
         }
         const size_t lt = findUnquoted(segment, '<', i);
         const size_t gt = lt == npos ? npos : segment.find('>', lt + 1);
-        bool hasAt = false;
-        for (size_t k = lt + 1; gt != npos && k < gt && !hasAt; ++k) hasAt = segment[k] == '@';
-        if (lt == npos || lt + 1 == n || !hasAt) {
+        // Only an address that a header line can carry as it is stays out of
+        // the words; anything else between the brackets is text.
+        const bool isAddress = gt != npos && Rfc822ParseHelp::isAsciiAddrSpec(segment.data() + lt + 1, gt - lt - 1);
+        if (lt == npos || lt + 1 == n || !isAddress) {
             appendWords(segment.substr(i), line);
             return;
         }
@@ -523,7 +673,10 @@ void HeaderValueWriter::appendWords(const std::string& utf8, std::string& dst)
     DataBuffer bytes;
     std::string label = m_charset;
     bool bForm = m_bForm;
-    if (m_cp == kUtf8 || !toCharset(utf8, bytes)) {
+    // In an ISO-2022 charset ESC, SO and SI switch character sets: the text's
+    // own would be read as switches, so such text goes out in UTF-8.
+    const bool shifting = m_cp >= 50220 && m_cp <= 50229 && utf8.find_first_of("\x1b\x0e\x0f") != npos;
+    if (m_cp == kUtf8 || shifting || !toCharset(utf8, bytes)) {
         bytes.clear();
         if (!bytes.append(utf8.data(), static_cast<uint32_t>(utf8.size()))) {
             m_failure = bytes.failure();
@@ -560,6 +713,7 @@ bool HeaderValueWriter::toCharset(const std::string& utf8, DataBuffer& out)
 
 bool HeaderValueWriter::isPlainInCharset(const std::string& text)
 {
+    if (text.empty()) return true;
     if (!isPlainText(text)) return false;
     if (m_cp == kUtf8 || m_cp == 20127 || m_cp == 0) return true;
     // Charsets that give ASCII bytes other meanings (national 7-bit sets) need words.

@@ -43,6 +43,10 @@ private:
     void appendParamValue(const std::string& logical, std::string& pending);
     bool isPlainInCharset(const std::string& text);
     bool toCharset(const std::string& utf8, DataBuffer& out);
+    bool isRiskyWord(const std::string& text, size_t from, size_t to) const;
+    bool hasRiskyWord(const std::string& text) const;
+    void writeRiskyPlain(const std::string& text, std::string& line);
+    void useWordCharset(const std::string& text);
 
     std::string m_field;  // lower case
     BufferFailure m_failure = BufferFailure::None;

@@ -124,7 +124,7 @@ bool MimeField::ParseLine(const char* line, int32_t n)
     while (end > v && isWhite(line[end - 1])) --end;
     m_value << std::string_view(line + v, static_cast<size_t>(end - v));
     sanitiseName(m_name, true);
-    finishValue();
+    finishValue(true);
     return true;
 }
 
@@ -133,12 +133,47 @@ void MimeField::SetNameValue(const char* name, const char* value)
     m_name = name ? name : "";
     m_value = value ? value : "";
     sanitiseName(m_name, false);
-    finishValue();
+    finishValue(false);
 }
 
-void MimeField::finishValue()
+bool MimeField::hasJoinedEncodedWord(const char* text, int32_t n, bool structured)
 {
-    if (m_value.containsIgnoreCase("?Q?") || m_value.containsIgnoreCase("?B?")) {
+    if (!text) return false;
+    auto opens = [structured](char c) {
+        return isWhite(c) ||
+               (structured && (c == '"' || c == '(' || c == ',' || c == '<' || c == ':' || c == ';' || c == '='));
+    };
+    auto closes = [structured](char c) {
+        return isWhite(c) || (structured && (c == '"' || c == ')' || c == ',' || c == '<' || c == '>' || c == ';'));
+    };
+    for (int32_t i = 0; i + 1 < n; ++i) {
+        if (text[i] != '=' || text[i + 1] != '?') continue;
+        const char* close = nullptr;
+        for (int32_t k = i + 2; k + 1 < n; ++k) {
+            if (text[k] == '?' && text[k + 1] == '=') {
+                // "=?charset?Q?text?=": the closing "?=" comes after the third '?'.
+                int32_t marks = 0;
+                for (int32_t m = i + 2; m < k; ++m) marks += text[m] == '?';
+                if (marks >= 2) {
+                    close = text + k;
+                    break;
+                }
+            }
+        }
+        if (!close) return false;
+        const int32_t end = static_cast<int32_t>(close - text) + 2;
+        if ((i > 0 && !opens(text[i - 1])) || (end < n && !closes(text[end]))) return true;
+        i = end - 1;
+    }
+    return false;
+}
+
+void MimeField::finishValue(bool decodeLoose)
+{
+    const bool hasWords = m_value.containsIgnoreCase("?Q?") || m_value.containsIgnoreCase("?B?");
+    const bool structured =
+        isAddressFieldName(m_name.getString()) || NameEquals("content-type") || NameEquals("content-disposition");
+    if (hasWords && (decodeLoose || !hasJoinedEncodedWord(m_value.getString(), m_value.getSize(), structured))) {
         // Decoded commas and quotes of a display name must not split a mailbox.
         if (isAddressFieldName(m_name.getString()))
             Rfc822Address::decodeEncodedWordsEscaped(m_value);
@@ -181,7 +216,25 @@ void MimeField::WriteUnfolded(StringBuffer& out, const Charset& charset) const
 
 bool MimeField::isAddressFieldName(const char* name)
 {
-    static const char* const kNames[] = {"from", "to", "cc", "bcc", "reply-to", "sender", "return-path", "x-rcpt-to"};
+    static const char* const kNames[] = {"from",
+                                         "to",
+                                         "cc",
+                                         "bcc",
+                                         "reply-to",
+                                         "sender",
+                                         "return-path",
+                                         "resent-from",
+                                         "resent-sender",
+                                         "resent-to",
+                                         "resent-cc",
+                                         "resent-bcc",
+                                         "resent-reply-to",
+                                         "disposition-notification-to",
+                                         "return-receipt-to",
+                                         "errors-to",
+                                         "mail-followup-to",
+                                         "mail-reply-to",
+                                         "x-rcpt-to"};
     if (!name) return false;
     for (const char* k : kNames)
         if (equalsNoCase(name, k)) return true;

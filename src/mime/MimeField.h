@@ -20,6 +20,8 @@ public:
     bool ParseLine(const char* line);
     bool ParseLine(const char* line, int32_t n);
     // Encoded words in the value are decoded, line breaks of folds removed.
+    // Program text that only looks like encoded words (one joined to other
+    // text, as in "=?utf-8?B?...?=.txt") is kept as it is: it is text.
     void SetNameValue(const char* name, const char* value);
     // Adds bytes at the end of the value; false when they did not fit.
     bool AppendToValue(const char* bytes, int32_t n) { return m_value.appendN(bytes, n); }
@@ -42,8 +44,15 @@ public:
     // Fields that carry mailboxes: decoded words in them are escaped for the address parser.
     static bool isAddressFieldName(const char* name);
 
+    // True when some "=?...?=" of the text is joined to other text rather than
+    // standing between white space (in structured values also quotes and
+    // separators): no encoded word of RFC 2047, though lenient readers would
+    // decode it.
+    static bool hasJoinedEncodedWord(const char* text, int32_t n, bool structured);
+
 private:
-    void finishValue();
+    // decodeLoose: words joined to other text are decoded too (read mail).
+    void finishValue(bool decodeLoose);
 
     StringBuffer m_name;
     StringBuffer m_value;

@@ -75,6 +75,72 @@ bool Rfc822ParseHelp::hasControlBytes(const char* text)
     return false;
 }
 
+namespace {
+
+bool isAtext(unsigned char c)
+{
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+    return c != 0 && std::strchr("!#$%&'*+-/=?^_`{|}~", c) != nullptr;
+}
+
+// Atoms joined by dots; runs of dots are let through, as mail systems do.
+bool isDotAtoms(const char* s, size_t n)
+{
+    if (n == 0 || s[0] == '.' || s[n - 1] == '.') return false;
+    for (size_t i = 0; i < n; ++i)
+        if (s[i] != '.' && !isAtext(static_cast<unsigned char>(s[i]))) return false;
+    return true;
+}
+
+bool isPrintableAscii(unsigned char c)
+{
+    return c >= 0x20 && c < 0x7F;
+}
+
+}  // namespace
+
+bool Rfc822ParseHelp::isAsciiAddrSpec(const char* text, size_t n)
+{
+    if (!text || n == 0) return false;
+    size_t at = n;
+    while (at > 0 && text[at - 1] != '@') --at;
+    if (at == 0) return false;
+    const char* local = text;
+    const size_t localLen = at - 1;
+    const char* domain = text + at;
+    const size_t domainLen = n - at;
+    if (localLen == 0 || domainLen == 0) return false;
+
+    bool localOk;
+    if (localLen >= 2 && local[0] == '"' && local[localLen - 1] == '"') {
+        localOk = true;
+        for (size_t i = 1; i + 1 < localLen && localOk; ++i) {
+            const unsigned char c = static_cast<unsigned char>(local[i]);
+            if (!isPrintableAscii(c)) {
+                localOk = false;
+            } else if (c == '\\') {
+                ++i;
+                localOk = i + 1 < localLen && isPrintableAscii(static_cast<unsigned char>(local[i]));
+            } else if (c == '"') {
+                localOk = false;
+            }
+        }
+    } else {
+        localOk = isDotAtoms(local, localLen);
+    }
+    if (!localOk) return false;
+
+    if (domain[0] == '[') {
+        if (domainLen < 3 || domain[domainLen - 1] != ']') return false;
+        for (size_t i = 1; i + 1 < domainLen; ++i) {
+            const unsigned char c = static_cast<unsigned char>(domain[i]);
+            if (c <= 0x20 || c >= 0x7F || c == '[' || c == ']' || c == '\\') return false;
+        }
+        return true;
+    }
+    return isDotAtoms(domain, domainLen);
+}
+
 Rfc822Address::Rfc822Address() : m_valid(false) {}
 
 Rfc822Address::Rfc822Address(const char* name, const char* address) : m_valid(false)

@@ -14,6 +14,10 @@ public:
     // True when the text holds a control byte or DEL. Callers refuse such an
     // address before Create: it would end up in SMTP commands and header lines.
     static bool hasControlBytes(const char* text);
+    // local-part "@" domain in printable ASCII: a dot-atom or quoted local
+    // part, a dot-atom or bracketed domain. Header lines and SMTP commands can
+    // carry only such an address as it is.
+    static bool isAsciiAddrSpec(const char* text, size_t n);
 };
 
 // One mailbox: a friendly name (which may hold encoded words) and a bare address.

@@ -83,6 +83,12 @@ class CharsetCommand(unittest.TestCase):
         self.assertEqual(r.stdout, b"")
         self.assertIn(b"usage", r.stderr)
 
+    def test_help(self):
+        for flag in ["--help", "-h"]:
+            r = run(flag)
+            self.assertEqual((r.returncode, r.stderr), (0, b""))
+            self.assertTrue(r.stdout.startswith(b"usage: hanamail charset NAME"), r.stdout)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -39,8 +39,9 @@ def sha(data):
     return hashlib.sha256(data).hexdigest()
 
 
-@unittest.skipUnless(CLI, "HANAMAIL_CLI is not set")
-class ComposeCommand(unittest.TestCase):
+class ComposeCase(unittest.TestCase):
+    """Inputs in a fresh folder, and the tool's email judged by Python."""
+
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory(prefix="hanamail_compose_")
         self.addCleanup(self.dir.cleanup)
@@ -56,10 +57,12 @@ class ComposeCommand(unittest.TestCase):
             f.write(data)
         return self.path(leaf)
 
-    def compose(self, *args, stdin=b""):
+    def compose(self, *args, stdin=b"", notice=None):
         r = run(*args, stdin=stdin)
         self.assertEqual(r.returncode, 0, r.stderr.decode("utf-8", "replace"))
-        self.assertEqual(r.stderr, b"")
+        # The one thing a successful compose may say: that the charset gave way to UTF-8.
+        expected = b"" if notice is None else f"hanamail compose: {notice}\n".encode("utf-8")
+        self.assertEqual(r.stderr, expected)
         return self.parse(r.stdout)
 
     def parse(self, data):
@@ -74,6 +77,9 @@ class ComposeCommand(unittest.TestCase):
                 self.assertEqual(found, set(), "%s: %s" % (name, value))
         return msg
 
+
+@unittest.skipUnless(CLI, "HANAMAIL_CLI is not set")
+class ComposeCommand(ComposeCase):
     def check_addressing(self, msg):
         self.assertEqual(msg["subject"], SUBJECT)
         self.assertEqual([(a.display_name, a.addr_spec) for a in msg["from"].addresses],
@@ -174,8 +180,8 @@ class ComposeCommand(unittest.TestCase):
         self.assertEqual(context[-1].text, "Failed to add file attachment")
 
         r = run("--to", "Nobody <>", "--text", self.text)
-        self.assertEqual(r.returncode, 1)
-        self.assertEqual(r.stderr, b"name: Nobody\r\naddress: \r\nNo Email Address was provided\r\n")
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(b"--to: 'Nobody <>' has no address", r.stderr)
 
         r = run("--text", missing)
         self.assertEqual(r.returncode, 1)
@@ -205,9 +211,136 @@ class ComposeCommand(unittest.TestCase):
     def test_help_names_every_option(self):
         r = run("--help")
         self.assertEqual(r.returncode, 0)
-        for option in ["--charset", "--from", "--reply-to", "--to", "--cc", "--bcc", "--subject", "--header",
+        for option in ["--charset", "--from", "--reply-to", "--to", "--cc", "--bcc", "--subject", "--date", "--header",
                        "--text", "--html", "--attach", "--attach-string", "--zip", "-o", "--log-xml", "--help"]:
             self.assertIn(option.encode(), r.stdout)
+
+
+
+def header_lines(raw):
+    return raw.split(b"\r\n\r\n", 1)[0].split(b"\r\n")
+
+
+@unittest.skipUnless(CLI, "HANAMAIL_CLI is not set")
+class HostileInput(ComposeCase):
+    """Input a new user or a fuzzer gives: each case is either the right email or
+    a clear error, never an email that says something else."""
+
+    def compose(self, *args, stdin=b"", notice=None):
+        msg = super().compose(*args, stdin=stdin, notice=notice)
+        for line in header_lines(self.raw):
+            self.assertLessEqual(len(line), 998)
+            self.assertFalse(any(b >= 0x7F or (b < 0x20 and b != 9) for b in line), line[:120])
+        return msg
+
+    def refused(self, status, *args):
+        r = run(*args)
+        self.assertEqual(r.returncode, status, (args, r.stderr))
+        self.assertEqual(r.stdout, b"")
+        return r.stderr.decode("utf-8")
+
+    def test_angle_brackets_outside_address_fields_are_text(self):
+        subject = "会議 <taro@example.jp 日本語> です"
+        controls = "x <a@b.c\x1b\x07\x7f> y"
+        tag = "ü <a@b.c ü>"
+        for charset in CHARSETS:
+            with self.subTest(charset):
+                # ü is in none of the Japanese charsets: that field's words are UTF-8, as the tool says.
+                notice = None if charset == "utf-8" else \
+                    f"The charset {charset} cannot hold every character; utf-8 is used."
+                msg = self.compose("--charset", charset, "--subject", subject, "--header", "X-Tag: " + tag,
+                                   "--header", "X-Control: " + controls,
+                                   "--to", "山田 <taro@example.jp>", "--cc", "plain@example.jp", notice=notice)
+                self.assertEqual(msg["subject"], subject)
+                self.assertEqual(msg["x-tag"], tag)
+                self.assertEqual(msg["x-control"], controls)
+                self.assertEqual([(a.display_name, a.addr_spec) for a in msg["to"].addresses],
+                                 [("山田", "taro@example.jp")])
+                # An address in an address field stays readable, outside the words.
+                self.assertIn(b"<taro@example.jp>", self.raw)
+
+    def test_fields_with_options_of_their_own_are_refused_in_header(self):
+        for field, option in [("To", "--to"), ("cc", "--cc"), ("BCC", "--bcc"), ("From", "--from"),
+                              ("Reply-To", "--reply-to"), ("Subject", "--subject"), ("Date", "--date")]:
+            with self.subTest(field):
+                err = self.refused(2, "--header", field + ": hidden@example.com")
+                self.assertIn("use " + option, err)
+        for name in ["X-Ü", "X Tag", "X-\x01"]:
+            with self.subTest(name):
+                err = self.refused(2, "--header", name + ": v")
+                self.assertIn("not printable ASCII", err)
+        self.assertNotIn("\x01", self.refused(2, "--header", "X-\x01: v"))
+
+    def test_dates(self):
+        msg = self.compose("--date", "Tue, 08 Dec 2026 09:30:00 +0900", "--subject", "s")
+        self.assertEqual(msg["date"].datetime.isoformat(), "2026-12-08T09:30:00+09:00")
+        self.assertEqual(self.refused(1, "--date", "garbage").splitlines()[-1], "Invalid date: [garbage]")
+        err = self.refused(2, "--date", "Tue, 08 Dec 2026 09:30:00 +0900\r\nBcc: x@evil.example")
+        self.assertIn("'Tue, 08 Dec 2026 09:30:00 +0900\\r\\nBcc: x@evil.example'", err)
+
+    def test_addresses_that_are_not_one_usable_mailbox_are_refused(self):
+        for option in ["--from", "--reply-to"]:
+            with self.subTest(option):
+                err = self.refused(1, option, "r@x.com e7@x.com")
+                self.assertTrue(err.rstrip().endswith("Invalid email address: [r@x.com e7@x.com]"), err)
+                err = self.refused(2, option, "r@x.com\r\ne7@x.com")
+                self.assertIn("'r@x.com\\r\\ne7@x.com'", err)
+                self.assertNotIn("\r", err)
+                self.refused(1, option, "tarö@example.jp")
+                self.refused(1, option, "a@x.com, b@y.com")
+        for option in ["--to", "--cc", "--bcc"]:
+            with self.subTest(option):
+                self.assertIn("has no address", self.refused(2, option, "nobody"))
+                self.assertIn("\\n", self.refused(2, option, "a@x.com\nBcc: b@y.com"))
+                for address in ["taro@日本.jp", "tarö@example.jp", "a b@x.com"]:
+                    err = self.refused(1, option, address)
+                    self.assertIn("Invalid email address: name = [], address = [%s]" % address, err)
+
+    def test_display_names_are_kept_whole(self):
+        text = 'x" <evil@x.com>, "y <f@b.com>'
+        msg = self.compose("--from", text, "--to", text, "--reply-to", '"Help, \\"Desk\\"" <r@x.com>')
+        for field in ["from", "to"]:
+            self.assertEqual([(a.display_name, a.addr_spec) for a in msg[field].addresses],
+                             [('x" <evil@x.com>, "y', "f@b.com")])
+        self.assertEqual([(a.display_name, a.addr_spec) for a in msg["reply-to"].addresses],
+                         [('Help, "Desk"', "r@x.com")])
+
+    def test_text_that_looks_encoded_is_shown_literally(self):
+        posing = "=?utf-8?B?ZXZpbC5leGU=?=.txt"
+        path = self.put(posing, b"hi")
+        for charset in CHARSETS:
+            with self.subTest(charset):
+                msg = self.compose("--charset", charset, "--subject", posing + " and " + posing, "--attach", path)
+                self.assertEqual(msg["subject"], posing + " and " + posing)
+                self.assertEqual([a.get_filename() for a in msg.iter_attachments()], [posing])
+
+    def test_a_word_longer_than_a_line_is_read_back_exactly(self):
+        word = "".join(chr(0x61 + i % 26) for i in range(120000))
+        for charset in CHARSETS:
+            with self.subTest(charset):
+                msg = self.compose("--charset", charset, "--subject", word)
+                self.assertEqual(msg["subject"], word)
+
+    def test_attachments_of_one_name_get_distinct_zip_entries(self):
+        other = os.path.join(self.dir.name, "sub")
+        os.mkdir(other)
+        first = self.put("report.csv", b"one")
+        with open(os.path.join(other, "report.csv"), "wb") as f:
+            f.write(b"two")
+        msg = self.compose("--attach", first, "--attach", os.path.join(other, "report.csv"),
+                           "--attach-string", "report.csv=three", "--attach-string", "invite.ics=four",
+                           "--zip", "all.zip")
+        (archive,) = list(msg.iter_attachments())
+        with zipfile.ZipFile(io.BytesIO(archive.get_content())) as z:
+            entries = [(i.filename, z.read(i)) for i in z.infolist()]
+        self.assertEqual(entries, [("report.csv", b"one"), ("report (2).csv", b"two"),
+                                   ("report (3).csv", b"three"), ("invite.ics", b"four")])
+        msg = self.compose("--attach", first, "--attach-string", "invite.ics=x")
+        self.assertEqual([a.get_content_type() for a in msg.iter_attachments()], ["text/csv", "text/calendar"])
+
+    def test_echoed_arguments_show_control_characters_escaped(self):
+        err = self.refused(2, "--bogus\r\nX: y")
+        self.assertIn("'--bogus\\r\\nX: y'", err)
 
 
 if __name__ == "__main__":

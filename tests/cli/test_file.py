@@ -122,6 +122,12 @@ class FileCommand(unittest.TestCase):
                 self.assertEqual(r.returncode, 2)
                 self.assertIn(b"usage", r.stderr)
 
+    def test_help(self):
+        for flag in ["--help", "-h"]:
+            r = run(flag)
+            self.assertEqual((r.returncode, r.stderr), (0, b""))
+            self.assertTrue(r.stdout.startswith(b"usage: hanamail file read"), r.stdout)
+
 
 if __name__ == "__main__":
     unittest.main()

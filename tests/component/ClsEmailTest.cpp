@@ -81,6 +81,42 @@ TEST(ClsEmailRecipients, RefusedAddressLogsNameAndAddress)
     EXPECT_EQ(e.email().GetRecipientCount(Email2::Recipients::Bcc), 0);
 }
 
+TEST(ClsEmailRecipients, NonAsciiAddressesAreRefusedWithALogLine)
+{
+    ClsEmail e;
+    for (const char* address : {"taro@日本.jp", "tarö@example.jp"}) {
+        EXPECT_FALSE(e.AddTo(xs(""), xs(address)));
+        EXPECT_NE(logText(e).find(std::string("Invalid email address: name = [], address = [") + address + "]"),
+                  std::string::npos)
+            << logText(e);
+        EXPECT_FALSE(e.AddHeaderField(xs("From"), xs(address)));
+        EXPECT_NE(logText(e).find(std::string("Invalid email address: [") + address + "]"), std::string::npos);
+    }
+    EXPECT_EQ(e.email().GetRecipientCount(Email2::Recipients::To), 0);
+    EXPECT_EQ(e.email().fromAddress(), nullptr);
+}
+
+TEST(ClsEmailHeader, RefusalsAreLoggedAndBccIsARecipient)
+{
+    ClsEmail e;
+    EXPECT_FALSE(e.AddHeaderField(xs("Date"), xs("garbage")));
+    EXPECT_NE(logText(e).find("Invalid date: [garbage]"), std::string::npos);
+    EXPECT_FALSE(e.AddHeaderField(xs("Reply-To"), xs("r@x.com e7@x.com")));
+    EXPECT_NE(logText(e).find("Invalid email address: [r@x.com e7@x.com]"), std::string::npos);
+    EXPECT_FALSE(e.AddHeaderField(xs("X-Ü"), xs("v")));
+    EXPECT_NE(logText(e).find("Invalid header field name: [X-Ü]"), std::string::npos);
+    EXPECT_FALSE(e.AddHeaderField(xs(" "), xs("v")));
+
+    EXPECT_TRUE(e.AddHeaderField(xs("Bcc"), xs("hidden@x.com")));
+    StringBuffer a;
+    ASSERT_TRUE(e.email().GetRecipientAddress(Email2::Recipients::Bcc, 0, a));
+    EXPECT_STREQ(a.getString(), "hidden@x.com");
+    const std::string m = mimeOf(e);
+    EXPECT_EQ(m.find("hidden@"), std::string::npos);
+    EXPECT_EQ(m.find("Bcc"), std::string::npos);
+    EXPECT_EQ(m.find("garbage"), std::string::npos);
+}
+
 TEST(ClsEmailBodies, PlainBodyReplacesUpperCaseHtmlType)
 {
     ClsEmail e;

@@ -16,12 +16,15 @@ std::string lookup(const char* ext)
 
 TEST(ContentTypeTable, KnownExtensions)
 {
-    EXPECT_EQ(ContentTypeTable::rowCount(), 194);
+    EXPECT_EQ(ContentTypeTable::rowCount(), 196);
     EXPECT_EQ(lookup("pdf"), "application/pdf");
     EXPECT_EQ(lookup("doc"), "application/msword");
     EXPECT_EQ(lookup("xof"), "x-world/x-vrml");  // the last row
     EXPECT_EQ(lookup("evy"), "application/envoy");  // the first row
     EXPECT_EQ(lookup("*"), "application/octet-stream");
+    // Spreadsheet exports and calendar invitations are text that mail programs open.
+    EXPECT_EQ(lookup("csv"), "text/csv");
+    EXPECT_EQ(lookup("ics"), "text/calendar");
 }
 
 TEST(ContentTypeTable, FirstRowWinsForRepeatedExtensions)

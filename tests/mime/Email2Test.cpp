@@ -439,9 +439,11 @@ TEST(Email2Header, FieldDispatch)
     EXPECT_EQ(e->date().year, 2001);
     EXPECT_EQ(e->date().hour, 15);
     EXPECT_EQ(field(*e, "Date"), "Tue, 1 Jan 2002 00:30:00 +0900");
-    e->AddHeaderField("Date", "not a date");
+    // A date readers cannot read is refused, and the one set stays.
+    EXPECT_FALSE(e->AddHeaderField("Date", "not a date"));
+    EXPECT_FALSE(e->AddHeaderField("Date", "Tue, 1 Jan 2002 00:30:00 +0900\r\nBcc: x@y.z"));
     EXPECT_EQ(e->date().year, 2001);
-    EXPECT_EQ(field(*e, "Date"), "not a date");
+    EXPECT_EQ(field(*e, "Date"), "Tue, 1 Jan 2002 00:30:00 +0900");
     e->AddHeaderField("from", "a@example.com");
     EXPECT_NE(e->fromAddress(), nullptr);
     e->AddHeaderField("Content-ID", "<c1>");
@@ -464,6 +466,53 @@ TEST(Email2Header, FieldDispatch)
     e->RemoveHeaderField("Content-Type");
     EXPECT_TRUE(e->contentType().isEmpty());
     EXPECT_FALSE(e->header().HasField("Content-Type"));
+    delete e;
+}
+
+TEST(Email2Header, BccFieldAddsRecipientsNeverALine)
+{
+    Email2* e = Email2::NewEmail();
+    EXPECT_TRUE(e->AddHeaderField("BCC", "Hidden <h1@example.com>, h2@example.com"));
+    EXPECT_EQ(e->GetRecipientCount(R::Bcc), 2);
+    // One unusable address refuses the whole list.
+    EXPECT_FALSE(e->AddHeaderField("Bcc", "ok@example.com, taro@日本.jp"));
+    EXPECT_FALSE(e->AddHeaderField("Bcc", "nobody"));
+    EXPECT_EQ(e->GetRecipientCount(R::Bcc), 2);
+    const std::string t = mime(*e);
+    EXPECT_EQ(t.find("Bcc"), std::string::npos);
+    EXPECT_EQ(t.find("h1@"), std::string::npos);
+    EXPECT_EQ(t.find("Hidden"), std::string::npos);
+    delete e;
+}
+
+TEST(Email2Header, NamesAndAddressesThatCannotBeWrittenAreRefused)
+{
+    Email2* e = Email2::NewEmail();
+    const int fields = e->header().GetFieldCount();
+    for (const char* name : {"X-Ü", "X Tag", "X:Tag", "X-\x01", "X-\r\nBcc"})
+        EXPECT_FALSE(e->AddHeaderField(name, "v")) << name;
+    EXPECT_EQ(e->header().GetFieldCount(), fields);
+
+    for (const char* address :
+         {"taro@日本.jp", "tarö@example.jp", "nobody", "a b@example.com", "a@", "@example.com", "a@b@c", "a@[1.2.3"}) {
+        EXPECT_FALSE(e->AddTo("", address)) << address;
+        EXPECT_FALSE(e->AddCc("n", address)) << address;
+        EXPECT_FALSE(e->AddBcc("", address)) << address;
+    }
+    for (const char* address : {"\"a b\"@example.com", "a.b+c@[192.0.2.1]", " <x_y@example.com> "})
+        EXPECT_TRUE(e->AddTo("", address)) << address;
+    EXPECT_EQ(e->GetRecipientCount(R::To), 3);
+
+    // Exactly one mailbox: the parser would take the last of two silently.
+    for (const char* text : {"r@x.com e7@x.com", "r@x.com\r\ne7@x.com", "a@x.com, b@y.com", "tarö@example.jp",
+                             "Name <taro@日本.jp>", "a@b <c@d.com>"}) {
+        EXPECT_FALSE(e->SetFrom(text)) << text;
+        EXPECT_FALSE(e->AddHeaderField("Reply-To", text)) << text;
+    }
+    EXPECT_FALSE(e->header().HasField("From"));
+    EXPECT_FALSE(e->header().HasField("Reply-To"));
+    ASSERT_TRUE(e->SetReplyTo("\"desk@office, room 2\" <desk@example.com>"));
+    EXPECT_NE(field(*e, "Reply-To").find("room 2\" <desk@example.com>"), std::string::npos);
     delete e;
 }
 

@@ -268,22 +268,43 @@ TEST(MimeFieldWrite, FieldsWrittenUnchanged)
     EXPECT_EQ(renderField("Received", received, "utf-8"), "Received: " + received);
     EXPECT_EQ(renderField("Received", received, "us-ascii"),
               "Received: from a.example by b.example with SMTP;\r\n\t Mon, 1 Jan 2024 00:00:00 +0000");
-    EXPECT_EQ(renderField("Content-Location", "http://example.jp/画像.png", "shift_jis"),
-              "Content-Location: http://example.jp/画像.png");
     EXPECT_EQ(renderField("Content-Transfer-Encoding", "base64", "utf-8"), "Content-Transfer-Encoding: base64");
+    // Bytes no header line may carry: a URI's own escapes, UTF-8 words elsewhere.
+    EXPECT_EQ(renderField("Content-Location", "http://example.jp/画像.png", "shift_jis"),
+              "Content-Location: http://example.jp/%E7%94%BB%E5%83%8F.png");
+    const std::string r = renderField("Received", "from ü.example", "us-ascii");
+    EXPECT_EQ(r.rfind("Received: =?utf-8?", 0), 0u) << r;
+    MimeField back;
+    ASSERT_TRUE(back.ParseLine(r.c_str()));
+    EXPECT_EQ(str(back.value()), "from ü.example");
 }
 
 TEST(MimeFieldWrite, LinesStayWithin998Bytes)
 {
     std::string words;
     for (int i = 0; i < 400; ++i) words += "word" + std::to_string(i) + " ";
-    for (const std::string& v : {words, std::string(2500, 'x')}) {
-        const std::string r = renderField("Subject", v, "us-ascii");
+    {
+        const std::string r = renderField("Subject", words, "us-ascii");
         EXPECT_LE(longestLine(r), 998u);
         StringBuffer unfolded(r.c_str());
         unfolded.replaceAll("\r\n\t", "");
-        EXPECT_EQ(str(unfolded), "Subject: " + v);
+        EXPECT_EQ(str(unfolded), "Subject: " + words);
     }
+    // A word longer than a line becomes encoded words, which readers join
+    // without the white space a fold inside it would show; a run of such
+    // words keeps the spaces between them inside the words.
+    const std::string longWord(2500, 'x');
+    for (const std::string& v : {longWord, "a " + longWord + " " + longWord + " b", longWord + " tail"}) {
+        for (const char* cs : {"us-ascii", "utf-8", "iso-2022-jp"}) {
+            const std::string r = renderField("Subject", v, cs);
+            EXPECT_LE(longestLine(r), 998u);
+            EXPECT_EQ(r.find("xxx\r\n"), std::string::npos) << cs;
+            MimeField back;
+            ASSERT_TRUE(back.ParseLine(r.c_str()));
+            EXPECT_EQ(str(back.value()), v) << cs;
+        }
+    }
+    EXPECT_EQ(renderField("Subject", "a " + longWord + " b", "us-ascii").rfind("Subject: a =?us-ascii?Q?x", 0), 0u);
     // Folded before the last space that fits; a line of exactly 998 bytes is left alone.
     const std::string r = renderField("Subject", words, "us-ascii");
     EXPECT_EQ(r.substr(r.find("\r\n"), 4), "\r\n\t ");

@@ -269,6 +269,38 @@ TEST_F(HeaderJudge, AddressListsQuotesAndSeparators)
     judge();
 }
 
+TEST_F(HeaderJudge, AngleBracketsKeepOnlyAsciiAddressesReadable)
+{
+    // Outside address fields "<...@...>" is text; inside them only an ASCII
+    // addr-spec stays out of the words. Either way no raw byte is written.
+    const std::string posing = "=?utf-8?B?ZXZpbC5leGU=?=.txt";
+    for (const char* cs : {"iso-2022-jp", "shift_jis", "euc-jp", "utf-8", "us-ascii", "iso-8859-1"}) {
+        MimeHeader h;
+        const std::string subject = "会議 <taro@example.jp 日本語> です";
+        const std::string controls = "x <a@b.c\x1b\x07\x7f> y";
+        h.ReplaceField("Subject", subject.c_str());
+        h.ReplaceField("X-Tag", "ü <a@b.c ü>");
+        h.ReplaceField("X-Control", controls.c_str());
+        h.ReplaceField("Comments", (posing + " " + posing).c_str());
+        h.ReplaceField("To", "\"山田\" <taro@example.jp>, 佐藤 <sato@example.jp>");
+        h.ReplaceField("Resent-To", "鈴木 <suzuki@example.jp>");
+        h.ReplaceField("Content-Disposition", ("attachment; filename=\"" + posing + "\"").c_str());
+        add(h, cs,
+            {{"text", "Subject", "", subject},
+             {"text", "X-Tag", "", "ü <a@b.c ü>"},
+             {"text", "X-Control", "", controls},
+             {"text", "Comments", "", posing + " " + posing},
+             {"addr", "To", "", "山田\x1ftaro@example.jp\x1e佐藤\x1fsato@example.jp"},
+             {"addr", "Resent-To", "", "鈴木\x1fsuzuki@example.jp"},
+             {"param", "Content-Disposition", "filename", posing}});
+        const std::string text = writeHeader(h, cs);
+        EXPECT_NE(text.find(" <taro@example.jp>"), std::string::npos) << text;
+        EXPECT_NE(text.find(" <suzuki@example.jp>"), std::string::npos) << text;
+        EXPECT_EQ(text.find("<a@b.c"), std::string::npos) << text;
+    }
+    judge();
+}
+
 TEST_F(HeaderJudge, InjectionAndLongLines)
 {
     const std::string words = [] {
@@ -290,6 +322,7 @@ TEST_F(HeaderJudge, InjectionAndLongLines)
         h.ReplaceField("X-Long", words.c_str());
         h.ReplaceField("X-Token", token.c_str());
         h.ReplaceField("X-Long-Jp", ("時事所出 " + words).c_str());
+        h.ReplaceField("Content-Disposition", ("attachment; filename=\"" + token + ".txt\"").c_str());
         add(h, cs,
             {{"text", "Subject", "", "hi  Bcc: x@evil.example"},
              {"text", "X-Note--Bcc", "", "v"},
@@ -300,7 +333,8 @@ TEST_F(HeaderJudge, InjectionAndLongLines)
              {"absent", "Bcc", "", ""},
              {"text", "X-Long", "", words},
              {"text", "X-Token", "", token},
-             {"text", "X-Long-Jp", "", "時事所出 " + words}});
+             {"text", "X-Long-Jp", "", "時事所出 " + words},
+             {"param", "Content-Disposition", "filename", token + ".txt"}});
     }
     judge();
 }

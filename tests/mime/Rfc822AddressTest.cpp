@@ -79,6 +79,19 @@ TEST(Rfc822Address, ControlBytesEndAnAddressAndAreReported)
     EXPECT_EQ(box(std::make_unique<Rfc822Address>("Bob", "bob@exam\r\nple.com\t").get()), "Bob|bob@example.com");
 }
 
+TEST(Rfc822Address, AsciiAddrSpec)
+{
+    auto spec = [](const std::string& s) { return Rfc822ParseHelp::isAsciiAddrSpec(s.data(), s.size()); };
+    for (const char* ok : {"a@b", "taro.yamada+tag@mail.example.jp", "\"john doe\"@example.com",
+                           "\"a\\\"b\"@example.com", "x@[192.0.2.1]", "o'brien@example.ie", "a..b@example.com"})
+        EXPECT_TRUE(spec(ok)) << ok;
+    for (const char* bad :
+         {"",           "@",       "a@",       "@b",   "ab",    "a b@c", "a@b c", "taro@日本.jp", "tarö@example.jp",
+          "a@b\x1b",    "a\x7f@b", "<a@b>",    "a@b>", "a,b@c", ".a@b",  "a.@b",  "a@b.",         "\"a@b",
+          "\"a\"b\"@c", "a@[1.2",  "a@[x\\y]", "a@b;c"})
+        EXPECT_FALSE(spec(bad)) << bad;
+}
+
 TEST(Rfc822Address, CreateTakesTheBracketedAddress)
 {
     Rfc822Address a(" Bob ", "Robert < bob@example.com > trailing");

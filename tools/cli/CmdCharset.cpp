@@ -34,8 +34,16 @@ int listNames()
 // tab; 0 and an empty name for an unknown name.
 int cmdCharset(int argc, char** argv)
 {
+    static const char kUsage[] =
+        "usage: hanamail charset NAME...\n       hanamail charset --list\n"
+        "Prints the code page and the name written for each charset name (0 and an empty\n"
+        "name for an unknown one; exit status 1 then); --list prints every accepted name.\n";
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return flushed() ? 0 : 1;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: hanamail charset NAME...\n       hanamail charset --list\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
     if (argc == 2 && std::strcmp(argv[1], "--list") == 0)

@@ -1,3 +1,4 @@
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -29,7 +30,10 @@ const char kHelp[] =
     "  --cc ADDR               a Cc recipient (repeatable)\n"
     "  --bcc ADDR              a Bcc recipient, never written into the header (repeatable)\n"
     "  --subject TEXT          the subject\n"
-    "  --header \"Name: value\"  a header field (repeatable)\n"
+    "  --date TEXT             the Date field (\"Tue, 08 Dec 2026 09:30:00 +0900\"; now when absent)\n"
+    "  --header \"Name: value\"  a header field (repeatable); the fields that have an option\n"
+    "                          of their own (To, Cc, Bcc, From, Reply-To, Subject, Date) are\n"
+    "                          refused here\n"
     "  --text FILE             the plain-text body, UTF-8 (\"-\": standard input)\n"
     "  --text-charset NAME     the charset --text is stored in, when it is not UTF-8\n"
     "  --html FILE             the HTML body, UTF-8 (\"-\": standard input); beside a plain-text\n"
@@ -42,22 +46,49 @@ const char kHelp[] =
     "  --log-xml FILE          save the activity log of the last operation as XML\n"
     "  --help                  this text\n"
     "\n"
-    "ADDR is \"Name <address>\" or a bare address. Options take effect in this order,\n"
-    "whatever their order on the command line: charset; header fields and addresses\n"
-    "(in the order given); plain-text body; HTML body; attachments (in the order\n"
-    "given); zip. Arguments are UTF-8 text; so are the files of --text and --html\n"
-    "unless a byte-order mark (UTF-8, UTF-16LE, UTF-16BE) or the charset option says\n"
-    "otherwise. Text lines are written with CR LF, whatever they ended with.\n"
+    "ADDR is \"Name <address>\" or a bare address; everything before the last \"<\" is the\n"
+    "name (one pair of enclosing double quotes removed), and the address is ASCII with\n"
+    "an \"@\". Options take effect in this order, whatever their order on the command\n"
+    "line: charset; header fields and addresses (in the order given); plain-text body;\n"
+    "HTML body; attachments (in the order given); zip. Arguments are UTF-8 text; so are\n"
+    "the files of --text and --html unless a byte-order mark (UTF-8, UTF-16LE, UTF-16BE)\n"
+    "or the charset option says otherwise. Text lines are written with CR LF, whatever\n"
+    "they ended with.\n"
     "Exit status: 0 on success; 1 when an operation failed (its activity log goes to\n"
     "standard error); 2 for a usage error.\n";
 
-int usage(const char* problem)
+int usage(const std::string& problem)
 {
-    std::fprintf(stderr, "hanamail compose: %s\nusage: hanamail compose [OPTIONS]   (--help lists them)\n", problem);
+    std::fprintf(stderr, "hanamail compose: %s\nusage: hanamail compose [OPTIONS]   (--help lists them)\n",
+                 problem.c_str());
     return 2;
 }
 
-enum class Kind { From, ReplyTo, To, Cc, Bcc, Subject, Header, Attach, AttachString };
+// Input echoed in a message, with control bytes shown as escapes: a CR or LF
+// of an argument must not start a line of its own on the terminal or in a log.
+std::string quoted(const std::string& s)
+{
+    static const char kHex[] = "0123456789abcdef";
+    std::string r = "'";
+    for (unsigned char c : s) {
+        if (c == '\r') {
+            r += "\\r";
+        } else if (c == '\n') {
+            r += "\\n";
+        } else if (c == '\t') {
+            r += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            r += "\\x";
+            r += kHex[c >> 4];
+            r += kHex[c & 15];
+        } else {
+            r += static_cast<char>(c);
+        }
+    }
+    return r + "'";
+}
+
+enum class Kind { From, ReplyTo, To, Cc, Bcc, Subject, Date, Header, Attach, AttachString };
 
 struct Step {
     Kind kind;
@@ -92,6 +123,106 @@ bool takeValue(int argc, char** argv, int& i, const char* name, const char*& val
     return true;
 }
 
+void trimSpaces(std::string& s)
+{
+    const char* ws = " \t\r\n";
+    const size_t b = s.find_first_not_of(ws);
+    if (b == std::string::npos) {
+        s.clear();
+        return;
+    }
+    s = s.substr(b, s.find_last_not_of(ws) - b + 1);
+}
+
+// "Name <addr>" gives both: the name is everything before the last "<",
+// kept whole (quotes, commas and all), without one pair of double quotes that
+// encloses it; anything else is taken as the bare address.
+void splitAddress(const std::string& text, std::string& name, std::string& address)
+{
+    const size_t open = text.rfind('<');
+    const size_t close = text.rfind('>');
+    if (open == std::string::npos || close == std::string::npos || close < open) {
+        name.clear();
+        address = text;
+        trimSpaces(address);
+        return;
+    }
+    address = text.substr(open + 1, close - open - 1);
+    trimSpaces(address);
+    name = text.substr(0, open);
+    trimSpaces(name);
+    if (name.size() < 2 || name.front() != '"' || name.back() != '"') return;
+    // Only a single quoted string loses its quotes (and its escapes).
+    std::string unquoted;
+    for (size_t k = 1; k + 1 < name.size(); ++k) {
+        if (name[k] == '\\' && k + 2 < name.size()) {
+            unquoted += name[++k];
+        } else if (name[k] == '"') {
+            return;
+        } else {
+            unquoted += name[k];
+        }
+    }
+    name = unquoted;
+}
+
+// "Name" <address> with the name's quotes and backslashes escaped, or the bare address.
+std::string mailboxText(const std::string& name, const std::string& address)
+{
+    if (name.empty()) return address;
+    std::string r = "\"";
+    for (char c : name) {
+        if (c == '"' || c == '\\') r += '\\';
+        r += c;
+    }
+    return r + "\" <" + address + ">";
+}
+
+bool hasControlBytes(const std::string& s)
+{
+    for (unsigned char c : s)
+        if (c < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
+// Empty when the value of an address option can be given to the email.
+std::string addressProblem(const char* option, const std::string& value)
+{
+    std::string name, address;
+    splitAddress(value, name, address);
+    if (hasControlBytes(value)) return std::string(option) + ": control characters in " + quoted(value);
+    if (address.find('@') == std::string::npos)
+        return std::string(option) + ": " + quoted(value) + " has no address (no \"@\")";
+    return std::string();
+}
+
+// Empty when "Name: value" may go through --header.
+std::string headerProblem(const std::string& value)
+{
+    const size_t colon = value.find(':');
+    if (colon == std::string::npos) return "--header needs \"Name: value\"";
+    std::string field = value.substr(0, colon);
+    trimSpaces(field);
+    if (field.empty()) return "--header needs \"Name: value\"";
+    for (unsigned char c : field)
+        if (c <= 0x20 || c >= 0x7F) return "--header: the field name " + quoted(field) + " is not printable ASCII";
+    struct Own {
+        const char* field;
+        const char* option;
+    };
+    static const Own kOwn[] = {
+        {"to", "--to"},           {"cc", "--cc"},    {"bcc", "--bcc"}, {"from", "--from"}, {"reply-to", "--reply-to"},
+        {"subject", "--subject"}, {"date", "--date"}};
+    for (const Own& o : kOwn) {
+        if (field.size() != std::strlen(o.field)) continue;
+        bool same = true;
+        for (size_t k = 0; k < field.size() && same; ++k)
+            same = std::tolower(static_cast<unsigned char>(field[k])) == o.field[k];
+        if (same) return "--header cannot set " + field + "; use " + o.option;
+    }
+    return std::string();
+}
+
 // 0 when parsed, else the exit status (2 for a usage error, 0 after --help).
 int parse(int argc, char** argv, Options& o, bool& helpShown)
 {
@@ -110,8 +241,9 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
     const Repeated repeated[] = {
         {"--from", Kind::From},     {"--reply-to", Kind::ReplyTo}, {"--to", Kind::To},
         {"--cc", Kind::Cc},         {"--bcc", Kind::Bcc},          {"--subject", Kind::Subject},
-        {"--header", Kind::Header}, {"--attach", Kind::Attach},    {"--attach-string", Kind::AttachString}};
-    bool seenFrom = false, seenReplyTo = false, seenSubject = false;
+        {"--header", Kind::Header}, {"--attach", Kind::Attach},    {"--attach-string", Kind::AttachString},
+        {"--date", Kind::Date}};
+    bool seenFrom = false, seenReplyTo = false, seenSubject = false, seenDate = false;
 
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -141,13 +273,24 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
             bool* once = kind == Kind::From      ? &seenFrom
                          : kind == Kind::ReplyTo ? &seenReplyTo
                          : kind == Kind::Subject ? &seenSubject
+                         : kind == Kind::Date    ? &seenDate
                                                  : nullptr;
             if (once && *once) {
                 std::string msg = std::string(repeated[r].name) + " given twice";
                 return usage(msg.c_str());
             }
             if (once) *once = true;
-            if (kind == Kind::Header && !std::strchr(value, ':')) return usage("--header needs \"Name: value\"");
+            if (kind == Kind::Header) {
+                const std::string problem = headerProblem(value);
+                if (!problem.empty()) return usage(problem);
+            }
+            if (kind == Kind::Date && hasControlBytes(value))
+                return usage("--date: control characters in " + quoted(value));
+            if (kind == Kind::From || kind == Kind::ReplyTo || kind == Kind::To || kind == Kind::Cc ||
+                kind == Kind::Bcc) {
+                const std::string problem = addressProblem(repeated[r].name, value);
+                if (!problem.empty()) return usage(problem);
+            }
             if (kind == Kind::AttachString && !std::strchr(value, '=')) return usage("--attach-string needs NAME=TEXT");
             std::vector<Step>& list =
                 (kind == Kind::Attach || kind == Kind::AttachString) ? o.attachments : o.addressing;
@@ -156,7 +299,7 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
         }
         if (done) continue;
         std::string msg =
-            matched ? std::string(argv[i]) + " needs a value" : std::string("unknown argument '") + argv[i] + "'";
+            matched ? quoted(argv[i]) + " needs a value" : std::string("unknown argument ") + quoted(argv[i]);
         return usage(msg.c_str());
     }
     if (o.text && o.html && std::strcmp(o.text, "-") == 0 && std::strcmp(o.html, "-") == 0)
@@ -175,42 +318,6 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
     if (o.textCharset && !o.text) return usage("--text-charset needs --text");
     if (o.htmlCharset && !o.html) return usage("--html-charset needs --html");
     return 0;
-}
-
-void trimSpaces(std::string& s)
-{
-    const char* ws = " \t\r\n";
-    const size_t b = s.find_first_not_of(ws);
-    if (b == std::string::npos) {
-        s.clear();
-        return;
-    }
-    s = s.substr(b, s.find_last_not_of(ws) - b + 1);
-}
-
-// "Name <addr>" gives both; anything else is taken as the bare address.
-void splitAddress(const std::string& text, std::string& name, std::string& address)
-{
-    const size_t open = text.rfind('<');
-    const size_t close = text.rfind('>');
-    if (open == std::string::npos || close == std::string::npos || close < open) {
-        name.clear();
-        address = text;
-        trimSpaces(address);
-        return;
-    }
-    address = text.substr(open + 1, close - open - 1);
-    trimSpaces(address);
-    name = text.substr(0, open);
-    trimSpaces(name);
-    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
-        std::string unquoted;
-        for (size_t k = 1; k + 1 < name.size(); ++k) {
-            if (name[k] == '\\' && k + 2 < name.size()) ++k;
-            unquoted += name[k];
-        }
-        name = unquoted;
-    }
 }
 
 // Where text is not UTF-8, in the words the tool reports it with.
@@ -243,6 +350,7 @@ const char* optionOf(Kind kind)
         case Kind::Cc: return "--cc";
         case Kind::Bcc: return "--bcc";
         case Kind::Subject: return "--subject";
+        case Kind::Date: return "--date";
         case Kind::Header: return "--header";
         case Kind::Attach: return "--attach";
         case Kind::AttachString: return "--attach-string";
@@ -330,17 +438,20 @@ private:
     {
         std::string name, address;
         switch (s.kind) {
-            case Kind::From: m_email.AddHeaderField(fromArg("From"), fromArg(s.value)); return true;
-            case Kind::ReplyTo: m_email.AddHeaderField(fromArg("Reply-To"), fromArg(s.value)); return true;
-            case Kind::Subject: m_email.AddHeaderField(fromArg("Subject"), fromArg(s.value)); return true;
+            case Kind::From:
+            case Kind::ReplyTo:
+                splitAddress(s.value, name, address);
+                return m_email.AddHeaderField(fromArg(s.kind == Kind::From ? "From" : "Reply-To"),
+                                              fromArg(mailboxText(name, address)));
+            case Kind::Subject: return m_email.AddHeaderField(fromArg("Subject"), fromArg(s.value));
+            case Kind::Date: return m_email.AddHeaderField(fromArg("Date"), fromArg(s.value));
             case Kind::Header: {
                 const size_t colon = s.value.find(':');
                 std::string field = s.value.substr(0, colon);
                 std::string value = s.value.substr(colon + 1);
                 trimSpaces(field);
                 value.erase(0, value.find_first_not_of(" \t"));
-                m_email.AddHeaderField(fromArg(field), fromArg(value));
-                return true;
+                return m_email.AddHeaderField(fromArg(field), fromArg(value));
             }
             case Kind::To:
             case Kind::Cc:

@@ -11,16 +11,16 @@
 
 namespace {
 
-int usage()
+int usage(FILE* out = stderr)
 {
-    std::fprintf(stderr,
+    std::fprintf(out,
                  "usage: hanamail file read [--charset NAME] [--log-xml OUT] FILE\n"
                  "       hanamail file write [--charset NAME] [--log-xml OUT] FILE < TEXT\n"
                  "read prints the file's text as UTF-8 (a UTF-8, UTF-16LE or UTF-16BE byte-order\n"
                  "mark decides over the charset); write stores UTF-8 text from standard input\n"
                  "in the charset, without a byte-order mark. An unknown or empty charset name\n"
                  "stands for the ANSI code page. --log-xml saves the activity log as XML.\n");
-    return 2;
+    return out == stderr ? 2 : 0;
 }
 
 // "--name VALUE" or "--name=VALUE"; advances i past what it used.
@@ -52,6 +52,8 @@ void printLog(ClsFileSys& fs)
 // operation failed (its log on standard error), 2 for a usage error.
 int cmdFile(int argc, char** argv)
 {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))
+        return usage(stdout);
     if (argc < 2)
         return usage();
     const bool reading = std::strcmp(argv[1], "read") == 0;
