@@ -57,6 +57,19 @@ class StreamsOfAnySize(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertIn(b"Name:", r.stdout)
 
+    def test_pipes_named_as_files(self):
+        # What a shell hands over for <(...) and /dev/stdin: no size, bytes only by reading.
+        script = ('"$0" compose --to a@example.com --attach <(printf hi) --text /dev/stdin '
+                  '<<< "body from a pipe"')
+        r = subprocess.run(["bash", "-c", script, CLI], capture_output=True, timeout=60)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        msg = email.message_from_bytes(r.stdout, policy=email.policy.default)
+        self.assertEqual(msg.defects, [])
+        self.assertEqual(msg.get_body(("plain",)).get_content().strip(), "body from a pipe")
+        attachments = list(msg.iter_attachments())
+        self.assertEqual(len(attachments), 1)
+        self.assertEqual(attachments[0].get_content(), b"hi")
+
     def test_a_large_body_from_standard_input(self):
         body = japanese_text(2 * 1024 * 1024)
         r = subprocess.run([CLI, "compose", "--to", "a@example.com", "--charset", "utf-8", "--text", "-"],
