@@ -367,7 +367,6 @@ std::string uuidText()
 // 2047 allows in phrases stay literal.
 void makePhraseSafe(StringBuffer& word)
 {
-    static const char kHex[] = "0123456789ABCDEF";
     const std::string w(word.getString(), static_cast<size_t>(word.getSize()));
     const size_t q = w.find("?Q?");
     if (q == std::string::npos || w.size() < q + 5) return;
@@ -375,15 +374,7 @@ void makePhraseSafe(StringBuffer& word)
     std::string r = w.substr(0, q + 3);
     for (size_t i = q + 3; i < textEnd; ++i) {
         const unsigned char c = static_cast<unsigned char>(w[i]);
-        const bool literal = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' ||
-                             c == '*' || c == '+' || c == '-' || c == '/' || c == '=' || c == '_';
-        if (literal) {
-            r += static_cast<char>(c);
-        } else {
-            r += '=';
-            r += kHex[c >> 4];
-            r += kHex[c & 15];
-        }
+        MimeWriteHelp::appendPhraseSafeQ(r, c);
     }
     r += w.substr(textEnd);
     word = r.c_str();

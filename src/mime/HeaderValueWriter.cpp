@@ -9,6 +9,7 @@
 #include "foundation/StringBuffer.h"
 #include "mime/MailTextCharset.h"
 #include "mime/MimeField.h"
+#include "mime/MimeWriteHelp.h"
 #include "mime/Rfc822Address.h"
 
 namespace {
@@ -139,7 +140,6 @@ std::string escapeQuoted(const std::string& s)
 // can never end a quoted string or split an address list.
 void makeQPhraseSafe(StringBuffer& words)
 {
-    static const char kHex[] = "0123456789ABCDEF";
     const std::string s(words.getString(), static_cast<size_t>(words.getSize()));
     std::string r;
     r.reserve(s.size() + 16);
@@ -160,15 +160,7 @@ void makeQPhraseSafe(StringBuffer& words)
             inText = false;
             continue;
         }
-        const bool literal = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' ||
-                             c == '*' || c == '+' || c == '-' || c == '/' || c == '=' || c == '_';
-        if (literal) {
-            r += static_cast<char>(c);
-        } else {
-            r += '=';
-            r += kHex[c >> 4];
-            r += kHex[c & 15];
-        }
+        MimeWriteHelp::appendPhraseSafeQ(r, c);
     }
     words.clear();
     words << std::string_view(r);

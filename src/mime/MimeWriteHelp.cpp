@@ -172,6 +172,20 @@ bool MimeWriteHelp::appendEncoded(const StringBuffer& transferEncoding, const un
     return ok && !out.hasFailed();
 }
 
+void MimeWriteHelp::appendPhraseSafeQ(std::string& out, unsigned char c)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    const bool literal = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' ||
+                         c == '*' || c == '+' || c == '-' || c == '/' || c == '=' || c == '_';
+    if (literal) {
+        out += static_cast<char>(c);
+    } else {
+        out += '=';
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    }
+}
+
 bool MimeWriteHelp::beginsWithNoCase(const char* s, const char* prefix)
 {
     if (!s || !prefix) return false;

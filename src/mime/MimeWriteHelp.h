@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "foundation/StringBuffer.h"
 
@@ -72,6 +73,10 @@ public:
     static bool beginsWithNoCase(const StringBuffer& s, const char* prefix);
     static bool beginsWithNoCase(const char* s, const char* prefix);
     static bool hasHighBytes(const unsigned char* bytes, uint32_t n);
+    // One byte of a Q word's text in the form that is safe inside a phrase
+    // (RFC 2047 section 5 (3)): letters, digits and "!*+-/=_" as they are,
+    // anything else as "=XX".
+    static void appendPhraseSafeQ(std::string& out, unsigned char c);
     // Text lines end in CR LF: whether a CR or LF stands alone, and the text
     // with every bare LF, bare CR (and CR LF as it is) made CR LF appended to out.
     static bool hasBareLineEnd(const unsigned char* bytes, uint32_t n);
