@@ -22,7 +22,7 @@ It prints:
   c. One PASS/FAIL line per target.
 
 Time is wall time (time.perf_counter) around each child; peak RSS is the child's
-own ru_maxrss (os.wait4). Inputs come from fixed seeds, so every run converts the
+own ru_maxrss (os.wait4). Inputs come from fixed start values, so every run converts the
 same bytes. It is a benchmark: a missed target still exits 0. Exit 1 means the
 figures cannot be trusted: a tool failed, or wrote wrong output.
 """
@@ -223,7 +223,7 @@ def agreed_repertoire(tool, chars, tmp, timeout):
 
 
 def japanese_text(rep, target_bytes, path):
-    """Writes about target_bytes of text (whole lines) made of rep from a fixed seed."""
+    """Writes about target_bytes of text (whole lines) made of rep from a fixed start value."""
     rng = random.Random(TEXT_SEED)
     kanji = [c for c in rep if ord(c) >= 0x4E00]
     hira = [c for c in rep if 0x3041 <= ord(c) <= 0x3093]
@@ -333,8 +333,8 @@ def bench_convert(args, tool, tmp):
 # ---------------------------------------------------------------- b. compose
 
 
-def random_file(path, nbytes, seed):
-    rng = random.Random(seed)
+def random_file(path, nbytes, start):
+    rng = random.Random(start)
     left = nbytes
     with open(path, "wb") as f:
         while left > 0:

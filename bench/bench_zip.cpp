@@ -30,7 +30,7 @@ constexpr int kLevel = 6;
 constexpr const char* kEntryName = "data.bin";
 
 // Blocks of English-like text (compressible) between blocks of random bytes
-// (not), about three quarters text. Fixed seed: the same bytes every run.
+// (not), about three quarters text. A fixed start value: the same bytes every run.
 std::string makeInput()
 {
     std::mt19937 rng(20260415u);

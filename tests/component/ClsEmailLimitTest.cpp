@@ -21,9 +21,9 @@ namespace fs = std::filesystem;
 using emailtest::logText;
 using emailtest::xs;
 
-void randomBytes(uint32_t n, unsigned seed, DataBuffer& db)
+void randomBytes(uint32_t n, unsigned start, DataBuffer& db)
 {
-    std::mt19937 rng(seed);
+    std::mt19937 rng(start);
     for (uint32_t i = 0; i < n; ++i) ASSERT_TRUE(db.appendByte(static_cast<unsigned char>(rng())));
 }
 
