@@ -8,6 +8,7 @@
 #include "charset/ContentCoding.h"
 #include "html/HtmlHelp.h"
 #include "mime/MailTextCharset.h"
+#include "mime/MimeField.h"
 #include "mime/MimeBodyText.h"
 #include "mime/MimeSink.h"
 #include "mime/MimeWriteHelp.h"
@@ -485,6 +486,9 @@ bool Email2::AddHeaderField(const char* name, const char* value)
         // Blind copies are recipients, never a header line.
         return addBccField(value);
     } else {
+        // Sender, Resent-To and the like name mailboxes that readers and
+        // servers act on: each must be an ASCII addr-spec, as for AddTo.
+        if (MimeField::isAddressFieldName(name) && !allUsableAddresses(value)) return false;
         m_header.ReplaceField(name, value ? value : "");
     }
     return true;
@@ -494,7 +498,28 @@ bool Email2::addBccField(const char* value)
 {
     // Every address must be usable, or none is taken: a list half added would
     // pass for sent to all.
-    StringBuffer t(value ? value : "");
+    if (!allUsableAddresses(value)) return false;
+    addRecipientList(Recipients::Bcc, value);
+    return true;
+}
+
+bool Email2::allUsableAddresses(const char* value)
+{
+    if (!value || Rfc822Address::hasControlBytes(value)) return false;
+    // What stands in angle brackets is written as it is: it must be the address.
+    bool quoted = false;
+    for (const char* p = value; *p; ++p) {
+        if (*p == '\\' && p[1]) {
+            ++p;
+        } else if (*p == '"') {
+            quoted = !quoted;
+        } else if (*p == '<' && !quoted) {
+            const char* gt = std::strchr(p + 1, '>');
+            if (!gt || !Rfc822Address::isAsciiAddrSpec(p + 1, static_cast<size_t>(gt - p - 1))) return false;
+            p = gt;
+        }
+    }
+    StringBuffer t(value);
     if (t.containsIgnoreCase("?Q?") || t.containsIgnoreCase("?B?")) Rfc822Address::decodeEncodedWordsEscaped(t);
     ExtPtrArray found;
     Rfc822Address::ParseList(t.getString(), found);
@@ -504,9 +529,7 @@ bool Email2::addBccField(const char* value)
         ok = Rfc822Address::isAsciiAddrSpec(a.getString(), static_cast<size_t>(a.getSize()));
     }
     found.removeAllObjects();
-    if (!ok) return false;
-    addRecipientList(Recipients::Bcc, value);
-    return true;
+    return ok;
 }
 
 void Email2::RemoveHeaderField(const char* name)
@@ -675,9 +698,21 @@ int Email2::addRecipientList(Recipients kind, const char* text)
     if (!text) return 0;
     StringBuffer t(text);
     if (t.containsIgnoreCase("?Q?") || t.containsIgnoreCase("?B?")) Rfc822Address::decodeEncodedWordsEscaped(t);
-    const int n = Rfc822Address::ParseList(t.getString(), recipients(kind));
+    ExtPtrArray& list = recipients(kind);
+    const int before = list.getSize();
+    const int parsed = Rfc822Address::ParseList(t.getString(), list);
+    // A mailbox that is not an ASCII addr-spec cannot stand in RCPT TO or the
+    // header as it is; it is left out rather than changed.
+    int dropped = 0;
+    for (int i = list.getSize() - 1; i >= before; --i) {
+        const StringBuffer& a = static_cast<const Rfc822Address*>(list.get(i))->address();
+        if (!Rfc822Address::isAsciiAddrSpec(a.getString(), static_cast<size_t>(a.getSize()))) {
+            delete list.removeAt(i);
+            ++dropped;
+        }
+    }
     rebuildRecipientField(kind);
-    return n;
+    return parsed - dropped;
 }
 
 void Email2::clearRecipients(Recipients kind)

@@ -269,6 +269,7 @@ private:
     int addRecipientList(Recipients kind, const char* text);
     static bool isUsableAddress(const char* address);
     bool addBccField(const char* value);
+    static bool allUsableAddresses(const char* value);
     // The one mailbox of a From or Reply-To value, or null.
     static Rfc822Address* parseSender(const char* text);
     void clearRecipients(Recipients kind);

@@ -367,6 +367,12 @@ void HeaderValueWriter::writeValue(const std::string& value, std::string& line)
         encodeStructuredValue(text, line);
         return;
     }
+    if (address && isPlainText(text) && hasRiskyWord(text)) {
+        // A display name word longer than a line: words keep it whole.
+        useWordCharset(text);
+        encodeWords(text, line);
+        return;
+    }
     if (!wide && isPlainText(text)) {
         foldPlain(text, line);
         return;
@@ -618,7 +624,7 @@ void HeaderValueWriter::encodeWords(const std::string& segment, std::string& lin
     }
     size_t i = 0;
     while (i < n) {
-        if (plainFrom[i] && isPlainInCharset(segment.substr(i))) {
+        if (plainFrom[i] && isPlainInCharset(segment.substr(i)) && !hasRiskyWord(segment.substr(i))) {
             appendPlainOrWords(segment.substr(i), line);
             return;
         }

@@ -1,6 +1,7 @@
 """hanamail compose: Japanese emails in each Japanese charset and UTF-8, judged
 by Python's email package (policy=default), zipfile and xml.etree."""
 import email
+import email.header
 import email.policy
 import hashlib
 import io
@@ -320,6 +321,19 @@ class HostileInput(ComposeCase):
             with self.subTest(charset):
                 msg = self.compose("--charset", charset, "--subject", word)
                 self.assertEqual(msg["subject"], word)
+        # In an address field too. Python's address parser keeps the blank
+        # between adjacent encoded words of a phrase (RFC 2047 says readers
+        # drop it), so the name is decoded from the raw field here.
+        name = word[:3000]
+        msg = self.compose("--from", name + " <a@example.com>", "--to", name + " <b@example.com>")
+        raw = email.message_from_bytes(self.raw, policy=email.policy.compat32)
+        for field, address in [("From", "a@example.com"), ("To", "b@example.com")]:
+            self.assertEqual(msg[field].addresses[0].addr_spec, address)
+            phrase, rest = raw[field].rsplit("<", 1)
+            self.assertEqual(rest, address + ">")
+            decoded = "".join(p.decode(c or "ascii") if isinstance(p, bytes) else p
+                              for p, c in email.header.decode_header(phrase))
+            self.assertEqual(decoded.strip(), name)
 
     def test_attachments_of_one_name_get_distinct_zip_entries(self):
         other = os.path.join(self.dir.name, "sub")
@@ -341,6 +355,11 @@ class HostileInput(ComposeCase):
     def test_echoed_arguments_show_control_characters_escaped(self):
         err = self.refused(2, "--bogus\r\nX: y")
         self.assertIn("'--bogus\\r\\nX: y'", err)
+        # The activity log printed on failure escapes them too.
+        err = self.refused(1, "--attach", os.path.join(self.dir.name, "no\x1b[31m\rfile"))
+        self.assertIn("no\\x1b[31m\\rfile", err)
+        self.assertNotIn("\x1b", err)
+        self.assertNotIn("\r", err.replace("\r\n", ""))
 
 
 if __name__ == "__main__":

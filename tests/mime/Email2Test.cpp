@@ -388,6 +388,27 @@ TEST(Email2Recipients, ListFormsDecodeWordsWithoutSplittingNames)
     EXPECT_FALSE(e->header().HasField("Bcc"));
     EXPECT_EQ(e->AddCcList("nobody"), 0);
     EXPECT_FALSE(e->header().HasField("Cc"));
+    // A mailbox that is not an ASCII addr-spec is left out; the rest is kept.
+    EXPECT_EQ(e->AddCcList("tar\xC3\xB6@example.jp, ok@example.jp, taro@\xE6\x97\xA5\xE6\x9C\xAC.jp"), 1);
+    ASSERT_EQ(e->GetRecipientCount(R::Cc), 1);
+    EXPECT_EQ(str(e->GetRecipient(R::Cc, 0)->address()), "ok@example.jp");
+    delete e;
+}
+
+TEST(Email2Recipients, OtherAddressFieldsTakeOnlyUsableMailboxes)
+{
+    Email2* e = Email2::NewEmail();
+    for (const char* field : {"Sender", "Resent-To", "Disposition-Notification-To"}) {
+        SCOPED_TRACE(field);
+        EXPECT_FALSE(e->AddHeaderField(field, "tar\xC3\xB6@example.jp"));
+        EXPECT_FALSE(e->AddHeaderField(field, "ok@example.jp, \"x\" <a b@example.jp>"));
+        EXPECT_FALSE(e->AddHeaderField(field, "no address"));
+        EXPECT_FALSE(e->header().HasField(field));
+        EXPECT_TRUE(e->AddHeaderField(field, "\"\xE5\xB1\xB1\xE7\x94\xB0\" <taro@example.jp>, ok@example.jp"));
+        EXPECT_TRUE(e->header().HasField(field));
+    }
+    // Unstructured fields take any text.
+    EXPECT_TRUE(e->AddHeaderField("X-Note", "tar\xC3\xB6@example.jp"));
     delete e;
 }
 

@@ -8,12 +8,14 @@
 
 namespace cli {
 
-bool readStandardInput(DataBuffer& out) { return HandleIo::readToEnd(platform::standardInput(), out); }
+bool readStandardInput(DataBuffer& out)
+{
+    return HandleIo::readToEnd(platform::standardInput(), out);
+}
 
 bool writeStandardOutput(const void* bytes, uint64_t n)
 {
-    if (std::fflush(stdout) != 0)
-        return false;
+    if (std::fflush(stdout) != 0) return false;
     return HandleIo::writeAll(platform::standardOutput(), bytes, n);
 }
 

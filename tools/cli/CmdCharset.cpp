@@ -46,8 +46,7 @@ int cmdCharset(int argc, char** argv)
         std::fputs(kUsage, stderr);
         return 2;
     }
-    if (argc == 2 && std::strcmp(argv[1], "--list") == 0)
-        return listNames();
+    if (argc == 2 && std::strcmp(argv[1], "--list") == 0) return listNames();
     bool allKnown = true;
     Charset charset;
     for (int i = 1; i < argc; ++i) {
@@ -55,7 +54,6 @@ int cmdCharset(int argc, char** argv)
         if (charset.getCodePage() == 0) allKnown = false;
         std::printf("%d\t%s\n", charset.getCodePage(), charset.getName());
     }
-    if (!flushed())
-        return 1;
+    if (!flushed()) return 1;
     return allKnown ? 0 : 1;
 }

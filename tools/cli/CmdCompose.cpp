@@ -15,6 +15,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "tools/cli/CliIo.h"
+#include "tools/cli/CliText.h"
 #include "tools/cli/Commands.h"
 
 namespace {
@@ -64,28 +65,10 @@ int usage(const std::string& problem)
     return 2;
 }
 
-// Input echoed in a message, with control bytes shown as escapes: a CR or LF
-// of an argument must not start a line of its own on the terminal or in a log.
+// Input echoed in a message, quoted, with its control bytes as escapes.
 std::string quoted(const std::string& s)
 {
-    static const char kHex[] = "0123456789abcdef";
-    std::string r = "'";
-    for (unsigned char c : s) {
-        if (c == '\r') {
-            r += "\\r";
-        } else if (c == '\n') {
-            r += "\\n";
-        } else if (c == '\t') {
-            r += "\\t";
-        } else if (c < 0x20 || c == 0x7F) {
-            r += "\\x";
-            r += kHex[c >> 4];
-            r += kHex[c & 15];
-        } else {
-            r += static_cast<char>(c);
-        }
-    }
-    return r + "'";
+    return "'" + cli::escapeControls(s) + "'";
 }
 
 enum class Kind { From, ReplyTo, To, Cc, Bcc, Subject, Date, Header, Attach, AttachString };
@@ -230,10 +213,10 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
         const char* name;
         const char** slot;
     };
-    const Single singles[] = {{"--charset", &o.charset},          {"--text-charset", &o.textCharset},
-                              {"--text", &o.text},                {"--html-charset", &o.htmlCharset},
-                              {"--html", &o.html},                {"--zip", &o.zip},
-                              {"-o", &o.output},                  {"--log-xml", &o.logXml}};
+    const Single singles[] = {{"--charset", &o.charset}, {"--text-charset", &o.textCharset},
+                              {"--text", &o.text},       {"--html-charset", &o.htmlCharset},
+                              {"--html", &o.html},       {"--zip", &o.zip},
+                              {"-o", &o.output},         {"--log-xml", &o.logXml}};
     struct Repeated {
         const char* name;
         Kind kind;
@@ -305,8 +288,8 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
     if (o.text && o.html && std::strcmp(o.text, "-") == 0 && std::strcmp(o.html, "-") == 0)
         return usage("only one of --text and --html can read standard input");
     // A charset that cannot be written (or read) would be ignored without a word.
-    const Single charsets[] = {{"--charset", &o.charset}, {"--text-charset", &o.textCharset},
-                               {"--html-charset", &o.htmlCharset}};
+    const Single charsets[] = {
+        {"--charset", &o.charset}, {"--text-charset", &o.textCharset}, {"--html-charset", &o.htmlCharset}};
     for (const Single& c : charsets) {
         if (!*c.slot) continue;
         const int cp = charsetToCodePage(*c.slot);
@@ -387,10 +370,11 @@ public:
             } else {
                 StringBuffer text;
                 m_last->getErrorTextUtf8(text, false);
-                std::fwrite(text.getString(), 1, static_cast<size_t>(text.getSize()), stderr);
+                cli::writeLogText(text);
             }
         }
-        if (!logSaved) std::fprintf(stderr, "hanamail compose: cannot write the log to '%s'\n", m_opt.logXml);
+        if (!logSaved)
+            std::fprintf(stderr, "hanamail compose: cannot write the log to %s\n", quoted(m_opt.logXml).c_str());
         return ok && logSaved ? 0 : 1;
     }
 

@@ -6,6 +6,7 @@
 #include "foundation/DataBuffer.h"
 #include "foundation/HandleIo.h"
 #include "platform/FileSystem.h"
+#include "tools/cli/CliText.h"
 #include "tools/cli/Commands.h"
 
 namespace {
@@ -14,8 +15,7 @@ const char kUsage[] = "usage: hanamail convert --from NAME --to NAME [INPUT [OUT
 
 int usageError(const char* why)
 {
-    if (why != nullptr)
-        std::fprintf(stderr, "hanamail convert: %s\n", why);
+    if (why != nullptr) std::fprintf(stderr, "hanamail convert: %s\n", why);
     std::fputs(kUsage, stderr);
     return 2;
 }
@@ -24,12 +24,9 @@ int usageError(const char* why)
 const char* optionValue(const char* opt, int argc, char** argv, int& i)
 {
     const size_t len = std::strlen(opt);
-    if (std::strncmp(argv[i], opt, len) != 0)
-        return nullptr;
-    if (argv[i][len] == '=')
-        return argv[i] + len + 1;
-    if (argv[i][len] != '\0' || i + 1 >= argc)
-        return nullptr;
+    if (std::strncmp(argv[i], opt, len) != 0) return nullptr;
+    if (argv[i][len] == '=') return argv[i] + len + 1;
+    if (argv[i][len] != '\0' || i + 1 >= argc) return nullptr;
     return argv[++i];
 }
 
@@ -58,12 +55,12 @@ int cmdConvert(int argc, char** argv)
             return usageError("too many arguments");
         }
     }
-    if (fromName == nullptr || toName == nullptr)
-        return usageError("--from and --to are required");
+    if (fromName == nullptr || toName == nullptr) return usageError("--from and --to are required");
     const int fromCp = charsetToCodePage(fromName);
     const int toCp = charsetToCodePage(toName);
     if (fromCp == 0 || toCp == 0) {
-        std::fprintf(stderr, "hanamail convert: unknown charset '%s'\n", fromCp == 0 ? fromName : toName);
+        std::fprintf(stderr, "hanamail convert: unknown charset '%s'\n",
+                     cli::escapeControls(fromCp == 0 ? fromName : toName).c_str());
         return 2;
     }
 
@@ -72,13 +69,12 @@ int cmdConvert(int argc, char** argv)
     platform::FileHandle in =
         fromStdin ? platform::standardInput() : platform::openFile(paths[0], platform::FileOpenMode::Read);
     if (in == platform::kInvalidFile) {
-        std::fprintf(stderr, "hanamail convert: cannot open '%s'\n", paths[0]);
+        std::fprintf(stderr, "hanamail convert: cannot open '%s'\n", cli::escapeControls(paths[0]).c_str());
         return 2;
     }
     DataBuffer input;
     const bool readOk = HandleIo::readToEnd(in, input);
-    if (!fromStdin)
-        platform::closeFile(in);
+    if (!fromStdin) platform::closeFile(in);
     if (!readOk) {
         std::fprintf(stderr, "hanamail convert: %s\n",
                      input.hasFailed() ? "the input is too large" : "cannot read the input");
@@ -98,12 +94,11 @@ int cmdConvert(int argc, char** argv)
     platform::FileHandle out =
         toStdout ? platform::standardOutput() : platform::openFile(paths[1], platform::FileOpenMode::Write);
     if (out == platform::kInvalidFile) {
-        std::fprintf(stderr, "hanamail convert: cannot create '%s'\n", paths[1]);
+        std::fprintf(stderr, "hanamail convert: cannot create '%s'\n", cli::escapeControls(paths[1]).c_str());
         return 2;
     }
     const bool written = HandleIo::writeAll(out, output.getData(), output.getSize());
-    if (!toStdout)
-        platform::closeFile(out);
+    if (!toStdout) platform::closeFile(out);
     if (!written) {
         std::fprintf(stderr, "hanamail convert: cannot write the output\n");
         return 2;

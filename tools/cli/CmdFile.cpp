@@ -7,6 +7,7 @@
 #include "foundation/XString.h"
 #include "platform/FileSystem.h"
 #include "tools/cli/CliIo.h"
+#include "tools/cli/CliText.h"
 #include "tools/cli/Commands.h"
 
 namespace {
@@ -27,14 +28,12 @@ int usage(FILE* out = stderr)
 bool takeOption(int argc, char** argv, int& i, const char* name, const char*& value)
 {
     size_t n = std::strlen(name);
-    if (std::strncmp(argv[i], name, n) != 0)
-        return false;
+    if (std::strncmp(argv[i], name, n) != 0) return false;
     if (argv[i][n] == '=') {
         value = argv[i] + n + 1;
         return true;
     }
-    if (argv[i][n] != '\0' || i + 1 >= argc)
-        return false;
+    if (argv[i][n] != '\0' || i + 1 >= argc) return false;
     value = argv[++i];
     return true;
 }
@@ -43,7 +42,7 @@ void printLog(ClsFileSys& fs)
 {
     StringBuffer text;
     fs.getErrorTextUtf8(text, false);
-    std::fwrite(text.getString(), 1, static_cast<size_t>(text.getSize()), stderr);
+    cli::writeLogText(text);
 }
 
 }  // namespace
@@ -52,25 +51,20 @@ void printLog(ClsFileSys& fs)
 // operation failed (its log on standard error), 2 for a usage error.
 int cmdFile(int argc, char** argv)
 {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))
-        return usage(stdout);
-    if (argc < 2)
-        return usage();
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) return usage(stdout);
+    if (argc < 2) return usage();
     const bool reading = std::strcmp(argv[1], "read") == 0;
-    if (!reading && std::strcmp(argv[1], "write") != 0)
-        return usage();
+    if (!reading && std::strcmp(argv[1], "write") != 0) return usage();
     const char* charsetName = "";
     const char* logXml = nullptr;
     const char* file = nullptr;
     for (int i = 2; i < argc; ++i) {
         if (takeOption(argc, argv, i, "--charset", charsetName) || takeOption(argc, argv, i, "--log-xml", logXml))
             continue;
-        if ((argv[i][0] == '-' && argv[i][1] != '\0') || file)
-            return usage();
+        if ((argv[i][0] == '-' && argv[i][1] != '\0') || file) return usage();
         file = argv[i];
     }
-    if (!file)
-        return usage();
+    if (!file) return usage();
 
     platform::setStdStreamsBinary();
     // Arguments arrive in the ANSI code page (UTF-8 on POSIX).
@@ -95,12 +89,11 @@ int cmdFile(int argc, char** argv)
     if (!ok) {
         printLog(fs);
         if (!reading)
-            std::fprintf(stderr, "hanamail file write: cannot write '%s'\n", file);
+            std::fprintf(stderr, "hanamail file write: cannot write '%s'\n", cli::escapeControls(file).c_str());
     }
     if (!logSaved)
-        std::fprintf(stderr, "hanamail file: cannot write the log to '%s'\n", logXml);
-    if (!ok || !logSaved)
-        return 1;
+        std::fprintf(stderr, "hanamail file: cannot write the log to '%s'\n", cli::escapeControls(logXml).c_str());
+    if (!ok || !logSaved) return 1;
     if (reading) {
         const StringBuffer& utf8 = text.getUtf8Sb();
         // A script must not take a truncated answer for a complete one.

@@ -21,14 +21,14 @@ const Command kCommands[] = {
     {"charset", cmdCharset, "charset NAME...            code page and preferred name of each charset name"},
     {"compose", cmdCompose, "compose [OPTIONS]          compose an email as MIME text (--help lists the options)"},
     {"convert", cmdConvert, "convert --from NAME --to NAME [INPUT [OUTPUT]]   convert text between charsets"},
-    {"file", cmdFile, "file read|write --charset NAME FILE   read a text file as UTF-8, or write UTF-8 input in a charset"},
+    {"file", cmdFile,
+     "file read|write --charset NAME FILE   read a text file as UTF-8, or write UTF-8 input in a charset"},
 };
 
 void printUsage(FILE* out)
 {
     std::fprintf(out, "usage: hanamail COMMAND [ARGS...]\n\ncommands:\n");
-    for (const Command& c : kCommands)
-        std::fprintf(out, "  %s\n", c.summary);
+    for (const Command& c : kCommands) std::fprintf(out, "  %s\n", c.summary);
     std::fprintf(out, "\n  --help       this text\n  --version    the version\n");
 }
 
@@ -56,8 +56,7 @@ int main(int argc, char** argv)
         return 0;
     }
     for (const Command& c : kCommands) {
-        if (std::strcmp(cmd, c.name) == 0)
-            return c.run(argc - 1, argv + 1);
+        if (std::strcmp(cmd, c.name) == 0) return c.run(argc - 1, argv + 1);
     }
     std::fprintf(stderr, "hanamail: unknown command '%s'\n\n", cmd);
     printUsage(stderr);
