@@ -30,6 +30,8 @@
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 
+using namespace hanamail;
+
 namespace {
 
 // Best of 5 rounds; HANAMAIL_BENCH_RUNS asks for more on a busy machine.

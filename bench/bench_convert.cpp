@@ -18,6 +18,8 @@
 #include "charset/EncodingConvert.h"
 #include "foundation/DataBuffer.h"
 
+using namespace hanamail;
+
 namespace {
 
 constexpr int kRuns = 5;

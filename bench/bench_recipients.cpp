@@ -9,6 +9,8 @@
 #include "foundation/XString.h"
 #include "hanamail/Email.h"
 
+using namespace hanamail;
+
 namespace {
 
 XString xs(const std::string& utf8)

@@ -23,6 +23,8 @@
 #include "zip/ZipCrc.h"
 #include "zip/ZipDn.h"
 
+using namespace hanamail;
+
 namespace {
 
 constexpr size_t kInputBytes = 20u * 1000u * 1000u;

@@ -11,6 +11,8 @@
 #include "foundation/StringBuffer.h"
 #include "mime/Rfc822Address.h"
 
+using namespace hanamail;
+
 namespace {
 
 void require(bool condition)

@@ -10,6 +10,8 @@
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 
+using namespace hanamail;
+
 namespace {
 
 void require(bool condition)

@@ -16,6 +16,8 @@
 #include "hanamail/Email.h"
 #include "mime/MimeHeader.h"
 
+using namespace hanamail;
+
 namespace {
 
 void require(bool condition)

@@ -12,6 +12,8 @@
 #include "charset/Korean.h"
 #include "foundation/DataBuffer.h"
 
+using namespace hanamail;
+
 namespace {
 
 const int kSources[] = {65001, 1200, 1201, 65000, 65005, 65006, 50220, 50221, 50222, 50225,

@@ -6,6 +6,8 @@
 
 #include "mime/DateParser.h"
 
+using namespace hanamail;
+
 namespace {
 
 void require(bool condition)

@@ -11,6 +11,8 @@
 #include "mime/MimeField.h"
 #include "mime/MimeHeader.h"
 
+using namespace hanamail;
+
 namespace {
 
 void require(bool condition)

@@ -8,6 +8,8 @@
 #include "foundation/StringBuffer.h"
 #include "html/HtmlHelp.h"
 
+using namespace hanamail;
+
 namespace {
 
 void require(bool condition)

@@ -11,6 +11,8 @@
 #include "foundation/Logger.h"
 #include "foundation/StringBuffer.h"
 
+using namespace hanamail;
+
 namespace {
 
 void require(bool condition)

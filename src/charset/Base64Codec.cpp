@@ -8,6 +8,8 @@
 #include <immintrin.h>
 #endif
 
+namespace hanamail {
+
 namespace {
 
 #ifdef HM_BASE64_X86
@@ -426,3 +428,5 @@ bool Base64Codec::decode(const unsigned char* s, size_t n, unsigned char* d, siz
     len = static_cast<size_t>(d - d0);
     return ok;
 }
+
+}  // namespace hanamail

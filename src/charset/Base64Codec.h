@@ -2,6 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace hanamail {
+
 // The base64 alphabet work behind ContentCoding, on raw memory.
 class Base64Codec {
 public:
@@ -24,3 +26,5 @@ public:
     static bool decode(const unsigned char* s, size_t n, unsigned char* d, size_t& len, bool strict,
                        Path path = fastestPath());
 };
+
+}  // namespace hanamail

@@ -4,6 +4,8 @@
 
 #include "charset/CharsetCatalogue.h"
 
+namespace hanamail {
+
 void Charset::setByName(const char* name)
 {
     if (name == nullptr) return;
@@ -19,3 +21,5 @@ void Charset::setByCodePage(int cp)
 {
     m_codePage = codePageToCharset(cp, m_name) ? cp : 0;
 }
+
+}  // namespace hanamail

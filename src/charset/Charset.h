@@ -1,6 +1,8 @@
 #pragma once
 #include "foundation/StringBuffer.h"
 
+namespace hanamail {
+
 // A charset remembered as its preferred name and code page.
 class Charset {
 public:
@@ -16,3 +18,5 @@ private:
     StringBuffer m_name;
     int m_codePage = 0;
 };
+
+}  // namespace hanamail

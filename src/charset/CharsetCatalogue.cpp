@@ -8,6 +8,8 @@
 
 #include "foundation/StringBuffer.h"
 
+namespace hanamail {
+
 namespace {
 
 constexpr int kMaxNamesPerRow = 10;
@@ -373,3 +375,5 @@ const CharsetNameEntry& charsetNameAt(int i)
     if (i < 0 || static_cast<std::size_t>(i) >= kNameCount) return kNoEntry;
     return kNames[static_cast<std::size_t>(i)];
 }
+
+}  // namespace hanamail

@@ -1,5 +1,8 @@
 #pragma once
 // Charset names of mail, HTML and the interface, and the code pages behind them.
+
+namespace hanamail {
+
 class StringBuffer;
 
 // The code page of a charset name, or 0 when the name is null or unknown.
@@ -19,3 +22,5 @@ struct CharsetNameEntry {
 };
 int charsetNameCount();
 const CharsetNameEntry& charsetNameAt(int i);
+
+}  // namespace hanamail

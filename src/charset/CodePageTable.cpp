@@ -14,6 +14,8 @@
 #include "foundation/BufferLimit.h"
 #include "foundation/DataBuffer.h"
 
+namespace hanamail {
+
 namespace {
 
 // Output is staged in a stack chunk and appended in one piece: the inner loops
@@ -652,3 +654,5 @@ bool CodePageTable::encodeFromUtf16(const unsigned char* utf16le, uint32_t n, Da
     }
     return missing == 0;
 }
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 class DataBuffer;
 
 namespace utf8out {
@@ -78,3 +80,5 @@ private:
     // unit -> its bytes in output order (low 16 bits) | their count << 16; count 0 = no mapping
     const uint32_t* m_encode = nullptr;
 };
+
+}  // namespace hanamail

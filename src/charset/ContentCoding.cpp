@@ -14,6 +14,8 @@
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 
+namespace hanamail {
+
 namespace {
 
 constexpr int kUtf8 = 65001;
@@ -818,3 +820,5 @@ void ContentCoding::decodeEncodedWordsRaw(const StringBuffer& in, DataBuffer& ou
             std::free(bytes);
         });
 }
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 class DataBuffer;
 class StringBuffer;
 
@@ -65,3 +67,5 @@ private:
 
     int32_t m_maxLineLength = 72;
 };
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 // Per-conversion state handed to every decodeChar/encodeChar call. Stateless
 // codecs (UTF-8) leave it alone; shift-state codecs keep their mode in it.
 class ConvertState {
@@ -14,3 +16,5 @@ public:
 private:
     int32_t m_value = 0;
 };
+
+}  // namespace hanamail

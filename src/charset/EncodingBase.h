@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 class ConvertState;
 class DataBuffer;
 
@@ -24,3 +26,5 @@ public:
     virtual int encodeChar(ConvertState& state, uint32_t codePoint, DataBuffer& out) const = 0;
     virtual bool isMultiByte() const = 0;
 };
+
+}  // namespace hanamail

@@ -16,6 +16,8 @@
 
 #include <cstring>
 
+namespace hanamail {
+
 using namespace convertdetail;
 
 namespace {
@@ -442,3 +444,5 @@ bool EncodingConvert::oneStep(int fromCp, int toCp, const unsigned char* p, uint
     const CodePageTable* table = CodePageTable::forCodePage(fromCp);
     return table != nullptr && table->decodeToUtf16(p, n, out);
 }
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 class DataBuffer;
 
 // Converts runs of bytes between code pages, appending to a DataBuffer (never
@@ -59,3 +61,5 @@ private:
     int m_stepTo = 0;
     bool m_secondStep = false;
 };
+
+}  // namespace hanamail

@@ -1,6 +1,9 @@
 #pragma once
 
 // What the conversion engine and its plain reference form share.
+
+namespace hanamail {
+
 namespace convertdetail {
 
 constexpr int kUtf16 = 1200;
@@ -21,3 +24,5 @@ enum class Support { Unknown, NameOnly, Converted };
 Support support(int cp);
 
 }  // namespace convertdetail
+
+}  // namespace hanamail

@@ -2,6 +2,8 @@
 
 #include "foundation/DataBuffer.h"
 
+namespace hanamail {
+
 namespace {
 
 // Constant-initialised: usable from any static constructor.
@@ -116,3 +118,5 @@ int EncodingUtf8::encodeChar(ConvertState&, uint32_t codePoint, DataBuffer& out)
     const int len = encode(codePoint, tmp);
     return out.append(tmp, static_cast<uint32_t>(len)) ? len : 0;
 }
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include "charset/EncodingBase.h"
 
+namespace hanamail {
+
 // UTF-8 codec. Surrogate code points are read and written in their 3-byte
 // form (ED A0..ED BF) so unpaired units survive a round trip, and a 3-byte
 // high + low pair written by others is read as the one character it stands for.
@@ -22,3 +24,5 @@ public:
     static int decode(const unsigned char* bytes, uint32_t count, uint32_t& codePoint);
     static int encode(uint32_t codePoint, unsigned char* p);
 };
+
+}  // namespace hanamail

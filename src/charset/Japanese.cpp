@@ -9,6 +9,8 @@
 #define HM_JIS_SSE2 1
 #endif
 
+namespace hanamail {
+
 namespace {
 
 constexpr unsigned char kEsc = 0x1B;
@@ -341,3 +343,5 @@ uint32_t Japanese::jisToSjisStep(const unsigned char* s, uint32_t i, uint32_t n,
     jis = mode;
     return i;
 }
+
+}  // namespace hanamail

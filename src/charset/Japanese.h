@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 class DataBuffer;
 
 // Shift_JIS (code page 932) <-> ISO-2022-JP. Only JIS X 0208 (ESC $ B) and
@@ -39,3 +41,5 @@ public:
     static void sjisPairToJis(unsigned char s1, unsigned char s2, unsigned char& j1, unsigned char& j2);
     static void jisPairToSjis(unsigned char j1, unsigned char j2, unsigned char& s1, unsigned char& s2);
 };
+
+}  // namespace hanamail

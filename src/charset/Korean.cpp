@@ -4,6 +4,8 @@
 #include "charset/StagingBlock.h"
 #include "foundation/DataBuffer.h"
 
+namespace hanamail {
+
 namespace {
 
 constexpr unsigned char kEsc = 0x1B;
@@ -145,3 +147,5 @@ uint32_t Korean::iso2022krToKsStep(const unsigned char* s, uint32_t i, uint32_t 
     shifted = mode;
     return i;
 }
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 class DataBuffer;
 
 // Code page 949 <-> ISO-2022-KR (RFC 1557): the designator ESC $ ) C, then
@@ -30,3 +32,5 @@ public:
     uint32_t iso2022krToKsStep(const unsigned char* bytes, uint32_t i, uint32_t n, unsigned char*& d, uint32_t room,
                                bool& shifted) const;
 };
+
+}  // namespace hanamail

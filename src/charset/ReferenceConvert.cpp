@@ -13,6 +13,8 @@
 #include "foundation/BufferLimit.h"
 #include "foundation/DataBuffer.h"
 
+namespace hanamail {
+
 using namespace convertdetail;
 
 namespace {
@@ -302,3 +304,5 @@ bool EncodingConvert::referenceStep(int fromCp, int toCp, const unsigned char* p
     const CodePageTable* table = CodePageTable::forCodePage(fromCp);
     return table != nullptr && table->decodeToUtf16Plain(p, n, out);
 }
+
+}  // namespace hanamail

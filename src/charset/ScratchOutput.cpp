@@ -6,6 +6,8 @@
 #include "foundation/BufferLimit.h"
 #include "foundation/DataBuffer.h"
 
+namespace hanamail {
+
 ScratchOutput::ScratchOutput(uint64_t maxBytes, DataBuffer& target) : m_capacity(maxBytes)
 {
     uint32_t size = target.getSize();
@@ -100,3 +102,5 @@ bool appendCommit(DataBuffer& out, const unsigned char* end)
         return false;
     return out.setSize(static_cast<uint32_t>(end - data));
 }
+
+}  // namespace hanamail

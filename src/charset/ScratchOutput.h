@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 class DataBuffer;
 
 // Room for one conversion's output, sized for the worst case up front and
@@ -42,3 +44,5 @@ void recordTooLarge(DataBuffer& out);
 unsigned char* appendRoom(DataBuffer& out, uint64_t k);
 // Takes what was written up to end (inside the room) into the buffer's size.
 bool appendCommit(DataBuffer& out, const unsigned char* end);
+
+}  // namespace hanamail

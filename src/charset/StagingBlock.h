@@ -4,6 +4,8 @@
 #include "foundation/BufferLimit.h"
 #include "foundation/DataBuffer.h"
 
+namespace hanamail {
+
 // The 200-byte block in which the byte-at-a-time encoders gather their output
 // before appending it to the buffer. The caller keeps the write position in a
 // local pointer (a position kept in the object would be reloaded after every
@@ -74,3 +76,5 @@ private:
     bool m_failed = false;
     unsigned char m_block[kSize];
 };
+
+}  // namespace hanamail

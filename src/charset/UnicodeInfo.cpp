@@ -4,6 +4,8 @@
 #include "charset/EncodingConvert.h"
 #include "foundation/DataBuffer.h"
 
+namespace hanamail {
+
 namespace {
 constexpr int kUtf16 = 1200;
 constexpr int kUtf8 = 65001;
@@ -94,3 +96,5 @@ void UnicodeInfo::chooseCharset(const OLECHAR* units, uint32_t n, Charset& out)
 {
     out.setByCodePage(chooseCodePage(units, n));
 }
+
+}  // namespace hanamail

@@ -3,6 +3,8 @@
 
 #include "platform/Automation.h"
 
+namespace hanamail {
+
 class Charset;
 
 // Picks the charset an email text is written in, from the scripts its
@@ -23,3 +25,5 @@ public:
     // The same as a Charset (empty name and code page 0 for none).
     static void chooseCharset(const OLECHAR* units, uint32_t n, Charset& out);
 };
+
+}  // namespace hanamail

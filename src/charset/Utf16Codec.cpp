@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+namespace hanamail {
+
 namespace {
 
 inline void putUnit(unsigned char*& d, uint32_t u)
@@ -207,3 +209,5 @@ bool Utf16Codec::swapBytes(const unsigned char* s, uint32_t n, DataBuffer& out)
     }
     return even == n;
 }
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 class DataBuffer;
 
 // UTF-8 <-> UTF-16LE and the byte swap of UTF-16BE: the conversions every
@@ -24,3 +26,5 @@ public:
     static uint32_t fromUtf8Raw(const unsigned char* s, uint32_t n, unsigned char* d);
     static uint32_t toUtf8Raw(const unsigned char* s, uint32_t n, unsigned char* d);
 };
+
+}  // namespace hanamail

@@ -4,6 +4,8 @@
 #include "charset/ScratchOutput.h"
 #include "foundation/DataBuffer.h"
 
+namespace hanamail {
+
 bool Utf32Codec::fromUtf8(const unsigned char* s, uint32_t n, bool bigEndian, DataBuffer& out)
 {
     if (s == nullptr || n == 0)
@@ -63,3 +65,5 @@ bool Utf32Codec::toUtf8(const unsigned char* s, uint32_t n, bool bigEndian, Data
     }
     return room.commit(static_cast<uint32_t>(d - start), out) && ok;
 }
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 class DataBuffer;
 
 // UTF-32 in either byte order <-> UTF-8.
@@ -15,3 +17,5 @@ public:
     // and a last group of fewer than four bytes is dropped; either makes it false.
     static bool toUtf8(const unsigned char* s, uint32_t n, bool bigEndian, DataBuffer& out);
 };
+
+}  // namespace hanamail

@@ -3,6 +3,8 @@
 #include "charset/ScratchOutput.h"
 #include "foundation/DataBuffer.h"
 
+namespace hanamail {
+
 namespace {
 
 const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -155,3 +157,5 @@ bool Utf7Codec::decode(const unsigned char* s, uint32_t n, DataBuffer& out)
         endRun();
     return room.commit(static_cast<uint32_t>(d - start), out) && ok;
 }
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 class DataBuffer;
 
 // UTF-7 (RFC 2152) <-> UTF-16LE.
@@ -15,3 +17,5 @@ public:
     // or a run gives no character.
     static bool decode(const unsigned char* s, uint32_t n, DataBuffer& out);
 };
+
+}  // namespace hanamail

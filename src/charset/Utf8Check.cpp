@@ -2,6 +2,8 @@
 
 #include "foundation/DataBuffer.h"
 
+namespace hanamail {
+
 namespace utf8check {
 
 namespace {
@@ -83,3 +85,5 @@ uint32_t appendRepaired(const unsigned char* s, uint32_t n, DataBuffer& out, std
 }
 
 }  // namespace utf8check
+
+}  // namespace hanamail

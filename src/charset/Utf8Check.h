@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace hanamail {
+
 class DataBuffer;
 
 // Well-formed UTF-8 as the Unicode standard defines it: no overlong forms,
@@ -28,3 +30,5 @@ uint32_t appendRepaired(const unsigned char* bytes, uint32_t n, DataBuffer& out,
                         size_t maxOffsets);
 
 }  // namespace utf8check
+
+}  // namespace hanamail

@@ -7,6 +7,8 @@
 #define HM_UTF8SCAN_SSE2 1
 #endif
 
+namespace hanamail {
+
 // The UTF-8 reader shared by every conversion out of UTF-8 (to UTF-16 and,
 // fused, to the table code pages). It reads as the one-character rules say: a
 // byte below 80 is one unit; C2-DF takes one continuation byte, E0-EF two
@@ -312,3 +314,5 @@ struct Writer {
 };
 
 }  // namespace utf8out
+
+}  // namespace hanamail

@@ -23,6 +23,8 @@
 #include "zip/ZipDn.h"
 #include "zip/ZipEntryDn.h"
 
+namespace hanamail {
+
 namespace {
 constexpr int kUtf8 = 65001;
 
@@ -598,3 +600,5 @@ bool ClsEmail::SetCharset(const XString& charsetName)
     m_email->SetCharset(cs);
     return true;
 }
+
+}  // namespace hanamail

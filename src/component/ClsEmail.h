@@ -6,6 +6,8 @@
 #include "foundation/StringBuffer.h"
 #include "mime/MimeSink.h"
 
+namespace hanamail {
+
 class DataBuffer;
 class Email2;
 class XString;
@@ -102,3 +104,5 @@ private:
     ExtPtrArray m_replacements;
     StringBuffer m_charsetNotice;
 };
+
+}  // namespace hanamail

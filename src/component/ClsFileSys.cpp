@@ -12,6 +12,8 @@
 #include "foundation/XString.h"
 #include "platform/Platform.h"
 
+namespace hanamail {
+
 namespace {
 constexpr int kUtf16 = 1200;
 constexpr int kUtf8 = 65001;
@@ -119,3 +121,5 @@ bool ClsFileSys::WriteTextFile(const XString& fileName, const XString& charset, 
     text.getConverted(cs, bytes);
     return FileSys::writeFile(fileName, bytes.getData(), bytes.getSize(), nullptr);
 }
+
+}  // namespace hanamail

@@ -3,6 +3,8 @@
 
 #include "foundation/ClsBase.h"
 
+namespace hanamail {
+
 class DataBuffer;
 class XString;
 
@@ -37,3 +39,5 @@ private:
     bool readFile(const XString& fileName, const char* charset, XString& outText, Utf8Problem* problem);
     bool decode(const DataBuffer& bytes, const char* charset, XString& outText, Utf8Problem* problem);
 };
+
+}  // namespace hanamail

@@ -6,6 +6,8 @@
 
 #include "foundation/LogEntry.h"
 
+namespace hanamail {
+
 namespace {
 
 constexpr const char* kXmlKey = "__xml__";
@@ -301,3 +303,5 @@ void ActivityLog::renderErrors(StringBuffer& out) const
         }
     }
 }
+
+}  // namespace hanamail

@@ -4,6 +4,8 @@
 #include "foundation/ExtPtrArray.h"
 #include "foundation/StringBuffer.h"
 
+namespace hanamail {
+
 class LogEntry;
 
 // The entry store of a Logger and its three renderings (text, HTML, XML).
@@ -43,3 +45,5 @@ private:
     bool m_htmlMode;
     int32_t m_openContexts;
 };
+
+}  // namespace hanamail

@@ -4,6 +4,8 @@
 
 #include "foundation/DataBuffer.h"
 
+namespace hanamail {
+
 namespace {
 std::atomic<uint32_t> g_cap{0};
 }
@@ -15,3 +17,5 @@ uint32_t BufferLimit::maxBytes()
 }
 
 void BufferLimit::setCapForTesting(uint32_t maxBytes) { g_cap.store(maxBytes, std::memory_order_relaxed); }
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 // Why a buffer could not grow. A buffer remembers the first failure of an
 // append until it is cleared, so a writer that appends in many steps can
 // check once at the end.
@@ -16,3 +18,5 @@ public:
     // 0 restores the natural limit.
     static void setCapForTesting(uint32_t maxBytes);
 };
+
+}  // namespace hanamail

@@ -3,6 +3,8 @@
 #include "foundation/StringBuffer.h"
 #include "foundation/XString.h"
 
+namespace hanamail {
+
 void ClsBase::getErrorText(XString& out, bool crlf)
 {
     StringBuffer text;
@@ -34,3 +36,5 @@ bool ClsBase::saveErrorXml(const char* utf8FileName)
 }
 
 bool ClsBase::saveErrorXml(const XString& fileName) { return saveErrorXml(fileName.getUtf8()); }
+
+}  // namespace hanamail

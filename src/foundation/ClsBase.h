@@ -2,6 +2,8 @@
 #include "foundation/Logger.h"
 #include "foundation/TembrixObject.h"
 
+namespace hanamail {
+
 class StringBuffer;
 class XString;
 
@@ -26,3 +28,5 @@ public:
 protected:
     Logger m_log;
 };
+
+}  // namespace hanamail

@@ -1,10 +1,14 @@
 #include "foundation/DataBuffer.h"
 
+#include "platform/Automation.h"
+
 #include <cstdlib>
 #include <cstring>
 
 #include "foundation/BufferLimit.h"
 #include "foundation/CheckByte.h"
+
+namespace hanamail {
 
 namespace {
 constexpr uint8_t kAlive = 0xDB;
@@ -342,3 +346,5 @@ bool DataBuffer::isAllAscii() const
     }
     return true;
 }
+
+}  // namespace hanamail

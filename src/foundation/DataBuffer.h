@@ -2,7 +2,9 @@
 #include <cstdint>
 
 #include "foundation/BufferLimit.h"
-#include "platform/Automation.h"
+#include "platform/AutomationFwd.h"
+
+namespace hanamail {
 
 // Growable byte buffer. A buffer may borrow caller memory that it never frees.
 class DataBuffer {
@@ -68,3 +70,5 @@ private:
     uint32_t m_capacity;
     BufferFailure m_failure = BufferFailure::None;
 };
+
+}  // namespace hanamail

@@ -6,6 +6,8 @@
 
 #include "foundation/TembrixObject.h"
 
+namespace hanamail {
+
 ExtPtrArray::ExtPtrArray() : ExtPtrArray(5, 5) {}
 
 ExtPtrArray::ExtPtrArray(int32_t initialCapacity, int32_t growthStep)
@@ -127,3 +129,5 @@ void ExtPtrArray::removeAllRaw()
     }
     removeAll();
 }
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 class TembrixObject;
 
 // Growable array of object pointers. It does not own its elements: owners
@@ -36,3 +38,5 @@ private:
     int32_t m_count;
     TembrixObject** m_slots;
 };
+
+}  // namespace hanamail

@@ -15,6 +15,8 @@
 #include "foundation/XString.h"
 #include "platform/Platform.h"
 
+namespace hanamail {
+
 namespace {
 
 using platform::FileHandle;
@@ -460,3 +462,5 @@ void FileSys::getFullPathName(const XString& name, XString& out)
     getFullPathName(name.getUtf8(), full);
     out.setFromUtf8(full.getString());
 }
+
+}  // namespace hanamail

@@ -3,6 +3,8 @@
 
 #include "platform/FileSystem.h"
 
+namespace hanamail {
+
 class DataBuffer;
 class LogBase;
 class StringBuffer;
@@ -75,3 +77,5 @@ public:
     // False, with one error line, for a name holding < > " ? * or |; false without a line for null.
     static bool checkFileName(const char* name, LogBase* log);
 };
+
+}  // namespace hanamail

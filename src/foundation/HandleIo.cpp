@@ -3,6 +3,8 @@
 #include "foundation/BufferLimit.h"
 #include "foundation/DataBuffer.h"
 
+namespace hanamail {
+
 namespace {
 // One request reads or writes at most this much, so sizes stay 32-bit.
 constexpr uint32_t kMaxRequest = 1u << 30;
@@ -63,3 +65,5 @@ bool HandleIo::writeAll(platform::FileHandle h, const void* bytes, uint64_t n)
     }
     return true;
 }
+
+}  // namespace hanamail

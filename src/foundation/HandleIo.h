@@ -3,6 +3,8 @@
 
 #include "platform/FileSystem.h"
 
+namespace hanamail {
+
 class DataBuffer;
 
 // Whole-stream reads and writes on an open handle: a regular file, a pipe, a
@@ -21,3 +23,5 @@ public:
     // Writes all n bytes, as few requests as the system allows.
     static bool writeAll(platform::FileHandle h, const void* bytes, uint64_t n);
 };
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 class StringBuffer;
 
 // The activity-log interface every layer writes into. Texts, keys and names
@@ -39,3 +41,5 @@ public:
 private:
     LogBase& m_log;
 };
+
+}  // namespace hanamail

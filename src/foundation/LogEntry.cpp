@@ -4,6 +4,8 @@
 
 #include "foundation/CheckByte.h"
 
+namespace hanamail {
+
 namespace {
 const platform::LocalTime kNoTime{};
 }
@@ -53,3 +55,5 @@ void LogEntry::setContextFlag(bool on)
     if (alive())
         m_contextFlag = on ? 1 : 0;
 }
+
+}  // namespace hanamail

@@ -5,6 +5,8 @@
 #include "foundation/TembrixObject.h"
 #include "platform/LocalTime.h"
 
+namespace hanamail {
+
 // One line of an activity log: a message, a key/value line, or a context
 // opened or closed. Owned by the ActivityLog that recorded it.
 class LogEntry : public TembrixObject {
@@ -52,3 +54,5 @@ private:
     uint8_t m_continuation;
     uint8_t m_contextFlag;
 };
+
+}  // namespace hanamail

@@ -1,5 +1,7 @@
 #include "foundation/LogNull.h"
 
+namespace hanamail {
+
 LogNull::~LogNull() = default;
 
 void LogNull::getXml(StringBuffer&) {}
@@ -20,3 +22,5 @@ bool LogNull::getErrorSummary(StringBuffer&) { return true; }
 bool LogNull::saveXml(bool, const char*) { return true; }
 void LogNull::setOption(int32_t) {}
 bool LogNull::hadError() { return false; }
+
+}  // namespace hanamail

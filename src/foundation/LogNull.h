@@ -1,6 +1,8 @@
 #pragma once
 #include "foundation/LogBase.h"
 
+namespace hanamail {
+
 // For callers that want no log: accepts everything and records nothing.
 class LogNull : public LogBase {
 public:
@@ -25,3 +27,5 @@ public:
     void setOption(int32_t value) override;
     bool hadError() override;
 };
+
+}  // namespace hanamail

@@ -9,6 +9,8 @@
 #include "foundation/StringBuffer.h"
 #include "platform/Platform.h"
 
+namespace hanamail {
+
 namespace {
 
 // Keys are trimmed and spaces become underscores, so that they stay XML element names.
@@ -132,3 +134,5 @@ void Logger::setOption(int32_t value) { m_option = value; }
 bool Logger::hadError() { return m_hadError != 0; }
 
 bool Logger::isEmpty() const { return !m_store || m_store->entryCount() == 0; }
+
+}  // namespace hanamail

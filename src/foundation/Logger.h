@@ -3,6 +3,8 @@
 
 #include "foundation/LogBase.h"
 
+namespace hanamail {
+
 class ActivityLog;
 
 // The recording log. When its entry store cannot be allocated, every
@@ -42,3 +44,5 @@ private:
     uint8_t m_hadError;
     int32_t m_option;
 };
+
+}  // namespace hanamail

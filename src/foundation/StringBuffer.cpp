@@ -1,5 +1,7 @@
 #include "foundation/StringBuffer.h"
 
+#include "platform/Automation.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +10,8 @@
 #include "foundation/CheckByte.h"
 #include "foundation/ExtPtrArray.h"
 #include "platform/Platform.h"
+
+namespace hanamail {
 
 namespace {
 
@@ -701,3 +705,5 @@ char* StringBuffer::takeData()
     m_length = 0;
     return taken;
 }
+
+}  // namespace hanamail

@@ -4,7 +4,9 @@
 
 #include "foundation/BufferLimit.h"
 #include "foundation/TembrixObject.h"
-#include "platform/Automation.h"
+#include "platform/AutomationFwd.h"
+
+namespace hanamail {
 
 class ExtPtrArray;
 
@@ -123,3 +125,5 @@ private:
     int32_t m_growth;
     BufferFailure m_failure = BufferFailure::None;
 };
+
+}  // namespace hanamail

@@ -5,7 +5,10 @@
 #include "charset/EncodingConvert.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
+#include "platform/Automation.h"
 #include "platform/Platform.h"
+
+namespace hanamail {
 
 namespace {
 
@@ -79,3 +82,5 @@ void StringBuffer::commitAppend(int32_t n)
     m_length += n < room ? n : room;
     m_data[m_length] = '\0';
 }
+
+}  // namespace hanamail

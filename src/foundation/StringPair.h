@@ -2,6 +2,8 @@
 #include "foundation/StringBuffer.h"
 #include "foundation/TembrixObject.h"
 
+namespace hanamail {
+
 // A name and a value; either is absent when built from a null or empty string.
 class StringPair : public TembrixObject {
 public:
@@ -22,3 +24,5 @@ private:
     StringBuffer* m_name;
     StringBuffer* m_value;
 };
+
+}  // namespace hanamail

@@ -2,6 +2,8 @@
 #include <atomic>
 #include <cstdint>
 
+namespace hanamail {
+
 // Common base of most objects: a virtual destructor and a serial number
 // taken from one process-wide counter.
 class TembrixObject {
@@ -16,3 +18,5 @@ public:
 private:
     uint32_t m_serial;
 };
+
+}  // namespace hanamail

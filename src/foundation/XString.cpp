@@ -1,9 +1,13 @@
 #include "foundation/XString.h"
 
+#include "platform/Automation.h"
+
 #include <cstring>
 
 #include "charset/Charset.h"
 #include "charset/EncodingConvert.h"
+
+namespace hanamail {
 
 namespace {
 
@@ -268,3 +272,5 @@ bool XString::getConverted(const Charset& charset, DataBuffer& out) const
         return ec.convert(kUtf16, cp, m_unicode.getData(), unitBytes(m_unicode), out);
     return ec.convertFromAnsi(cp, m_ansi.getString(), sizeOf(m_ansi), out);
 }
+
+}  // namespace hanamail

@@ -4,7 +4,9 @@
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 #include "foundation/TembrixObject.h"
-#include "platform/Automation.h"
+#include "platform/AutomationFwd.h"
+
+namespace hanamail {
 
 class Charset;
 
@@ -63,3 +65,5 @@ private:
     mutable StringBuffer m_ansi;
     mutable StringBuffer m_utf8;
 };
+
+}  // namespace hanamail

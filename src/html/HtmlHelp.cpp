@@ -6,6 +6,8 @@
 #include "foundation/LogBase.h"
 #include "foundation/StringBuffer.h"
 
+namespace hanamail {
+
 namespace {
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
@@ -629,3 +631,5 @@ bool HtmlHelp::addMetaCharset(StringBuffer& html, const char* charset)
         s.insert(0, meta);  // no head element to put it in; first in the text still rules
     return storeIfFits(html, s);
 }
+
+}  // namespace hanamail

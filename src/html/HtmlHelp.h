@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 class LogBase;
 class StringBuffer;
 
@@ -51,3 +53,5 @@ public:
     // one with bytes that cannot be part of a charset name.
     static bool addMetaCharset(StringBuffer& html, const char* charset);
 };
+
+}  // namespace hanamail

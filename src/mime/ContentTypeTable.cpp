@@ -2,6 +2,8 @@
 
 #include "foundation/StringBuffer.h"
 
+namespace hanamail {
+
 namespace {
 
 struct ExtensionRow {
@@ -239,3 +241,5 @@ bool ContentTypeTable::forExtension(const char* ext, StringBuffer& out)
 }
 
 int ContentTypeTable::rowCount() { return static_cast<int>(sizeof kRows / sizeof kRows[0]); }
+
+}  // namespace hanamail

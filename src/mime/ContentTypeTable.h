@@ -1,4 +1,7 @@
 #pragma once
+
+namespace hanamail {
+
 class StringBuffer;
 
 // Content types of attachments by file-name extension.
@@ -10,3 +13,5 @@ public:
     static bool forExtension(const char* ext, StringBuffer& out);
     static int rowCount();
 };
+
+}  // namespace hanamail

@@ -6,6 +6,8 @@
 #include "foundation/StringBuffer.h"
 #include "platform/TimeZone.h"
 
+namespace hanamail {
+
 namespace {
 
 const char* const kDays[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -242,3 +244,5 @@ bool DateParser::ParseDate(const char* text, CalendarTime& out)
     out.milliseconds = 0;
     return true;
 }
+
+}  // namespace hanamail

@@ -4,6 +4,8 @@
 
 #include "platform/LocalTime.h"
 
+namespace hanamail {
+
 class StringBuffer;
 
 // A calendar time in the field order of a Windows SYSTEMTIME (dayOfWeek 0 = Sunday).
@@ -33,3 +35,5 @@ public:
     // text is not "[day,] d mon yyyy hh:mm:ss [zone]" or names an impossible time.
     static bool ParseDate(const char* text, CalendarTime& out);
 };
+
+}  // namespace hanamail

@@ -3,6 +3,8 @@
 #include "foundation/FileSys.h"
 #include "foundation/StringBuffer.h"
 
+namespace hanamail {
+
 namespace {
 
 std::string trimmed(const std::string& s)
@@ -58,3 +60,5 @@ const std::string& DistributionList::GetAddress(int i) const
     static const std::string kNone;
     return (i < 0 || i >= Count()) ? kNone : m_addresses[static_cast<size_t>(i)];
 }
+
+}  // namespace hanamail

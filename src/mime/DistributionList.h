@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+namespace hanamail {
+
 // Addresses read from a text file, one a line; the sender delivers to them
 // instead of the email's own recipients when the list is not empty.
 class DistributionList {
@@ -23,3 +25,5 @@ private:
     std::string m_path;
     std::vector<std::string> m_addresses;
 };
+
+}  // namespace hanamail

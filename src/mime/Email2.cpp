@@ -15,6 +15,8 @@
 #include "mime/Rfc822Address.h"
 #include "platform/Platform.h"
 
+namespace hanamail {
+
 namespace {
 
 bool isText(const char* s, const char* prefix)
@@ -1113,3 +1115,5 @@ void Email2::CopyAddressingFrom(const Email2& other)
     }
     m_date = other.m_date;
 }
+
+}  // namespace hanamail

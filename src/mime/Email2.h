@@ -9,6 +9,8 @@
 #include "mime/DateParser.h"
 #include "mime/MimeHeader.h"
 
+namespace hanamail {
+
 class MimeSink;
 class Rfc822Address;
 
@@ -306,3 +308,5 @@ private:
     bool m_signedSize = false;
     bool m_encryptedSize = false;
 };
+
+}  // namespace hanamail

@@ -13,6 +13,8 @@
 #include "mime/MimeField.h"
 #include "mime/MimeWriteHelp.h"
 
+namespace hanamail {
+
 namespace {
 
 // The related part made by ConvertRelatedToMixed also drops its transfer
@@ -267,3 +269,5 @@ void Email2::RemoveAttachments()
 {
     if (searchedForAttachments(*this)) removeAttachmentsOf(*this);
 }
+
+}  // namespace hanamail

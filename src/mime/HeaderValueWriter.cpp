@@ -12,6 +12,8 @@
 #include "mime/MimeWriteHelp.h"
 #include "mime/Rfc822Address.h"
 
+namespace hanamail {
+
 namespace {
 
 constexpr int kUtf8 = 65001;
@@ -719,3 +721,5 @@ bool HeaderValueWriter::isPlainInCharset(const std::string& text)
     if (!toCharset(text, converted)) return false;
     return converted.getSize() == text.size() && std::memcmp(converted.getData(), text.data(), text.size()) == 0;
 }
+
+}  // namespace hanamail

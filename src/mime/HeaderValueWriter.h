@@ -5,6 +5,8 @@
 #include "charset/ContentCoding.h"
 #include "foundation/BufferLimit.h"
 
+namespace hanamail {
+
 class Charset;
 class DataBuffer;
 class StringBuffer;
@@ -55,3 +57,5 @@ private:
     bool m_bForm;
     ContentCoding m_coding;
 };
+
+}  // namespace hanamail

@@ -6,6 +6,8 @@
 #include "charset/EncodingConvert.h"
 #include "foundation/DataBuffer.h"
 
+namespace hanamail {
+
 namespace mailtext {
 
 namespace {
@@ -163,3 +165,5 @@ void noteFallback(const char* charsetName)
 }
 
 }  // namespace mailtext
+
+}  // namespace hanamail

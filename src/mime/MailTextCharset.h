@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <string>
 
+namespace hanamail {
+
 class DataBuffer;
 
 // How the email writer turns UTF-8 text (header values and text bodies) into
@@ -52,3 +54,5 @@ private:
 void noteFallback(const char* charsetName);
 
 }  // namespace mailtext
+
+}  // namespace hanamail

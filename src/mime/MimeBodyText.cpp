@@ -13,6 +13,8 @@
 #include "mime/MimeHeader.h"
 #include "mime/MimeWriteHelp.h"
 
+namespace hanamail {
+
 namespace {
 
 constexpr int kUtf8 = 65001;
@@ -194,3 +196,5 @@ void MimeBodyText::copyWithCharsetLabel(const MimeHeader& in, const char* fieldN
         out.AddField(new MimeField(fieldName, v.getString()));
     }
 }
+
+}  // namespace hanamail

@@ -4,6 +4,8 @@
 
 #include "foundation/DataBuffer.h"
 
+namespace hanamail {
+
 class Charset;
 class MimeHeader;
 class StringBuffer;
@@ -51,3 +53,5 @@ private:
     std::string m_label;
     BufferFailure m_failure = BufferFailure::None;
 };
+
+}  // namespace hanamail

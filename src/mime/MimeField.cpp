@@ -7,6 +7,8 @@
 #include "mime/HeaderValueWriter.h"
 #include "mime/Rfc822Address.h"
 
+namespace hanamail {
+
 namespace {
 
 char asciiLower(char c)
@@ -240,3 +242,5 @@ bool MimeField::isAddressFieldName(const char* name)
         if (equalsNoCase(name, k)) return true;
     return false;
 }
+
+}  // namespace hanamail

@@ -4,6 +4,8 @@
 #include "foundation/StringBuffer.h"
 #include "foundation/TembrixObject.h"
 
+namespace hanamail {
+
 class Charset;
 
 // One header field. The value is held as UTF-8 with its encoded words decoded
@@ -57,3 +59,5 @@ private:
     StringBuffer m_name;
     StringBuffer m_value;
 };
+
+}  // namespace hanamail

@@ -12,6 +12,8 @@
 #include "mime/MimeField.h"
 #include "platform/Platform.h"
 
+namespace hanamail {
+
 namespace {
 
 constexpr int kUtf8 = 65001;
@@ -448,3 +450,5 @@ void MimeHeader::WriteUnfolded(StringBuffer& out, const char* excludedPrefix, co
 {
     write(out, excludedPrefix, charset, true);
 }
+
+}  // namespace hanamail

@@ -4,6 +4,8 @@
 #include "foundation/ExtPtrArray.h"
 #include "foundation/TembrixObject.h"
 
+namespace hanamail {
+
 class Charset;
 class MimeField;
 class StringBuffer;
@@ -72,3 +74,5 @@ private:
     int m_codePage;
     ExtPtrArray m_fields;
 };
+
+}  // namespace hanamail

@@ -9,6 +9,8 @@
 #include "mime/MimeBodyText.h"
 #include "mime/MimeWriteHelp.h"
 
+namespace hanamail {
+
 namespace {
 
 constexpr int kUtf8 = 65001;
@@ -383,3 +385,5 @@ void MimeMessage2::writeSigned(StringBuffer& out) const
     GetSubPart(1)->writeEntity(out, false);
     out << "\r\n--" << m_boundary << "--\r\n";
 }
+
+}  // namespace hanamail

@@ -8,6 +8,8 @@
 #include "foundation/TembrixObject.h"
 #include "mime/MimeHeader.h"
 
+namespace hanamail {
+
 class MimeBodyText;
 
 // A generic MIME entity tree: the parsed form of MIME text, and what the XML
@@ -124,3 +126,5 @@ private:
     StringBuffer m_type;
     bool m_formatFlowed = false;
 };
+
+}  // namespace hanamail

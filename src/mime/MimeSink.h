@@ -1,6 +1,8 @@
 #pragma once
 #include <cstddef>
 
+namespace hanamail {
+
 // Where a writer sends MIME text as it goes, so that a large email never
 // needs to be held whole in memory (a file, standard output, a socket).
 class MimeSink {
@@ -9,3 +11,5 @@ public:
     // False when the bytes could not all be taken; the writer then stops.
     virtual bool write(const char* bytes, size_t n) = 0;
 };
+
+}  // namespace hanamail

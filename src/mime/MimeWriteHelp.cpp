@@ -11,6 +11,8 @@
 #include "mime/MimeHeader.h"
 #include "platform/Platform.h"
 
+namespace hanamail {
+
 namespace {
 
 char asciiLower(char c)
@@ -235,3 +237,5 @@ bool MimeWriteHelp::appendCrlfLines(const unsigned char* bytes, uint32_t n, Data
     }
     return out.append(bytes + from, n - from);
 }
+
+}  // namespace hanamail

@@ -4,6 +4,8 @@
 
 #include "foundation/StringBuffer.h"
 
+namespace hanamail {
+
 class Charset;
 class DataBuffer;
 class MimeBodyText;
@@ -85,3 +87,5 @@ public:
     // The line before the first boundary of a multipart body, with the empty line after it.
     static constexpr const char* kPreamble = "This is a multi-part message in MIME format.\r\n\r\n";
 };
+
+}  // namespace hanamail

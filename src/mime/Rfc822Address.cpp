@@ -8,6 +8,8 @@
 #include "foundation/DataBuffer.h"
 #include "foundation/ExtPtrArray.h"
 
+namespace hanamail {
+
 namespace {
 
 bool isEscapable(char c)
@@ -437,3 +439,5 @@ void Rfc822Address::WriteXml(StringBuffer& out) const
     }
     out << "</address>";
 }
+
+}  // namespace hanamail

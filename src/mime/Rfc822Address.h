@@ -4,6 +4,8 @@
 #include "foundation/StringBuffer.h"
 #include "foundation/TembrixObject.h"
 
+namespace hanamail {
+
 class ExtPtrArray;
 
 // Byte classes the address parsers share.
@@ -75,3 +77,5 @@ private:
     StringBuffer m_name;
     StringBuffer m_address;
 };
+
+}  // namespace hanamail

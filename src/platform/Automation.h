@@ -9,3 +9,8 @@
 #else
 #include "platform/posix/AutomationTypes.h"
 #endif
+
+namespace hanamail {
+
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 namespace platform {
 
 // The current local time as the DOS date and time of zip headers.
@@ -24,3 +26,5 @@ inline void packDosDateTime(int year, int month, int day, int hour, int minute, 
 }
 
 }  // namespace platform
+
+}  // namespace hanamail

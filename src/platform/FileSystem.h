@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace hanamail {
+
 namespace platform {
 
 // A native handle (file descriptor or HANDLE); kInvalidFile marks a failed open.
@@ -56,3 +58,5 @@ FileHandle standardInput();
 FileHandle standardOutput();
 
 }  // namespace platform
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 namespace platform {
 
 // Broken-down local time, the fields of a Windows SYSTEMTIME (dayOfWeek 0 = Sunday).
@@ -18,3 +20,5 @@ struct LocalTime {
 LocalTime localTimeNow();
 
 }  // namespace platform
+
+}  // namespace hanamail

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace hanamail {
+
 namespace platform {
 
 // Active code pages: on POSIX the ANSI code page is UTF-8 (65001) and the
@@ -38,3 +40,5 @@ bool createUuid(Uuid& out);
 std::string uuidToString(const Uuid& u);
 
 }  // namespace platform
+
+}  // namespace hanamail

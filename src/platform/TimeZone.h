@@ -3,6 +3,8 @@
 
 #include "platform/LocalTime.h"
 
+namespace hanamail {
+
 namespace platform {
 
 // The current local time together with the zone bias in force at that moment,
@@ -11,3 +13,5 @@ namespace platform {
 bool localTimeAndBias(LocalTime& out, int32_t& biasMinutes);
 
 }  // namespace platform
+
+}  // namespace hanamail

@@ -4,6 +4,8 @@
 
 #include "platform/Platform.h"
 
+namespace hanamail {
+
 namespace platform {
 
 inline std::string formatUuid(const Uuid& u)
@@ -15,3 +17,5 @@ inline std::string formatUuid(const Uuid& u)
 }
 
 }  // namespace platform
+
+}  // namespace hanamail

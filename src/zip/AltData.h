@@ -3,6 +3,8 @@
 
 #include "foundation/DataBuffer.h"
 
+namespace hanamail {
+
 // The data object of a data entry: its own copy of the caller's bytes, how
 // they are compressed, and what writing the entry found out about them.
 class AltData {
@@ -31,3 +33,5 @@ public:
 private:
     DataBuffer m_bytes;
 };
+
+}  // namespace hanamail

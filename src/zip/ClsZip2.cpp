@@ -10,6 +10,8 @@
 #include "zip/ZipLimits.h"
 #include "zip/ZipSystem.h"
 
+namespace hanamail {
+
 using zipbytes::put16;
 using zipbytes::put32;
 
@@ -125,3 +127,5 @@ bool ClsZip2::WriteToMemory(DataBuffer& out, LogBase& log)
     }
     return allWritten;
 }
+
+}  // namespace hanamail

@@ -6,6 +6,8 @@
 #include "foundation/StringBuffer.h"
 #include "zip/ZipEntryDn.h"
 
+namespace hanamail {
+
 class ClsZipEntry2;
 class DataBuffer;
 class LogBase;
@@ -57,3 +59,5 @@ private:
     StringBuffer m_pathPrefix;
     bool m_discardPaths = false;
 };
+
+}  // namespace hanamail

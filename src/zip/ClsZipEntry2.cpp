@@ -12,6 +12,8 @@
 #include "zip/ZipEntryName.h"
 #include "zip/ZipLimits.h"
 
+namespace hanamail {
+
 using zipbytes::put16;
 using zipbytes::put32;
 
@@ -215,3 +217,5 @@ ClsZipEntry2::WriteResult ClsZipEntry2::writeCentral(DataBuffer& out, LogBase& l
         return appendFailed(out, nameLen, log);
     return WriteResult::kWritten;
 }
+
+}  // namespace hanamail

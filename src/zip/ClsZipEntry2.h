@@ -5,6 +5,8 @@
 #include "foundation/StringBuffer.h"
 #include "foundation/TembrixObject.h"
 
+namespace hanamail {
+
 class AltData;
 class ClsZip2;
 class LogBase;
@@ -59,3 +61,5 @@ private:
     uint16_t m_method = 0;
     bool m_localWritten = false;
 };
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 // Little-endian fields of the zip headers.
 namespace zipbytes {
 
@@ -17,3 +19,5 @@ inline void put32(unsigned char* p, uint32_t v)
 }
 
 }  // namespace zipbytes
+
+}  // namespace hanamail

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+namespace hanamail {
+
 namespace {
 // zlib takes lengths as uInt; pieces of this size fit it on every target.
 constexpr uint32_t kMaxPiece = 1u << 30;
@@ -28,3 +30,5 @@ uint32_t ZipCrc::of(const void* bytes, uint32_t n)
     crc.update(bytes, n);
     return crc.value();
 }
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 // CRC-32 of the zip format (ISO 3309 polynomial, reflected, initial value and
 // final complement all ones), computed incrementally by zlib's crc32.
 class ZipCrc {
@@ -14,3 +16,5 @@ public:
 private:
     uint32_t m_value = 0;  // the finished CRC of the bytes so far, as zlib carries it
 };
+
+}  // namespace hanamail

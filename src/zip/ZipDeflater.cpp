@@ -8,6 +8,8 @@
 
 #include "foundation/DataBuffer.h"
 
+namespace hanamail {
+
 namespace {
 constexpr uint32_t kChunk = 64 * 1024;
 constexpr int kWindowBits = -15;  // negative: raw deflate
@@ -100,3 +102,5 @@ ZipDeflater::Result ZipDeflater::deflateAll(const unsigned char* bytes, uint32_t
         }
     }
 }
+
+}  // namespace hanamail

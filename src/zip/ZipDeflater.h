@@ -1,8 +1,11 @@
 #pragma once
 #include <cstdint>
 
+struct z_stream_s;  // zlib's, outside our namespace
+
+namespace hanamail {
+
 class DataBuffer;
-struct z_stream_s;
 
 // Raw deflate (no zlib header or trailer, 15-bit window, memory level 8,
 // default strategy), one finished stream per call. The zlib state is kept
@@ -28,7 +31,9 @@ private:
     bool begin(int level);
     void end();
 
-    z_stream_s* m_stream = nullptr;
+    ::z_stream_s* m_stream = nullptr;
     int m_level = -2;
     unsigned char* m_chunk = nullptr;
 };
+
+}  // namespace hanamail

@@ -5,6 +5,8 @@
 #include "zip/ClsZip2.h"
 #include "zip/ZipSystem.h"
 
+namespace hanamail {
+
 ZipDn ZipDn::createNewArchive()
 {
     ZipSystem* system = ZipSystem::createNew();
@@ -22,3 +24,5 @@ ZipDn ZipDn::createNewArchive()
 }
 
 ClsZip2* ZipDn::archive() const { return m_system ? m_system->findArchive(m_id, m_index) : nullptr; }
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include "zip/ZipHandle.h"
 
+namespace hanamail {
+
 class ClsZip2;
 
 // Handle of one archive. It never dangles: archive() gives nullptr once the
@@ -16,3 +18,5 @@ public:
 
     ClsZip2* archive() const;
 };
+
+}  // namespace hanamail

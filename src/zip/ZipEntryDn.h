@@ -1,6 +1,8 @@
 #pragma once
 #include "zip/ZipHandle.h"
 
+namespace hanamail {
+
 class ClsZipEntry2;
 
 // Handle of one entry; like ZipDn it keeps the registry alive.
@@ -11,3 +13,5 @@ public:
 
     ClsZipEntry2* entry() const;
 };
+
+}  // namespace hanamail

@@ -6,6 +6,8 @@
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 
+namespace hanamail {
+
 namespace {
 constexpr int kUtf8 = 65001;
 
@@ -156,3 +158,5 @@ bool ZipEntryName::encode(const StringBuffer& utf8, int codePage, DataBuffer& ou
     out.clear();
     return out.append(s, n);
 }
+
+}  // namespace hanamail

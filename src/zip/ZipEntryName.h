@@ -1,5 +1,8 @@
 #pragma once
 
+
+namespace hanamail {
+
 class DataBuffer;
 class StringBuffer;
 
@@ -22,3 +25,5 @@ public:
     // replaced. False only when out cannot hold the name.
     static bool encode(const StringBuffer& utf8, int codePage, DataBuffer& out, bool& utf8Flag);
 };
+
+}  // namespace hanamail

@@ -2,6 +2,8 @@
 
 #include "zip/ZipSystem.h"
 
+namespace hanamail {
+
 ZipHandle::ZipHandle(ZipSystem* system, uint32_t id, int32_t index) : m_id(id), m_index(index), m_system(system)
 {
     if (m_system)
@@ -52,3 +54,5 @@ void ZipHandle::drop()
         m_system->release();
     m_system = nullptr;
 }
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 class ZipSystem;
 
 // What ZipDn and ZipEntryDn share: the object's identifier, the list index
@@ -27,3 +29,5 @@ protected:
 private:
     void drop();
 };
+
+}  // namespace hanamail

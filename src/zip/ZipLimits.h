@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 // What the classic (non-Zip64) headers can describe. 0xFFFFFFFF in a size or
 // offset field tells readers to look for Zip64 data, so it is not a value.
 class ZipLimits {
@@ -20,3 +22,5 @@ public:
                sizeFits(offset + 30 + nameBytes + compressed);
     }
 };
+
+}  // namespace hanamail

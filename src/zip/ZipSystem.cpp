@@ -5,6 +5,8 @@
 #include "zip/ClsZip2.h"
 #include "zip/ClsZipEntry2.h"
 
+namespace hanamail {
+
 namespace {
 TembrixObject* findById(const ExtPtrArray& list, uint32_t id, int32_t& index)
 {
@@ -64,3 +66,5 @@ ClsZipEntry2* ZipSystem::findEntry(uint32_t id, int32_t& index) const
 {
     return static_cast<ClsZipEntry2*>(findById(m_entries, id, index));
 }
+
+}  // namespace hanamail

@@ -3,6 +3,8 @@
 
 #include "foundation/ExtPtrArray.h"
 
+namespace hanamail {
+
 class ClsZip2;
 class ClsZipEntry2;
 
@@ -38,3 +40,5 @@ private:
     ExtPtrArray m_archives;
     ExtPtrArray m_entries;
 };
+
+}  // namespace hanamail

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+using namespace hanamail;
+
 namespace {
 
 std::string encodeWith(const std::string& data, Base64Codec::Path path)

@@ -9,6 +9,8 @@
 #include "charset/CharsetCatalogue.h"
 #include "foundation/StringBuffer.h"
 
+using namespace hanamail;
+
 namespace {
 
 int cp(const std::string& name)

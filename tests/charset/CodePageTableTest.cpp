@@ -14,6 +14,8 @@
 #include "charset/CodePageTable.h"
 #include "foundation/DataBuffer.h"
 
+using namespace hanamail;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

@@ -14,6 +14,8 @@
 #include "foundation/StringBuffer.h"
 #include "support/PythonJudge.h"
 
+using namespace hanamail;
+
 namespace {
 
 using pyjudge::readFile;

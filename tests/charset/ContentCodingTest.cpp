@@ -11,6 +11,8 @@
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 
+using namespace hanamail;
+
 namespace {
 
 std::string str(const StringBuffer& sb) { return std::string(sb.getString(), static_cast<size_t>(sb.getSize())); }

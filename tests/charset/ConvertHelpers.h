@@ -9,6 +9,8 @@
 #include "charset/EncodingConvert.h"
 #include "foundation/DataBuffer.h"
 
+namespace hanamail {
+
 namespace convtest {
 
 using Bytes = std::string;
@@ -106,3 +108,5 @@ inline std::string hex(const Bytes& b)
 }
 
 }  // namespace convtest
+
+}  // namespace hanamail

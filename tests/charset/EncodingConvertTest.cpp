@@ -10,6 +10,8 @@
 #include "platform/Platform.h"
 #include "ConvertHelpers.h"
 
+using namespace hanamail;
+
 using namespace convtest;
 
 namespace {

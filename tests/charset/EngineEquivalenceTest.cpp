@@ -15,6 +15,8 @@
 #include "foundation/DataBuffer.h"
 #include "ConvertHelpers.h"
 
+using namespace hanamail;
+
 using namespace convtest;
 
 namespace {

@@ -6,6 +6,8 @@
 #include "foundation/DataBuffer.h"
 #include "ConvertHelpers.h"
 
+using namespace hanamail;
+
 using namespace convtest;
 
 namespace {

@@ -9,6 +9,8 @@
 #include "charset/Utf8Check.h"
 #include "foundation/DataBuffer.h"
 
+using namespace hanamail;
+
 namespace {
 
 const unsigned char* u(const std::string& s)

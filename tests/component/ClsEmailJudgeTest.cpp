@@ -16,6 +16,8 @@
 #include "foundation/XString.h"
 #include "support/PythonJudge.h"
 
+using namespace hanamail;
+
 namespace {
 
 #ifdef _WIN32

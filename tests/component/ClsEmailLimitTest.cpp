@@ -14,6 +14,8 @@
 #include "hanamail/Email.h"
 #include "EmailTestSupport.h"
 
+using namespace hanamail;
+
 namespace {
 
 namespace fs = std::filesystem;

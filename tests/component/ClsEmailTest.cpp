@@ -15,6 +15,8 @@
 #include "foundation/XString.h"
 #include "mime/Email2.h"
 
+using namespace hanamail;
+
 namespace {
 
 namespace fs = std::filesystem;

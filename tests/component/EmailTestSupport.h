@@ -6,6 +6,8 @@
 #include "foundation/XString.h"
 #include "hanamail/Email.h"
 
+namespace hanamail {
+
 namespace emailtest {
 
 inline XString xs(const char* utf8)
@@ -24,3 +26,5 @@ inline std::string logText(ClsEmail& e)
 }
 
 }  // namespace emailtest
+
+}  // namespace hanamail

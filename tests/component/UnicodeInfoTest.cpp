@@ -8,6 +8,8 @@
 #include "charset/Charset.h"
 #include "charset/UnicodeInfo.h"
 
+using namespace hanamail;
+
 namespace {
 
 int cpOf(const std::u16string& s)

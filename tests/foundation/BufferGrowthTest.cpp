@@ -13,6 +13,8 @@
 #include "foundation/StringBuffer.h"
 #include "foundation/StringPair.h"
 
+using namespace hanamail;
+
 namespace {
 
 constexpr uint32_t k100MB = 100u * 1000u * 1000u;

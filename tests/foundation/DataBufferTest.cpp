@@ -1,3 +1,4 @@
+#include "platform/Automation.h"
 #include "foundation/DataBuffer.h"
 
 #include <gtest/gtest.h>
@@ -5,6 +6,8 @@
 #include <cstring>
 #include <new>
 #include <string>
+
+using namespace hanamail;
 
 namespace {
 

@@ -5,6 +5,8 @@
 #include "foundation/StringBuffer.h"
 #include "foundation/StringPair.h"
 
+using namespace hanamail;
+
 namespace {
 
 struct Counted : TembrixObject {

@@ -16,6 +16,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 
+using namespace hanamail;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -17,6 +17,8 @@
 #include "foundation/StringBuffer.h"
 #include "platform/Platform.h"
 
+using namespace hanamail;
+
 namespace {
 
 const char* kDeclaration = "<?xml version=\"1.0\"  encoding=\"utf-8\" standalone=\"yes\" ?>\n";

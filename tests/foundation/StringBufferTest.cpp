@@ -9,6 +9,8 @@
 
 #include "foundation/ExtPtrArray.h"
 
+using namespace hanamail;
+
 namespace {
 
 std::string str(const StringBuffer& sb) { return std::string(sb.getString(), static_cast<size_t>(sb.getSize())); }

@@ -1,3 +1,4 @@
+#include "platform/Automation.h"
 #include "foundation/XString.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 #include "platform/Platform.h"
+
+using namespace hanamail;
 
 namespace {
 

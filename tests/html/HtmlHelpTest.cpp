@@ -8,6 +8,8 @@
 #include "foundation/LogNull.h"
 #include "foundation/StringBuffer.h"
 
+using namespace hanamail;
+
 using namespace std::string_literals;
 
 namespace {

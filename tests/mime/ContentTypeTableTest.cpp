@@ -6,6 +6,8 @@
 
 #include "foundation/StringBuffer.h"
 
+using namespace hanamail;
+
 namespace {
 
 std::string lookup(const char* ext)

@@ -13,6 +13,8 @@
 
 #include "mime/DateParser.h"
 
+using namespace hanamail;
+
 namespace {
 
 #ifdef _WIN32

@@ -12,6 +12,8 @@
 
 #include "foundation/StringBuffer.h"
 
+using namespace hanamail;
+
 namespace {
 
 // "2001-12-31 15:30:00 w1" or "rejected".

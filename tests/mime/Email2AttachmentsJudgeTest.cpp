@@ -15,6 +15,8 @@
 #include "mime/MimeHeaderTestSupport.h"
 #include "support/PythonJudge.h"
 
+using namespace hanamail;
+
 namespace {
 
 #ifdef _WIN32

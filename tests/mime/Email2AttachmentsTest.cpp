@@ -12,6 +12,8 @@
 #include "mime/Email2.h"
 #include "mime/MimeHeaderTestSupport.h"
 
+using namespace hanamail;
+
 namespace {
 
 using namespace hdrtest;

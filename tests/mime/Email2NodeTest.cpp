@@ -10,6 +10,8 @@
 #include "mime/MimeHeaderTestSupport.h"
 #include "mime/MimeWriteHelp.h"
 
+using namespace hanamail;
+
 namespace {
 
 using namespace hdrtest;

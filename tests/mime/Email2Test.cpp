@@ -17,6 +17,8 @@
 #include "mime/MimeWriteHelp.h"
 #include "mime/Rfc822Address.h"
 
+using namespace hanamail;
+
 namespace {
 
 using namespace hdrtest;

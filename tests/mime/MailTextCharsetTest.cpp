@@ -11,6 +11,8 @@
 #include "mime/MailTextCharset.h"
 #include "mime/MimeWriteHelp.h"
 
+using namespace hanamail;
+
 namespace {
 
 std::string bytes(const DataBuffer& b)

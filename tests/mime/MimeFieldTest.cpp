@@ -9,6 +9,8 @@
 #include "foundation/DataBuffer.h"
 #include "mime/MimeHeaderTestSupport.h"
 
+using namespace hanamail;
+
 namespace {
 
 using namespace hdrtest;

@@ -14,6 +14,8 @@
 #include "mime/Rfc822Address.h"
 #include "support/PythonJudge.h"
 
+using namespace hanamail;
+
 namespace {
 
 using namespace hdrtest;

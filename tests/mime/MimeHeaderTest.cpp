@@ -7,6 +7,8 @@
 
 #include "mime/MimeHeaderTestSupport.h"
 
+using namespace hanamail;
+
 namespace {
 
 using namespace hdrtest;

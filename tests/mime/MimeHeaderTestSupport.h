@@ -7,6 +7,8 @@
 #include "mime/MimeField.h"
 #include "mime/MimeHeader.h"
 
+namespace hanamail {
+
 namespace hdrtest {
 
 inline std::string str(const StringBuffer& sb)
@@ -44,3 +46,5 @@ inline std::string fieldValue(const MimeHeader& h, const char* name)
 }
 
 }  // namespace hdrtest
+
+}  // namespace hanamail

@@ -14,6 +14,8 @@
 #include "mime/MimeHeaderTestSupport.h"
 #include "mime/MimeMessage2.h"
 
+using namespace hanamail;
+
 namespace {
 
 using namespace hdrtest;

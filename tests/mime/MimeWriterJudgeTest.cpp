@@ -17,6 +17,8 @@
 #include "mime/MimeWriteHelp.h"
 #include "support/PythonJudge.h"
 
+using namespace hanamail;
+
 namespace {
 
 #ifdef _WIN32

@@ -9,6 +9,8 @@
 #include "foundation/ExtPtrArray.h"
 #include "foundation/StringBuffer.h"
 
+using namespace hanamail;
+
 namespace {
 
 std::string str(const StringBuffer& sb)

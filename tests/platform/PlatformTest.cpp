@@ -8,6 +8,8 @@
 
 #include "foundation/StringBuffer.h"
 
+using namespace hanamail;
+
 namespace {
 
 TEST(Platform, CodePagesAreKnownValues)

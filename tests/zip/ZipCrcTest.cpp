@@ -5,6 +5,8 @@
 
 #include "zip/ZipCrc.h"
 
+using namespace hanamail;
+
 // The check value of the zip CRC, and the same value whether the bytes come
 // at once or in pieces of any size, after a reset, with null pieces skipped.
 TEST(ZipCrc, WholeAndPiecewiseGiveTheCheckValue)

@@ -11,6 +11,8 @@
 #include "zip/ClsZip2.h"
 #include "zip/ZipDn.h"
 
+using namespace hanamail;
+
 namespace {
 
 #ifdef _WIN32

@@ -10,6 +10,8 @@
 #include "zip/ZipLimits.h"
 #include "zip/ZipSystem.h"
 
+using namespace hanamail;
+
 using namespace ziptest;
 
 namespace {

@@ -11,6 +11,8 @@
 #include "zip/ZipDn.h"
 #include "zip/ZipEntryName.h"
 
+using namespace hanamail;
+
 using namespace ziptest;
 
 namespace {

@@ -6,6 +6,8 @@
 #include "foundation/Logger.h"
 #include "foundation/StringBuffer.h"
 
+namespace hanamail {
+
 namespace ziptest {
 
 inline uint16_t get16(const std::string& z, uint32_t at)
@@ -66,3 +68,5 @@ inline EndRecord readEnd(const std::string& z)
 }
 
 }  // namespace ziptest
+
+}  // namespace hanamail

@@ -10,6 +10,8 @@
 #include "zip/ClsZipEntry2.h"
 #include "zip/ZipDn.h"
 
+using namespace hanamail;
+
 using namespace ziptest;
 
 namespace {

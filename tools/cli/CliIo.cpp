@@ -6,6 +6,8 @@
 #include "foundation/HandleIo.h"
 #include "platform/FileSystem.h"
 
+namespace hanamail {
+
 namespace cli {
 
 bool readStandardInput(DataBuffer& out)
@@ -20,3 +22,5 @@ bool writeStandardOutput(const void* bytes, uint64_t n)
 }
 
 }  // namespace cli
+
+}  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 class DataBuffer;
 
 // Standard input and output of the tool's commands, as whole streams.
@@ -14,3 +16,5 @@ bool readStandardInput(DataBuffer& out);
 bool writeStandardOutput(const void* bytes, uint64_t n);
 
 }  // namespace cli
+
+}  // namespace hanamail

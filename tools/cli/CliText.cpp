@@ -4,6 +4,8 @@
 
 #include "foundation/StringBuffer.h"
 
+namespace hanamail {
+
 namespace cli {
 
 std::string escapeControls(std::string_view s, bool keepTabs)
@@ -45,3 +47,5 @@ void writeLogText(const StringBuffer& text)
 }
 
 }  // namespace cli
+
+}  // namespace hanamail

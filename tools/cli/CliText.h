@@ -2,6 +2,8 @@
 #include <string>
 #include <string_view>
 
+namespace hanamail {
+
 class StringBuffer;
 
 // Text the tool echoes to the terminal: input shown with its control bytes as
@@ -18,3 +20,5 @@ std::string escapeControls(std::string_view s, bool keepTabs = false);
 void writeLogText(const StringBuffer& text);
 
 }  // namespace cli
+
+}  // namespace hanamail

@@ -6,6 +6,8 @@
 #include "charset/CharsetCatalogue.h"
 #include "tools/cli/Commands.h"
 
+namespace hanamail {
+
 namespace {
 
 bool flushed()
@@ -57,3 +59,5 @@ int cmdCharset(int argc, char** argv)
     if (!flushed()) return 1;
     return allKnown ? 0 : 1;
 }
+
+}  // namespace hanamail

@@ -18,6 +18,8 @@
 #include "tools/cli/CliText.h"
 #include "tools/cli/Commands.h"
 
+namespace hanamail {
+
 namespace {
 
 const char kHelp[] =
@@ -533,3 +535,5 @@ int cmdCompose(int argc, char** argv)
     Composer c(o);
     return c.run();
 }
+
+}  // namespace hanamail

@@ -9,6 +9,8 @@
 #include "tools/cli/CliText.h"
 #include "tools/cli/Commands.h"
 
+namespace hanamail {
+
 namespace {
 
 const char kUsage[] = "usage: hanamail convert --from NAME --to NAME [INPUT [OUTPUT]]\n";
@@ -110,3 +112,5 @@ int cmdConvert(int argc, char** argv)
     }
     return 0;
 }
+
+}  // namespace hanamail

@@ -10,6 +10,8 @@
 #include "tools/cli/CliText.h"
 #include "tools/cli/Commands.h"
 
+namespace hanamail {
+
 namespace {
 
 int usage(FILE* out = stderr)
@@ -104,3 +106,5 @@ int cmdFile(int argc, char** argv)
     }
     return 0;
 }
+
+}  // namespace hanamail

@@ -9,6 +9,8 @@
 #include "foundation/BufferLimit.h"
 #endif
 
+namespace hanamail {
+
 namespace {
 
 struct Command {
@@ -33,6 +35,10 @@ void printUsage(FILE* out)
 }
 
 }  // namespace
+
+}  // namespace hanamail
+
+using namespace hanamail;
 
 int main(int argc, char** argv)
 {

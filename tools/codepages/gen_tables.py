@@ -192,6 +192,11 @@ def c_array(name, data):
 
 
 def write_file(path, text):
+    # Everything after the includes goes into the library's namespace.
+    head, last, body = text.rpartition("#include ")
+    eol = body.index("\n") + 1
+    head, body = head + last + body[:eol], body[eol:].strip("\n")
+    text = head + "\nnamespace hanamail {\n\n" + body + "\n\n}  // namespace hanamail\n"
     with open(path, "w", encoding="ascii", newline="\n") as f:
         f.write(text)
 

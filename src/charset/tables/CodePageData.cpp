@@ -2,6 +2,8 @@
 // Do not edit: change the generator and run it again.
 #include "charset/tables/CodePageData.h"
 
+namespace hanamail {
+
 const CodePageData kCodePageData[kCodePageDataCount] = {
     {37, false, kPackedCp37, 297, 556},
     {437, false, kPackedCp437, 248, 556},
@@ -107,3 +109,5 @@ const CodePageData kCodePageData[kCodePageDataCount] = {
     {51936, true, kPackedCp936, 16637, 52342},
     {51949, true, kPackedCp51949, 10531, 19765},
 };
+
+}  // namespace hanamail

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+namespace hanamail {
+
 // Packed mapping data of one table-driven code page (format in the generator).
 struct CodePageData {
     int codePage;
@@ -120,3 +122,5 @@ extern const unsigned char kPackedCp28603[];
 extern const unsigned char kPackedCp28605[];
 extern const unsigned char kPackedCp51932[];
 extern const unsigned char kPackedCp51949[];
+
+}  // namespace hanamail

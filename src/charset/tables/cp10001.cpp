@@ -2,6 +2,8 @@
 // Do not edit: change the generator and run it again.
 #include "charset/tables/CodePageData.h"
 
+namespace hanamail {
+
 // Code page 10001.
 extern const unsigned char kPackedCp10001[] = {
     120,218,237,124,7,120,85,197,182,255,154,153,221,78,203,57,233,189,147,0,33,64,232,77,144,222,4,132,
@@ -409,3 +411,5 @@ extern const unsigned char kPackedCp10001[] = {
     29,166,154,189,245,127,237,208,254,217,183,31,94,253,175,68,10,250,127,22,35,59,195,51,189,255,255,56,
     216,191,166,115,203,63,58,202,31,81,36,126,254,31,169,248,166,121,
 };
+
+}  // namespace hanamail

@@ -2,6 +2,8 @@
 // Do not edit: change the generator and run it again.
 #include "charset/tables/CodePageData.h"
 
+namespace hanamail {
+
 // Code page 1361.
 extern const unsigned char kPackedCp1361[] = {
     120,218,237,125,103,88,20,217,186,238,247,173,80,85,93,29,201,136,40,96,66,20,76,99,206,57,103,65,
@@ -356,3 +358,5 @@ extern const unsigned char kPackedCp1361[] = {
     166,232,243,17,90,2,41,253,133,154,205,43,192,139,205,129,120,213,181,72,201,2,200,61,96,31,63,164,
     194,31,143,255,3,197,139,181,169,
 };
+
+}  // namespace hanamail

@@ -2,6 +2,8 @@
 // Do not edit: change the generator and run it again.
 #include "charset/tables/CodePageData.h"
 
+namespace hanamail {
+
 // Code page 51932.
 extern const unsigned char kPackedCp51932[] = {
     120,218,237,123,7,120,149,213,214,230,218,123,127,237,180,156,147,222,73,35,1,66,128,208,155,32,77,154,
@@ -401,3 +403,5 @@ extern const unsigned char kPackedCp51932[] = {
     66,150,26,137,125,158,130,55,72,13,63,58,246,241,218,221,176,102,238,223,255,205,211,203,119,40,68,33,
     63,48,3,128,243,119,82,143,69,127,125,231,131,196,223,190,254,55,187,110,145,181,
 };
+
+}  // namespace hanamail

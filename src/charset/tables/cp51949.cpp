@@ -2,6 +2,8 @@
 // Do not edit: change the generator and run it again.
 #include "charset/tables/CodePageData.h"
 
+namespace hanamail {
+
 // Code page 51949.
 extern const unsigned char kPackedCp51949[] = {
     120,218,237,124,5,84,149,89,247,247,222,39,158,186,73,35,162,128,168,136,130,53,230,216,221,142,221,29,
@@ -382,3 +384,5 @@ extern const unsigned char kPackedCp51949[] = {
     253,131,90,44,11,193,155,77,129,48,205,53,185,147,5,144,91,195,118,190,87,75,251,63,26,254,15,94,
     118,133,110,
 };
+
+}  // namespace hanamail

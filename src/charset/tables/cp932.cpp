@@ -2,6 +2,8 @@
 // Do not edit: change the generator and run it again.
 #include "charset/tables/CodePageData.h"
 
+namespace hanamail {
+
 // Code page 932.
 extern const unsigned char kPackedCp932[] = {
     120,218,237,124,7,120,85,213,182,238,152,115,174,182,91,246,78,239,164,145,0,33,129,208,155,116,164,9,
@@ -403,3 +405,5 @@ extern const unsigned char kPackedCp932[] = {
     103,49,1,88,58,159,212,238,33,255,249,190,254,149,255,200,216,164,255,99,81,169,27,60,213,251,255,143,
     131,253,11,215,250,89,254,209,89,165,246,83,252,251,39,147,171,97,38,
 };
+
+}  // namespace hanamail

@@ -2,6 +2,8 @@
 // Do not edit: change the generator and run it again.
 #include "charset/tables/CodePageData.h"
 
+namespace hanamail {
+
 // Code page 936, 51936.
 extern const unsigned char kPackedCp936[] = {
     120,218,237,125,7,124,20,69,251,240,236,236,94,175,233,189,23,66,58,9,157,208,187,2,130,82,85,4,
@@ -600,3 +602,5 @@ extern const unsigned char kPackedCp936[] = {
     213,131,11,251,95,236,12,113,139,50,200,7,111,31,105,77,237,255,118,255,41,237,3,204,115,58,254,253,
     63,108,157,58,240,
 };
+
+}  // namespace hanamail

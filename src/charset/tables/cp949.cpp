@@ -2,6 +2,8 @@
 // Do not edit: change the generator and run it again.
 #include "charset/tables/CodePageData.h"
 
+namespace hanamail {
+
 // Code page 949.
 extern const unsigned char kPackedCp949[] = {
     120,218,237,124,5,92,85,201,23,255,57,51,115,235,21,143,70,68,65,81,49,192,90,115,237,110,215,238,
@@ -437,3 +439,5 @@ extern const unsigned char kPackedCp949[] = {
     48,44,0,55,54,25,252,85,78,209,76,22,64,106,9,219,133,125,170,167,77,255,189,103,221,226,254,253,
     31,50,14,59,203,
 };
+
+}  // namespace hanamail

@@ -2,6 +2,8 @@
 // Do not edit: change the generator and run it again.
 #include "charset/tables/CodePageData.h"
 
+namespace hanamail {
+
 // Code page 950.
 extern const unsigned char kPackedCp950[] = {
     120,218,237,189,101,152,93,85,214,46,58,230,90,91,202,37,149,170,138,75,197,221,136,224,132,32,33,88,
@@ -630,3 +632,5 @@ extern const unsigned char kPackedCp950[] = {
     224,255,235,51,244,181,34,250,244,182,63,126,210,182,59,186,237,106,187,218,174,182,171,237,250,95,93,89,
     102,246,210,139,209,239,172,165,28,124,66,244,59,255,251,31,44,118,171,136,
 };
+
+}  // namespace hanamail

@@ -2,6 +2,8 @@
 // Do not edit: change the generator and run it again.
 #include "charset/tables/CodePageData.h"
 
+namespace hanamail {
+
 // Code page 37.
 extern const unsigned char kPackedCp37[] = {
     120,218,133,145,65,40,68,81,20,134,191,247,152,89,200,96,102,33,27,22,44,88,216,42,89,78,201,154,
@@ -1129,3 +1131,5 @@ extern const unsigned char kPackedCp28605[] = {
     120,218,99,100,98,96,248,79,0,48,48,48,142,66,42,64,78,133,159,247,119,51,184,255,223,197,224,241,
     31,155,252,41,6,11,176,248,113,6,107,48,61,29,136,85,129,234,7,218,221,48,0,0,185,53,44,221,
 };
+
+}  // namespace hanamail

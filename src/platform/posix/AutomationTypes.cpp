@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace hanamail {
+
 const IID IID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 
 namespace {
@@ -163,3 +165,5 @@ HRESULT SafeArrayDestroy(SAFEARRAY* sa)
     std::free(sa);
     return S_OK;
 }
+
+}  // namespace hanamail

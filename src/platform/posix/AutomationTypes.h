@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace hanamail {
+
 typedef char16_t OLECHAR;
 typedef char16_t WCHAR;
 typedef OLECHAR* BSTR;
@@ -184,3 +186,5 @@ HRESULT VariantClear(VARIANT* v);
 
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lowerBound, ULONG count);
 HRESULT SafeArrayDestroy(SAFEARRAY* sa);
+
+}  // namespace hanamail

@@ -9,6 +9,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 
+namespace hanamail {
+
 namespace platform {
 
 namespace {
@@ -199,3 +201,5 @@ FileHandle standardInput() { return STDIN_FILENO; }
 FileHandle standardOutput() { return STDOUT_FILENO; }
 
 }  // namespace platform
+
+}  // namespace hanamail

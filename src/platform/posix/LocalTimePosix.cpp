@@ -2,6 +2,8 @@
 
 #include "platform/LocalTime.h"
 
+namespace hanamail {
+
 namespace platform {
 
 LocalTime localTimeNow()
@@ -25,3 +27,5 @@ LocalTime localTimeNow()
 }
 
 }  // namespace platform
+
+}  // namespace hanamail

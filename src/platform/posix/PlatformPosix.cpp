@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include "platform/Platform.h"
+#include "platform/UuidFormat.h"
+
+namespace hanamail {
 
 namespace platform {
 
@@ -81,6 +84,7 @@ bool createUuid(Uuid& out)
 
 }  // namespace platform
 
-#include "platform/UuidFormat.h"
 
 std::string platform::uuidToString(const Uuid& u) { return formatUuid(u); }
+
+}  // namespace hanamail

@@ -2,6 +2,8 @@
 
 #include "platform/TimeZone.h"
 
+namespace hanamail {
+
 namespace platform {
 
 bool localTimeAndBias(LocalTime& out, int32_t& biasMinutes)
@@ -27,3 +29,5 @@ bool localTimeAndBias(LocalTime& out, int32_t& biasMinutes)
 }
 
 }  // namespace platform
+
+}  // namespace hanamail

@@ -2,6 +2,8 @@
 
 #include "platform/DosTime.h"
 
+namespace hanamail {
+
 namespace platform {
 
 void dosDateTimeNow(uint16_t& date, uint16_t& time)
@@ -21,3 +23,5 @@ void dosDateTimeNow(uint16_t& date, uint16_t& time)
 }
 
 }  // namespace platform
+
+}  // namespace hanamail

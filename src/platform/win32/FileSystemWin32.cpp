@@ -9,6 +9,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 
+namespace hanamail {
+
 namespace platform {
 
 namespace {
@@ -205,3 +207,5 @@ FileHandle standardOutput()
 }
 
 }  // namespace platform
+
+}  // namespace hanamail

@@ -2,6 +2,8 @@
 
 #include "platform/LocalTime.h"
 
+namespace hanamail {
+
 namespace platform {
 
 LocalTime localTimeNow()
@@ -21,3 +23,5 @@ LocalTime localTimeNow()
 }
 
 }  // namespace platform
+
+}  // namespace hanamail

@@ -6,6 +6,8 @@
 #include "platform/Platform.h"
 #include "platform/UuidFormat.h"
 
+namespace hanamail {
+
 namespace platform {
 
 int ansiCodePage() { return static_cast<int>(GetACP()); }
@@ -63,3 +65,5 @@ bool createUuid(Uuid& out)
 std::string uuidToString(const Uuid& u) { return formatUuid(u); }
 
 }  // namespace platform
+
+}  // namespace hanamail

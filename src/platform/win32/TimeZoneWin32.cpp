@@ -3,6 +3,8 @@
 #include "platform/LocalTime.h"
 #include "platform/TimeZone.h"
 
+namespace hanamail {
+
 namespace platform {
 
 bool localTimeAndBias(LocalTime& out, int32_t& biasMinutes)
@@ -24,3 +26,5 @@ bool localTimeAndBias(LocalTime& out, int32_t& biasMinutes)
 }
 
 }  // namespace platform
+
+}  // namespace hanamail
