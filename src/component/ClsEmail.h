@@ -1,4 +1,5 @@
 #pragma once
+#include "foundation/Api.h"
 #include <string>
 
 #include "foundation/ClsBase.h"
@@ -17,15 +18,15 @@ class XString;
 // Strings are UTF-8 inside; every result is a value, nothing is thrown.
 class ClsEmail : public ClsBase {
 public:
-    ClsEmail();
+    HANAMAIL_API ClsEmail();
     ClsEmail(const ClsEmail&) = delete;
     ClsEmail& operator=(const ClsEmail&) = delete;
-    ~ClsEmail() override;
+    HANAMAIL_API ~ClsEmail() override;
 
     // ---- Recipients (name may be empty; the address is required)
-    bool AddTo(const XString& name, const XString& address);
-    bool AddCC(const XString& name, const XString& address);
-    bool AddBcc(const XString& name, const XString& address);
+    HANAMAIL_API bool AddTo(const XString& name, const XString& address);
+    HANAMAIL_API bool AddCC(const XString& name, const XString& address);
+    HANAMAIL_API bool AddBcc(const XString& name, const XString& address);
 
     // "From", "Reply-To", "Date", "Content-ID" and "Content-Transfer-Encoding"
     // set the message; "Bcc" adds Bcc recipients (never a header line); any
@@ -33,57 +34,57 @@ public:
     // and nothing changed, for a name that is not printable ASCII without ":",
     // a date that does not parse, or a From, Reply-To or Bcc value that is
     // not one (Bcc: a list of) usable ASCII mailbox.
-    bool AddHeaderField(const XString& name, const XString& value);
+    HANAMAIL_API bool AddHeaderField(const XString& name, const XString& value);
 
     // ---- Bodies
     // Replaces the body with plain text.
-    void SetPlainBody(const XString& text);
+    HANAMAIL_API void SetPlainBody(const XString& text);
     // Replaces the body with HTML.
-    void SetHtmlBodyFromUtf8(const XString& html);
+    HANAMAIL_API void SetHtmlBodyFromUtf8(const XString& html);
     // Adds (or replaces) the HTML alternative beside an existing body.
-    bool AddHtmlAltBodyUtf8(const XString& html);
+    HANAMAIL_API bool AddHtmlAltBodyUtf8(const XString& html);
     // Adds (or replaces) the plain-text alternative; the charset stays as set.
-    bool AddPlainTextAltBodyUtf8(const XString& text);
+    HANAMAIL_API bool AddPlainTextAltBodyUtf8(const XString& text);
     // As above, first choosing a charset from the text when the email has none.
-    bool AddPlainTextAltBody(const XString& text);
-    bool HasPlainTextBody() const;
-    bool HasHtmlBody() const;
+    HANAMAIL_API bool AddPlainTextAltBody(const XString& text);
+    HANAMAIL_API bool HasPlainTextBody() const;
+    HANAMAIL_API bool HasHtmlBody() const;
 
     // ---- Attachments; outContentType receives the content type chosen.
-    bool AddFileAttachment(const XString& fileName, XString& outContentType);
-    bool AddDataAttachment(const XString& fileName, const DataBuffer& data, XString& outContentType);
+    HANAMAIL_API bool AddFileAttachment(const XString& fileName, XString& outContentType);
+    HANAMAIL_API bool AddDataAttachment(const XString& fileName, const DataBuffer& data, XString& outContentType);
     // The UTF-8 bytes of text become the attachment.
-    bool AddStringAttachment(const XString& fileName, const XString& text);
+    HANAMAIL_API bool AddStringAttachment(const XString& fileName, const XString& text);
     // Packs the attachments into one zip attachment ("attach.zip" when the
     // name is empty). Attachments that could not be packed stay as they are.
-    bool ZipAttachments(const XString& zipFileName);
+    HANAMAIL_API bool ZipAttachments(const XString& zipFileName);
 
     // ---- Output
     // False, with "Email too large" or "Out of memory" in the log and an
     // empty text, when the MIME text could not be written in full.
-    bool GetMime(XString& outMime);
+    HANAMAIL_API bool GetMime(XString& outMime);
     // The same text as bytes, without the copy an XString makes.
-    bool GetMimeSb(StringBuffer& outMime);
+    HANAMAIL_API bool GetMimeSb(StringBuffer& outMime);
     // The same text sent to sink as it is written, for emails too large to
     // hold twice; false when it could not be made or the sink refused it.
-    bool WriteMime(MimeSink& sink);
+    HANAMAIL_API bool WriteMime(MimeSink& sink);
     // Writes the MIME text to the file (created or replaced).
-    bool SaveEml(const XString& fileName);
+    HANAMAIL_API bool SaveEml(const XString& fileName);
     // After writing: the info line logged when the charset could not hold
     // every character and UTF-8 was used instead; empty otherwise.
     const StringBuffer& charsetNotice() const { return m_charsetNotice; }
 
     // ---- Charset
     // Empty when the email has none.
-    void GetCharset(XString& outName);
+    HANAMAIL_API void GetCharset(XString& outName);
     // Always true; a name that is unknown or cannot be written changes nothing.
-    bool SetCharset(const XString& charsetName);
+    HANAMAIL_API bool SetCharset(const XString& charsetName);
 
     // The message itself, for the mail manager; never null.
     const Email2& email() const { return *m_email; }
 
     // Drops the message and starts a new, empty one; the log is kept.
-    void ClearMail();
+    HANAMAIL_API void ClearMail();
 
 private:
     // The MIME text, or false with the reason logged.

@@ -1,4 +1,5 @@
 #pragma once
+#include "foundation/Api.h"
 #include <cstdint>
 
 #include "foundation/ClsBase.h"
@@ -23,17 +24,17 @@ public:
     // over the name. Text read as UTF-8 has each ill-formed sequence replaced
     // by U+FFFD, with a line in the log. out is empty on failure. Logged as
     // "ReadTextFile".
-    bool ReadTextFile(const XString& fileName, const XString& charset, XString& outText);
+    HANAMAIL_API bool ReadTextFile(const XString& fileName, const XString& charset, XString& outText);
     // The same for text that must be UTF-8 (unless a mark says otherwise):
     // ill-formed UTF-8 gives false, with problem saying where.
-    bool ReadUtf8TextFile(const XString& fileName, XString& outText, Utf8Problem& problem);
+    HANAMAIL_API bool ReadUtf8TextFile(const XString& fileName, XString& outText, Utf8Problem& problem);
     // The text of bytes read elsewhere (standard input), decided as a file's
     // would be; with a problem given, ill-formed UTF-8 gives false instead of
     // being repaired. Logged as "TextFromBytes".
-    bool TextFromBytes(const DataBuffer& bytes, const XString& charset, XString& outText, Utf8Problem* problem);
+    HANAMAIL_API bool TextFromBytes(const DataBuffer& bytes, const XString& charset, XString& outText, Utf8Problem* problem);
     // The text converted into the charset (the ANSI code page when it has no
     // code page), written without a byte-order mark. Logs nothing.
-    bool WriteTextFile(const XString& fileName, const XString& charset, const XString& text);
+    HANAMAIL_API bool WriteTextFile(const XString& fileName, const XString& charset, const XString& text);
 
 private:
     bool readFile(const XString& fileName, const char* charset, XString& outText, Utf8Problem* problem);

@@ -1,4 +1,5 @@
 #pragma once
+#include "foundation/Api.h"
 #include "foundation/Logger.h"
 #include "foundation/TembrixObject.h"
 
@@ -16,12 +17,12 @@ public:
     ~ClsBase() override = default;
 
     // The text form of the log (ErrorInfo), with every line end made CR LF when asked.
-    void getErrorText(XString& out, bool crlf);
+    HANAMAIL_API void getErrorText(XString& out, bool crlf);
     // The same text as UTF-8, replacing what out held.
-    void getErrorTextUtf8(StringBuffer& out, bool crlf);
+    HANAMAIL_API void getErrorTextUtf8(StringBuffer& out, bool crlf);
     // The log as an XML file (UTF-8 name, trimmed); false for an empty name.
-    bool saveErrorXml(const char* utf8FileName);
-    bool saveErrorXml(const XString& fileName);
+    HANAMAIL_API bool saveErrorXml(const char* utf8FileName);
+    HANAMAIL_API bool saveErrorXml(const XString& fileName);
 
     Logger& getLog() { return m_log; }
 

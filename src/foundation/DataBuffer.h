@@ -1,4 +1,5 @@
 #pragma once
+#include "foundation/Api.h"
 #include <cstdint>
 
 #include "foundation/BufferLimit.h"
@@ -11,28 +12,28 @@ class DataBuffer {
 public:
     static constexpr uint32_t kMaxSize = 0xFFFFFFF0u;  // sizes are 32-bit
 
-    DataBuffer();
+    HANAMAIL_API DataBuffer();
     explicit DataBuffer(uint32_t capacity);          // zero-filled, size 0
     DataBuffer(const void* callerMemory, uint32_t n);  // borrowed: size = capacity = n
     DataBuffer(const DataBuffer&) = delete;
     DataBuffer& operator=(const DataBuffer&) = delete;
-    virtual ~DataBuffer();
+    HANAMAIL_API virtual ~DataBuffer();
 
-    const unsigned char* getData() const;
+    HANAMAIL_API const unsigned char* getData() const;
     unsigned char* getDataMutable();
-    uint32_t getSize() const;
+    HANAMAIL_API uint32_t getSize() const;
     uint32_t getCapacity() const;
     bool isBorrowed() const { return m_borrowed != 0; }
     // The first append that failed since construction or the last clear.
-    BufferFailure failure() const;
+    HANAMAIL_API BufferFailure failure() const;
     bool hasFailed() const { return failure() != BufferFailure::None; }
     // Records that the bytes meant for this buffer could not all be had.
     void markFailed(BufferFailure why);
 
-    void clear();
+    HANAMAIL_API void clear();
     [[nodiscard]] bool appendByte(unsigned char b);
-    [[nodiscard]] bool append(const void* bytes, uint32_t n);
-    [[nodiscard]] bool append(const DataBuffer& other);
+    HANAMAIL_API [[nodiscard]] bool append(const void* bytes, uint32_t n);
+    HANAMAIL_API [[nodiscard]] bool append(const DataBuffer& other);
     [[nodiscard]] bool appendExact(const void* bytes, uint32_t n);
     [[nodiscard]] bool ensureCapacity(uint32_t n);
     void borrow(const void* p, uint32_t n);

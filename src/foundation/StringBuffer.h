@@ -1,4 +1,5 @@
 #pragma once
+#include "foundation/Api.h"
 #include <cstdint>
 #include <string_view>
 
@@ -16,16 +17,16 @@ class StringBuffer : public TembrixObject {
 public:
     static constexpr int32_t kMaxLength = 0x7FFFFFF0;  // lengths and capacities are 32-bit
 
-    StringBuffer();
-    explicit StringBuffer(int32_t capacity);
-    explicit StringBuffer(const char* text);
-    StringBuffer(const char* bytes, int32_t n, int32_t growth);
-    StringBuffer(const StringBuffer& other);
+    HANAMAIL_API StringBuffer();
+    HANAMAIL_API explicit StringBuffer(int32_t capacity);
+    HANAMAIL_API explicit StringBuffer(const char* text);
+    HANAMAIL_API StringBuffer(const char* bytes, int32_t n, int32_t growth);
+    HANAMAIL_API StringBuffer(const StringBuffer& other);
     StringBuffer& operator=(const StringBuffer& other);
-    ~StringBuffer() override;
+    HANAMAIL_API ~StringBuffer() override;
 
-    const char* getString() const;
-    int32_t getSize() const;
+    HANAMAIL_API const char* getString() const;
+    HANAMAIL_API int32_t getSize() const;
     int32_t getCapacity() const;
     bool isEmpty() const { return getSize() == 0; }
     // Appending for writers that build a text in many steps: a failure is
@@ -45,10 +46,10 @@ public:
     void markFailed(BufferFailure why);
 
     // The first append that failed since construction or the last clear.
-    BufferFailure failure() const;
+    HANAMAIL_API BufferFailure failure() const;
     bool hasFailed() const { return failure() != BufferFailure::None; }
 
-    void clear();
+    HANAMAIL_API void clear();
     [[nodiscard]] bool append(const char* text);
     [[nodiscard]] bool append(const StringBuffer& other);
     [[nodiscard]] bool appendN(const char* bytes, int32_t n);
@@ -99,7 +100,7 @@ public:
     // ---- (StringBufferConvert.cpp). Results: true when nothing was lost.
     // The BSTR converted from UTF-16 into the ANSI code page; null or empty gives
     // an empty buffer of capacity 4.
-    explicit StringBuffer(BSTR bstr);
+    HANAMAIL_API explicit StringBuffer(BSTR bstr);
     bool convertCodePage(int fromCp, int toCp);
     bool ansiToCodePage(int cp);
     bool codePageToAnsi(int cp);

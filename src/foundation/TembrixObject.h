@@ -1,4 +1,5 @@
 #pragma once
+#include "foundation/Api.h"
 #include <atomic>
 #include <cstdint>
 
@@ -8,10 +9,10 @@ namespace hanamail {
 // taken from one process-wide counter.
 class TembrixObject {
 public:
-    TembrixObject();
-    TembrixObject(const TembrixObject&);
+    HANAMAIL_API TembrixObject();
+    HANAMAIL_API TembrixObject(const TembrixObject&);
     TembrixObject& operator=(const TembrixObject&) { return *this; }
-    virtual ~TembrixObject();
+    HANAMAIL_API virtual ~TembrixObject();
 
     uint32_t serialNumber() const { return m_serial; }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include "foundation/Api.h"
 #include <cstdint>
 
 #include "foundation/DataBuffer.h"
@@ -15,32 +16,32 @@ class Charset;
 // request and kept until the text is set again. One thread at a time.
 class XString : public TembrixObject {
 public:
-    XString();
-    XString(const XString& other);
-    XString& operator=(const XString& other);
-    ~XString() override;
+    HANAMAIL_API XString();
+    HANAMAIL_API XString(const XString& other);
+    HANAMAIL_API XString& operator=(const XString& other);
+    HANAMAIL_API ~XString() override;
 
-    void clear();
-    bool isEmpty() const;
+    HANAMAIL_API void clear();
+    HANAMAIL_API bool isEmpty() const;
 
     void setFromAnsi(const char* text);
-    void setFromUtf8(const char* text);
-    void setFromUtf8N(const char* bytes, int32_t n);
+    HANAMAIL_API void setFromUtf8(const char* text);
+    HANAMAIL_API void setFromUtf8N(const char* bytes, int32_t n);
     // NUL-terminated UTF-16.
     void setFromUnicode(const OLECHAR* text);
     // count 16-bit units; embedded zero units are kept.
     void setFromUnicodeN(const OLECHAR* text, uint32_t count);
     void setFromBstr(BSTR bstr);
     // The UTF-8 form plus text becomes the new text.
-    void appendUtf8(const char* text);
+    HANAMAIL_API void appendUtf8(const char* text);
 
-    const char* getUtf8() const;
-    const StringBuffer& getUtf8Sb() const;
+    HANAMAIL_API const char* getUtf8() const;
+    HANAMAIL_API const StringBuffer& getUtf8Sb() const;
     const char* getAnsi() const;
     const StringBuffer& getAnsiSb() const;
     // Terminated by a zero unit; getNumChars units before it.
     const OLECHAR* getUnicode() const;
-    uint32_t getNumChars() const;
+    HANAMAIL_API uint32_t getNumChars() const;
     // A new BSTR, never null unless memory runs out; the caller frees it.
     BSTR getBstr() const;
 

@@ -29,7 +29,7 @@ void writeFile(const std::filesystem::path& p, const std::string& bytes)
 TEST(ZipJudges, ArchivesPassZipfileUnzipAndZipinfo)
 {
     if (std::system("python3 -c 'import zipfile' >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "python3 not available";
+        FAIL() << "python3 is the judge here and is missing (scripts/setup installs it)";
     std::mt19937 rng(20240613);
     std::string random(300000, '\0');
     for (char& c : random)
@@ -89,7 +89,7 @@ TEST(ZipJudges, ArchivesPassZipfileUnzipAndZipinfo)
     if (status == 0)
         std::filesystem::remove_all(dir);
     if (status == 77)
-        GTEST_SKIP() << "unzip or zipinfo not installed";
+        FAIL() << "unzip or zipinfo is a judge here and is missing (scripts/setup installs them)";
     EXPECT_EQ(status, 0) << "judges disagree; archive kept in " << dir;
 }
 #endif
