@@ -11,10 +11,12 @@ double bestSeconds(int runs, F&& f)
         auto t0 = std::chrono::steady_clock::now();
         f();
         double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        if (s < best)
-            best = s;
+        if (s < best) best = s;
     }
     return best;
 }
 
-inline double mbPerSecond(size_t bytes, double seconds) { return seconds > 0 ? bytes / seconds / 1e6 : 0; }
+inline double mbPerSecond(size_t bytes, double seconds)
+{
+    return seconds > 0 ? bytes / seconds / 1e6 : 0;
+}

@@ -110,8 +110,7 @@ std::string makeText(const std::vector<uint32_t>& rep)
 size_t viaIconvInto(const char* to, const char* from, const std::string& in, std::string& out)
 {
     iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return 0;
+    if (cd == reinterpret_cast<iconv_t>(-1)) return 0;
     char* ip = const_cast<char*>(in.data());
     size_t il = in.size();
     char* op = out.data();
@@ -151,16 +150,13 @@ std::string viaEngine(int to, int from, const std::string& in, bool& ok)
 // Python's codec on the same bytes, timed inside Python (best of the runs).
 double pythonSeconds(const std::string& path, const char* from, const char* to)
 {
-    std::string cmd = "python3 -c \"import time,sys\nd=open('" + path +
-                      "','rb').read()\nb=1e9\nfor i in range(" + std::to_string(kRuns) +
-                      "):\n t=time.perf_counter(); d.decode('" + from + "').encode('" + to +
+    std::string cmd = "python3 -c \"import time,sys\nd=open('" + path + "','rb').read()\nb=1e9\nfor i in range(" +
+                      std::to_string(kRuns) + "):\n t=time.perf_counter(); d.decode('" + from + "').encode('" + to +
                       "'); b=min(b,time.perf_counter()-t)\nprint(b)\" 2>/dev/null";
     FILE* p = popen(cmd.c_str(), "r");
-    if (!p)
-        return 0;
+    if (!p) return 0;
     double s = 0;
-    if (std::fscanf(p, "%lf", &s) != 1)
-        s = 0;
+    if (std::fscanf(p, "%lf", &s) != 1) s = 0;
     pclose(p);
     return s;
 }
@@ -200,7 +196,9 @@ void printRow(const Row& r)
     bool peerWhole = peer.size() * 10 >= ours.size() * 9;
     std::printf("%-24s ours %6.0f MB/s%s   iconv %6.0f MB/s (x%.2f)%s", r.label, ours_mb, ok ? "" : " (lossy!)",
                 iconv_mb, iconv_mb > 0 ? ours_mb / iconv_mb : 0,
-                !peerWhole ? " [iconv stopped early]" : ours == peer ? "" : " [bytes differ]");
+                !peerWhole     ? " [iconv stopped early]"
+                : ours == peer ? ""
+                               : " [bytes differ]");
 #ifdef HANAMAIL_HAVE_ICU
     double tIcu = bestSeconds(kRuns, [&] { viaIcu(r.icuTo, r.icuFrom, in, peerRoom); });
     double icu_mb = mbPerSecond(in.size(), tIcu);
@@ -220,8 +218,7 @@ std::string writeTemp(const std::string& name, const std::string& data)
 {
     std::string path = "/tmp/hanamail-bench-" + name;
     FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return {};
+    if (!f) return {};
     std::fwrite(data.data(), 1, data.size(), f);
     std::fclose(f);
     return path;
@@ -266,9 +263,7 @@ int main()
     std::string pe = writeTemp("eucjp", eucjp);
     rows.insert(rows.begin() + 3, Row{"EUC-JP -> UTF-8", 51932, 65001, "EUC-JP", "UTF-8", "EUC-JP", "UTF-8", "euc_jp",
                                       "utf-8", &eucjp, pe});
-    for (const Row& r : rows)
-        printRow(r);
-    for (const std::string& p : {p8, pj, ps, pe})
-        std::remove(p.c_str());
+    for (const Row& r : rows) printRow(r);
+    for (const std::string& p : {p8, pj, ps, pe}) std::remove(p.c_str());
     return 0;
 }

@@ -20,7 +20,10 @@ XString xs(const std::string& utf8)
     return s;
 }
 
-std::string address(int i) { return "user" + std::to_string(i) + "@example.com"; }
+std::string address(int i)
+{
+    return "user" + std::to_string(i) + "@example.com";
+}
 
 // Python builds the header with the email package and prints its own time,
 // the same work measured inside the process. Its compat32 policy is the one
@@ -30,7 +33,9 @@ double pythonSeconds(int n)
 {
     const std::string script =
         "import email.message, time\n"
-        "n = " + std::to_string(n) + "\n"
+        "n = " +
+        std::to_string(n) +
+        "\n"
         "t = time.perf_counter()\n"
         "m = email.message.Message()\n"
         "m['To'] = ', '.join('user%d@example.com' % i for i in range(n))\n"

@@ -40,8 +40,7 @@ std::string makeInput()
     for (int w = 0; w < 2000; ++w) {
         std::string word;
         int len = 2 + static_cast<int>(rng() % 9);
-        for (int k = 0; k < len; ++k)
-            word += static_cast<char>('a' + rng() % 26);
+        for (int k = 0; k < len; ++k) word += static_cast<char>('a' + rng() % 26);
         words.push_back(word);
     }
     std::string s;
@@ -101,8 +100,7 @@ bool writeOurs(const std::string& in, DataBuffer& out, std::string& why)
 size_t zlibDeflateAndCrc(const std::string& in, std::vector<unsigned char>& out, uint32_t& crc)
 {
     z_stream zs{};
-    if (deflateInit2(&zs, kLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return 0;
+    if (deflateInit2(&zs, kLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return 0;
     out.resize(deflateBound(&zs, static_cast<uLong>(in.size())));
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
     zs.avail_in = static_cast<uInt>(in.size());
@@ -115,8 +113,14 @@ size_t zlibDeflateAndCrc(const std::string& in, std::vector<unsigned char>& out,
     return n;
 }
 
-uint32_t get16(const unsigned char* p) { return p[0] | (p[1] << 8); }
-uint32_t get32(const unsigned char* p) { return get16(p) | (get16(p + 2) << 16); }
+uint32_t get16(const unsigned char* p)
+{
+    return p[0] | (p[1] << 8);
+}
+uint32_t get32(const unsigned char* p)
+{
+    return get16(p) | (get16(p + 2) << 16);
+}
 
 // The archive holds one entry whose headers agree with zlib's CRC and sizes
 // and whose data inflates back to the input. Empty when it does; else why not.
@@ -124,36 +128,27 @@ std::string checkArchive(const DataBuffer& zipBytes, const std::string& in, uint
 {
     const unsigned char* z = zipBytes.getData();
     uint32_t size = zipBytes.getSize();
-    if (size < 30 + 46 + 22)
-        return "archive too short";
+    if (size < 30 + 46 + 22) return "archive too short";
     const unsigned char* end = z + size - 22;
-    if (get32(end) != 0x06054B50u || get16(end + 10) != 1)
-        return "no end record for one entry";
+    if (get32(end) != 0x06054B50u || get16(end + 10) != 1) return "no end record for one entry";
     uint32_t cdOffset = get32(end + 16);
-    if (cdOffset + 46 > size || get32(z + cdOffset) != 0x02014B50u)
-        return "no central header";
+    if (cdOffset + 46 > size || get32(z + cdOffset) != 0x02014B50u) return "no central header";
     const unsigned char* cd = z + cdOffset;
     uint32_t crc = get32(cd + 16), compressed = get32(cd + 20), plain = get32(cd + 24);
     uint32_t local = get32(cd + 42);
-    if (get16(cd + 10) != 8)
-        return "entry not deflated";
-    if (crc != zlibCrc)
-        return "central CRC differs from zlib's";
-    if (plain != in.size())
-        return "central size differs from the input";
-    if (local + 30 > size || get32(z + local) != 0x04034B50u)
-        return "no local header";
+    if (get16(cd + 10) != 8) return "entry not deflated";
+    if (crc != zlibCrc) return "central CRC differs from zlib's";
+    if (plain != in.size()) return "central size differs from the input";
+    if (local + 30 > size || get32(z + local) != 0x04034B50u) return "no local header";
     const unsigned char* lh = z + local;
     if (get32(lh + 14) != crc || get32(lh + 18) != compressed || get32(lh + 22) != plain)
         return "local header disagrees with the central one";
     uint64_t dataAt = uint64_t(local) + 30 + get16(lh + 26) + get16(lh + 28);
-    if (dataAt + compressed > cdOffset)
-        return "entry data runs past the central directory";
+    if (dataAt + compressed > cdOffset) return "entry data runs past the central directory";
 
     std::string back(in.size() + 1, '\0');
     z_stream zs{};
-    if (inflateInit2(&zs, -15) != Z_OK)
-        return "inflateInit2 failed";
+    if (inflateInit2(&zs, -15) != Z_OK) return "inflateInit2 failed";
     zs.next_in = const_cast<Bytef*>(z + dataAt);
     zs.avail_in = compressed;
     zs.next_out = reinterpret_cast<Bytef*>(back.data());
@@ -162,11 +157,9 @@ std::string checkArchive(const DataBuffer& zipBytes, const std::string& in, uint
     size_t got = zs.total_out;
     uInt leftIn = zs.avail_in;
     inflateEnd(&zs);
-    if (rc != Z_STREAM_END || leftIn != 0)
-        return "entry data is not one whole deflate stream";
+    if (rc != Z_STREAM_END || leftIn != 0) return "entry data is not one whole deflate stream";
     back.resize(got);
-    if (back != in)
-        return "entry data inflates to other bytes";
+    if (back != in) return "entry data inflates to other bytes";
     return {};
 }
 
@@ -175,8 +168,7 @@ std::string checkArchive(const DataBuffer& zipBytes, const std::string& in, uint
 int main(int argc, char** argv)
 {
     int runs = argc > 1 ? std::atoi(argv[1]) : 5;
-    if (runs < 1)
-        runs = 1;
+    if (runs < 1) runs = 1;
     const std::string in = makeInput();
 
     // Once outside the timing: both outputs, and the check of ours.
@@ -202,8 +194,8 @@ int main(int argc, char** argv)
         std::printf("ZipCrc differs from zlib's crc32\n");
         return 1;
     }
-    std::printf("input: %zu bytes (text and random blocks), deflate level %d, best of %d, alternating\n",
-                in.size(), kLevel, runs);
+    std::printf("input: %zu bytes (text and random blocks), deflate level %d, best of %d, alternating\n", in.size(),
+                kLevel, runs);
     std::printf("archive %u bytes, zlib stream %zu bytes, CRC %08X: entry checked against the input\n\n",
                 ours.getSize(), peerSize, peerCrc);
 
@@ -220,8 +212,10 @@ int main(int argc, char** argv)
                          }));
     }
     double ratio = tZlib > 0 ? tOurs / tZlib : 0;
-    std::printf("ours (AppendData + WriteToMemory)  %8.1f ms  %7.1f MB/s\n", tOurs * 1e3, mbPerSecond(in.size(), tOurs));
-    std::printf("zlib (raw deflate + crc32)         %8.1f ms  %7.1f MB/s\n", tZlib * 1e3, mbPerSecond(in.size(), tZlib));
+    std::printf("ours (AppendData + WriteToMemory)  %8.1f ms  %7.1f MB/s\n", tOurs * 1e3,
+                mbPerSecond(in.size(), tOurs));
+    std::printf("zlib (raw deflate + crc32)         %8.1f ms  %7.1f MB/s\n", tZlib * 1e3,
+                mbPerSecond(in.size(), tZlib));
     std::printf("ours / zlib: x%.3f (target <= 1.03: %s)\n", ratio, ratio <= 1.03 ? "PASS" : "FAIL");
     return 0;
 }

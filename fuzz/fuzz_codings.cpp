@@ -16,8 +16,7 @@ namespace {
 
 void require(bool condition)
 {
-    if (!condition)
-        __builtin_trap();
+    if (!condition) __builtin_trap();
 }
 
 bool same(const void* a, uint32_t an, const void* b, uint32_t bn)
@@ -31,13 +30,12 @@ void decoders(const ContentCoding& cc, const char* text, uint32_t n)
     unsigned char* lenient = cc.decodeBase64(text, n, count);
     require(count <= n / 4 * 3 + 2);
     DataBuffer strict;
-    if (cc.decodeBase64Strict(text, n, strict))
-        require(same(strict.getData(), strict.getSize(), lenient, count));
+    if (cc.decodeBase64Strict(text, n, strict)) require(same(strict.getData(), strict.getSize(), lenient, count));
     std::free(lenient);
 
     DataBuffer qp;
     (void)cc.decodeQuotedPrintable(text, n, qp);  // only that it survives any text
-    if (n > 0)  // 0 would mean a NUL-terminated text
+    if (n > 0)                                    // 0 would mean a NUL-terminated text
         std::free(cc.decodeQ(text, static_cast<int32_t>(n), count));
 
     StringBuffer words;
@@ -50,15 +48,13 @@ void decoders(const ContentCoding& cc, const char* text, uint32_t n)
 void roundTrips(const ContentCoding& cc, const unsigned char* data, uint32_t n)
 {
     StringBuffer b64;
-    if (!cc.encodeBase64(data, n, b64))
-        return;
+    if (!cc.encodeBase64(data, n, b64)) return;
     DataBuffer back;
     require(cc.decodeBase64Strict(b64.getString(), static_cast<uint32_t>(b64.getSize()), back));
     require(same(back.getData(), back.getSize(), data, n));
 
     StringBuffer qp;
-    if (!cc.encodeQuotedPrintable(data, n, qp))
-        return;
+    if (!cc.encodeQuotedPrintable(data, n, qp)) return;
     DataBuffer plain;
     if (cc.decodeQuotedPrintable(qp.getString(), static_cast<uint32_t>(qp.getSize()), plain))
         require(same(plain.getData(), plain.getSize(), data, n));
@@ -86,8 +82,7 @@ void roundTrips(const ContentCoding& cc, const unsigned char* data, uint32_t n)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size > 1u << 20)
-        return 0;
+    if (size > 1u << 20) return 0;
     ContentCoding cc;
     decoders(cc, reinterpret_cast<const char*>(data), static_cast<uint32_t>(size));
     roundTrips(cc, data, static_cast<uint32_t>(size));

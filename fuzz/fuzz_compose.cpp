@@ -32,7 +32,10 @@ XString utf8(const std::string& s)
     return x;
 }
 
-bool headerByte(unsigned char c) { return c == '\t' || (c >= 0x20 && c < 0x7F); }
+bool headerByte(unsigned char c)
+{
+    return c == '\t' || (c >= 0x20 && c < 0x7F);
+}
 
 // Checks the header block that starts at `at` and returns where its empty line ends.
 size_t checkHeaderBlock(const std::string& mime, size_t at, int& fields)

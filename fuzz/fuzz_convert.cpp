@@ -16,21 +16,18 @@ using namespace hanamail;
 
 namespace {
 
-const int kSources[] = {65001, 1200, 1201, 65000, 65005, 65006, 50220, 50221, 50222, 50225,
-                        932,   936,  949,  950,   1361,  10001, 51932, 51936, 51949, 1252,
-                        20261, 28591, 37,  54936};
+const int kSources[] = {65001, 1200, 1201, 65000, 65005, 65006, 50220, 50221, 50222, 50225, 932, 936,
+                        949,   950,  1361, 10001, 51932, 51936, 51949, 1252,  20261, 28591, 37,  54936};
 const int kTargets[] = {65001, 1200, 1201, 65000, 65005, 65006, 50220, 50225, 932, 51932, 949, 936, 1252, 20127};
 
 void require(bool condition)
 {
-    if (!condition)
-        __builtin_trap();
+    if (!condition) __builtin_trap();
 }
 
 void requireSevenBit(const DataBuffer& b)
 {
-    for (uint32_t i = 0; i < b.getSize(); ++i)
-        require(b.getData()[i] < 0x80);
+    for (uint32_t i = 0; i < b.getSize(); ++i) require(b.getData()[i] < 0x80);
 }
 
 // JIS mode (ESC $ B) is left before every CR and LF and at the end.
@@ -40,10 +37,8 @@ void requireClosedJis(const DataBuffer& b)
     const uint32_t n = b.getSize();
     bool jis = false;
     for (uint32_t i = 0; i < n; ++i) {
-        if (p[i] == 0x1B && i + 2 < n)
-            jis = p[i + 1] == '$' ? true : (p[i + 1] == '(' ? false : jis);
-        if (p[i] == '\r' || p[i] == '\n')
-            require(!jis);
+        if (p[i] == 0x1B && i + 2 < n) jis = p[i + 1] == '$' ? true : (p[i + 1] == '(' ? false : jis);
+        if (p[i] == '\r' || p[i] == '\n') require(!jis);
     }
     require(!jis);
 }
@@ -69,8 +64,7 @@ bool same(const DataBuffer& a, const DataBuffer& b)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size > 1 << 16)
-        return 0;
+    if (size > 1 << 16) return 0;
     const uint32_t n = static_cast<uint32_t>(size);
     EncodingConvert conv;
 
@@ -78,26 +72,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         DataBuffer u8, u16;
         conv.convert(from, 65001, data, n, u8);
         conv.convert(from, 1200, data, n, u16);
-        if (from != 65001 && from != 54936)
-            requireUtf8(u8);
+        if (from != 65001 && from != 54936) requireUtf8(u8);
     }
     // An ESC in the text is passed on as it is, so mode checks use text without one.
     DataBuffer plain;
-    if (!plain.append(data, n))
-        return 0;
+    if (!plain.append(data, n)) return 0;
     unsigned char* q = plain.getDataMutable();
     for (uint32_t i = 0; i < n; ++i) {
-        if (q[i] == 0x1B)
-            q[i] = 'x';
+        if (q[i] == 0x1B) q[i] = 'x';
     }
     for (int from : {65001, 1200}) {
         for (int to : kTargets) {
             DataBuffer out;
             conv.convert(from, to, plain.getData(), n, out);
-            if (to == 50220 || to == 50225 || to == 65000)
-                requireSevenBit(out);
-            if (to == 50220)
-                requireClosedJis(out);
+            if (to == 50220 || to == 50225 || to == 65000) requireSevenBit(out);
+            if (to == 50220) requireClosedJis(out);
         }
     }
 

@@ -14,8 +14,7 @@ namespace {
 
 void require(bool condition)
 {
-    if (!condition)
-        __builtin_trap();
+    if (!condition) __builtin_trap();
 }
 
 void tagCleaner(const char* text, int32_t n)
@@ -69,8 +68,7 @@ void documentHelpers(const char* text, int32_t n)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size > 1 << 20)
-        return 0;
+    if (size > 1 << 20) return 0;
     const char* text = reinterpret_cast<const char*>(data);
     int32_t n = static_cast<int32_t>(size);
     tagCleaner(text, n);

@@ -17,8 +17,7 @@ namespace {
 
 void require(bool condition)
 {
-    if (!condition)
-        __builtin_trap();
+    if (!condition) __builtin_trap();
 }
 
 // Checks the parts of well-formedness that the log is responsible for.
@@ -75,13 +74,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (size_t k = 0; k < pieces.size(); ++k) {
         const char* text = pieces[k].c_str();
         switch (k % 3) {
-        case 0: log.logData("value", text); break;
-        case 1: log.logInfo(text); break;
-        default: log.logError(text); break;
+            case 0: log.logData("value", text); break;
+            case 1: log.logInfo(text); break;
+            default: log.logError(text); break;
         }
     }
-    if (size % 2 == 0)
-        log.leaveContext();  // otherwise the context is left open
+    if (size % 2 == 0) log.leaveContext();  // otherwise the context is left open
     StringBuffer xml;
     log.getXml(xml);
     checkXml(std::string(xml.getString(), static_cast<size_t>(xml.getSize())));

@@ -56,10 +56,10 @@ HM_SSSE3 size_t encodeSsse3(const unsigned char* s, size_t n, size_t readable, c
 
 HM_AVX2 inline __m256i toAlphabet256(__m256i idx)
 {
-    const __m256i offsets = _mm256_setr_epi8(
-        'a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
-        '+' - 62, '/' - 63, 'A', 0, 0, 'a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
-        '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0);
+    const __m256i offsets = _mm256_setr_epi8('a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                                             '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0,
+                                             'a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                                             '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0);
     __m256i r = _mm256_subs_epu8(idx, _mm256_set1_epi8(51));
     __m256i below26 = _mm256_cmpgt_epi8(_mm256_set1_epi8(26), idx);
     r = _mm256_or_si256(r, _mm256_and_si256(below26, _mm256_set1_epi8(13)));
@@ -103,8 +103,7 @@ HM_SSSE3 DecodeConstants128 decodeConstants128()
         k.lo[i] = _mm_set1_epi8(static_cast<char>(lo[i] - 1));
         k.hi[i] = _mm_set1_epi8(static_cast<char>(hi[i] + 1));
     }
-    for (int i = 0; i < 5; ++i)
-        k.add[i] = _mm_set1_epi8(add[i]);
+    for (int i = 0; i < 5; ++i) k.add[i] = _mm_set1_epi8(add[i]);
     k.plus = _mm_set1_epi8('+');
     k.slash = _mm_set1_epi8('/');
     return k;
@@ -117,18 +116,15 @@ HM_SSSE3 inline unsigned decodeBlockSsse3(const DecodeConstants128& k, const uns
 {
     __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
     __m128i m[5];
-    for (int i = 0; i < 3; ++i)
-        m[i] = _mm_and_si128(_mm_cmpgt_epi8(c, k.lo[i]), _mm_cmpgt_epi8(k.hi[i], c));
+    for (int i = 0; i < 3; ++i) m[i] = _mm_and_si128(_mm_cmpgt_epi8(c, k.lo[i]), _mm_cmpgt_epi8(k.hi[i], c));
     m[3] = _mm_cmpeq_epi8(c, k.plus);
     m[4] = _mm_cmpeq_epi8(c, k.slash);
     __m128i valid = _mm_or_si128(_mm_or_si128(m[0], m[1]), _mm_or_si128(_mm_or_si128(m[2], m[3]), m[4]));
     unsigned bad = ~static_cast<unsigned>(_mm_movemask_epi8(valid)) & 0xFFFFu;
     unsigned good = bad ? static_cast<unsigned>(__builtin_ctz(bad)) : 16u;
-    if (good < 4)
-        return good;
+    if (good < 4) return good;
     __m128i shift = _mm_and_si128(m[0], k.add[0]);
-    for (int i = 1; i < 5; ++i)
-        shift = _mm_or_si128(shift, _mm_and_si128(m[i], k.add[i]));
+    for (int i = 1; i < 5; ++i) shift = _mm_or_si128(shift, _mm_and_si128(m[i], k.add[i]));
     __m128i v = _mm_add_epi8(c, shift);
     __m128i pairs = _mm_maddubs_epi16(v, _mm_set1_epi32(0x01400140));
     __m128i words = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00011000));
@@ -139,7 +135,10 @@ HM_SSSE3 inline unsigned decodeBlockSsse3(const DecodeConstants128& k, const uns
 
 // Mail text comes in lines of whole groups: a block that stops at a line end
 // keeps its whole groups, the line end is skipped, and the next block starts.
-inline bool isLineSpace(unsigned char c) { return c == '\r' || c == '\n' || c == ' ' || c == '\t'; }
+inline bool isLineSpace(unsigned char c)
+{
+    return c == '\r' || c == '\n' || c == ' ' || c == '\t';
+}
 
 HM_SSSE3 size_t decodeSsse3(const unsigned char* s, size_t n, unsigned char*& dOut)
 {
@@ -159,10 +158,8 @@ HM_SSSE3 size_t decodeSsse3(const unsigned char* s, size_t n, unsigned char*& dO
         i += good;
         d += good / 4 * 3;
         done = i;
-        if (!isLineSpace(s[i]))
-            break;
-        while (i < n && isLineSpace(s[i]))
-            ++i;
+        if (!isLineSpace(s[i])) break;
+        while (i < n && isLineSpace(s[i])) ++i;
     }
     dOut = d;
     return done;
@@ -176,8 +173,7 @@ HM_AVX2 DecodeConstants256 decodeConstants256()
         k.lo[i] = _mm256_set1_epi8(static_cast<char>(lo[i] - 1));
         k.hi[i] = _mm256_set1_epi8(static_cast<char>(hi[i] + 1));
     }
-    for (int i = 0; i < 5; ++i)
-        k.add[i] = _mm256_set1_epi8(add[i]);
+    for (int i = 0; i < 5; ++i) k.add[i] = _mm256_set1_epi8(add[i]);
     k.plus = _mm256_set1_epi8('+');
     k.slash = _mm256_set1_epi8('/');
     return k;
@@ -188,24 +184,21 @@ HM_AVX2 inline unsigned decodeBlockAvx2(const DecodeConstants256& k, const unsig
 {
     __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
     __m256i m[5];
-    for (int i = 0; i < 3; ++i)
-        m[i] = _mm256_and_si256(_mm256_cmpgt_epi8(c, k.lo[i]), _mm256_cmpgt_epi8(k.hi[i], c));
+    for (int i = 0; i < 3; ++i) m[i] = _mm256_and_si256(_mm256_cmpgt_epi8(c, k.lo[i]), _mm256_cmpgt_epi8(k.hi[i], c));
     m[3] = _mm256_cmpeq_epi8(c, k.plus);
     m[4] = _mm256_cmpeq_epi8(c, k.slash);
     __m256i valid = _mm256_or_si256(_mm256_or_si256(m[0], m[1]), _mm256_or_si256(_mm256_or_si256(m[2], m[3]), m[4]));
     uint32_t bad = ~static_cast<uint32_t>(_mm256_movemask_epi8(valid));
     unsigned good = bad ? static_cast<unsigned>(__builtin_ctz(bad)) : 32u;
-    if (good < 4)
-        return good;
+    if (good < 4) return good;
     __m256i shift = _mm256_and_si256(m[0], k.add[0]);
-    for (int i = 1; i < 5; ++i)
-        shift = _mm256_or_si256(shift, _mm256_and_si256(m[i], k.add[i]));
+    for (int i = 1; i < 5; ++i) shift = _mm256_or_si256(shift, _mm256_and_si256(m[i], k.add[i]));
     __m256i v = _mm256_add_epi8(c, shift);
     __m256i pairs = _mm256_maddubs_epi16(v, _mm256_set1_epi32(0x01400140));
     __m256i words = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00011000));
-    __m256i packed = _mm256_shuffle_epi8(
-        words, _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1, 0, 6, 5, 4, 10, 9, 8, 14,
-                                13, 12, -1, -1, -1, -1));
+    __m256i packed =
+        _mm256_shuffle_epi8(words, _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1, 0, 6,
+                                                    5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
     __m256i out = _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), out);
     return good;
@@ -229,10 +222,8 @@ HM_AVX2 size_t decodeAvx2(const unsigned char* s, size_t n, unsigned char*& dOut
         i += good;
         d += good / 4 * 3;
         done = i;
-        if (!isLineSpace(s[i]))
-            break;
-        while (i < n && isLineSpace(s[i]))
-            ++i;
+        if (!isLineSpace(s[i])) break;
+        while (i < n && isLineSpace(s[i])) ++i;
     }
     dOut = d;
     return done;
@@ -269,10 +260,8 @@ constexpr uint8_t kOther = 0xFF;  // outside the alphabet
 constexpr std::array<uint8_t, 256> makeValues()
 {
     std::array<uint8_t, 256> t{};
-    for (auto& v : t)
-        v = kOther;
-    for (int i = 0; i < 64; ++i)
-        t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<uint8_t>(i);
+    for (auto& v : t) v = kOther;
+    for (int i = 0; i < 64; ++i) t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<uint8_t>(i);
     t['='] = kEnd;
     t[0] = kEnd;
     t['\r'] = kSpace;
@@ -289,8 +278,7 @@ constexpr uint32_t kBad = 0xFF000000u;
 constexpr std::array<uint32_t, 256> makeShifted(int shift)
 {
     std::array<uint32_t, 256> t{};
-    for (int c = 0; c < 256; ++c)
-        t[c] = kValue[c] < 64 ? static_cast<uint32_t>(kValue[c]) << shift : kBad;
+    for (int c = 0; c < 256; ++c) t[c] = kValue[c] < 64 ? static_cast<uint32_t>(kValue[c]) << shift : kBad;
     return t;
 }
 constexpr std::array<uint32_t, 256> kD0 = makeShifted(18);
@@ -298,7 +286,10 @@ constexpr std::array<uint32_t, 256> kD1 = makeShifted(12);
 constexpr std::array<uint32_t, 256> kD2 = makeShifted(6);
 constexpr std::array<uint32_t, 256> kD3 = makeShifted(0);
 
-inline void putPair(char* d, uint32_t v12) { std::memcpy(d, kPairs.pair[v12 & 0xFFF], 2); }
+inline void putPair(char* d, uint32_t v12)
+{
+    std::memcpy(d, kPairs.pair[v12 & 0xFFF], 2);
+}
 
 }  // namespace
 
@@ -307,10 +298,8 @@ Base64Codec::Path Base64Codec::fastestPath()
 #ifdef HM_BASE64_X86
     static const Path path = [] {
         __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx2"))
-            return kAvx2;
-        if (__builtin_cpu_supports("ssse3"))
-            return kSsse3;
+        if (__builtin_cpu_supports("avx2")) return kAvx2;
+        if (__builtin_cpu_supports("ssse3")) return kSsse3;
         return kScalar;
     }();
     return path;
@@ -319,16 +308,19 @@ Base64Codec::Path Base64Codec::fastestPath()
 #endif
 }
 
-char* Base64Codec::encode(const unsigned char* s, size_t n, char* d) { return encode(s, n, n, d); }
+char* Base64Codec::encode(const unsigned char* s, size_t n, char* d)
+{
+    return encode(s, n, n, d);
+}
 
 char* Base64Codec::encode(const unsigned char* s, size_t n, size_t readable, char* d, Path path)
 {
     size_t i = 0;
 #ifdef HM_BASE64_X86
     switch (path) {
-    case kAvx2: i = encodeAvx2(s, n, readable, d); break;
-    case kSsse3: i = encodeSsse3(s, n, readable, d); break;
-    case kScalar: break;
+        case kAvx2: i = encodeAvx2(s, n, readable, d); break;
+        case kSsse3: i = encodeSsse3(s, n, readable, d); break;
+        case kScalar: break;
     }
     d += i / 3 * 4;
 #else
@@ -381,24 +373,22 @@ bool Base64Codec::decode(const unsigned char* s, size_t n, unsigned char* d, siz
 #ifdef HM_BASE64_X86
             // Worth a try only where a block of the alphabet may start (not at a line end).
             switch (kValue[s[i]] < 64 ? path : kScalar) {
-            case kAvx2: i += decodeAvx2(s + i, n - i, d); break;
-            case kSsse3: i += decodeSsse3(s + i, n - i, d); break;
-            case kScalar: break;
+                case kAvx2: i += decodeAvx2(s + i, n - i, d); break;
+                case kSsse3: i += decodeSsse3(s + i, n - i, d); break;
+                case kScalar: break;
             }
 #endif
             // Whole groups of four alphabet characters at a time.
             while (n - i >= 4) {
                 uint32_t v = kD0[s[i]] | kD1[s[i + 1]] | kD2[s[i + 2]] | kD3[s[i + 3]];
-                if (v & kBad)
-                    break;
+                if (v & kBad) break;
                 d[0] = static_cast<unsigned char>(v >> 16);
                 d[1] = static_cast<unsigned char>(v >> 8);
                 d[2] = static_cast<unsigned char>(v);
                 d += 3;
                 i += 4;
             }
-            if (i >= n)
-                break;
+            if (i >= n) break;
         }
         uint8_t v = kValue[s[i++]];
         if (v < 64) {

@@ -129,8 +129,7 @@ struct CodePageTableBuilder {
             return nullptr;
         }
         uLongf unpacked = data.unpackedSize;
-        if (uncompress(blob.get(), &unpacked, data.packed, data.packedSize) != Z_OK ||
-            unpacked != data.unpackedSize) {
+        if (uncompress(blob.get(), &unpacked, data.packed, data.packedSize) != Z_OK || unpacked != data.unpackedSize) {
             return nullptr;
         }
         BlobReader in(blob.get(), data.unpackedSize);
@@ -402,7 +401,10 @@ struct EncodeSink {
 // Input is taken in pieces of this many bytes: room is asked for per piece.
 constexpr uint32_t kPiece = 64 * 1024;
 
-inline uint32_t pieceEnd(uint32_t i, uint32_t n) { return n - i > kPiece ? i + kPiece : n; }
+inline uint32_t pieceEnd(uint32_t i, uint32_t n)
+{
+    return n - i > kPiece ? i + kPiece : n;
+}
 
 }  // namespace
 

@@ -72,11 +72,11 @@ private:
 
     int m_codePage = 0;
     bool m_multiByte = false;
-    bool m_ascii = false;                  // bytes and units below 0x80 map to themselves
-    bool m_asciiIn = false;                // every byte below 0x80 decodes to itself (found in the tables)
-    bool m_asciiOut = false;               // every unit below 0x80 encodes to itself (found in the tables)
-    uint8_t m_row[256] = {};               // lead byte -> its row in m_decode, 0 = not a lead byte
-    const uint16_t* m_decode = nullptr;    // rows of 256 units; row 0 = single bytes; 0 = no mapping
+    bool m_ascii = false;                // bytes and units below 0x80 map to themselves
+    bool m_asciiIn = false;              // every byte below 0x80 decodes to itself (found in the tables)
+    bool m_asciiOut = false;             // every unit below 0x80 encodes to itself (found in the tables)
+    uint8_t m_row[256] = {};             // lead byte -> its row in m_decode, 0 = not a lead byte
+    const uint16_t* m_decode = nullptr;  // rows of 256 units; row 0 = single bytes; 0 = no mapping
     // unit -> its bytes in output order (low 16 bits) | their count << 16; count 0 = no mapping
     const uint32_t* m_encode = nullptr;
 };

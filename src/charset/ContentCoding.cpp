@@ -24,21 +24,22 @@ constexpr char kHex[] = "0123456789ABCDEF";
 constexpr char kFold[] = "\r\n\t";
 
 const char* const kBWordCharsets[] = {
-    "shift_jis",   "shift-jis", "iso-2022-jp", "euc-jp",     "euc-kr",       "iso-2022-kr", "gb2312",
-    "euc-cn",      "cp-936",    "euc-tw",      "big5",       "cp-950",       "cp-932",      "tis-620",
+    "shift_jis",   "shift-jis",  "iso-2022-jp",  "euc-jp",     "euc-kr",       "iso-2022-kr", "gb2312",
+    "euc-cn",      "cp-936",     "euc-tw",       "big5",       "cp-950",       "cp-932",      "tis-620",
     "windows-874", "iso-8859-9", "windows-1254", "iso-8859-6", "windows-1256", "cp-1256",
 };
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 bool equalsIgnoreCase(const char* a, size_t aLen, const char* b)
 {
     size_t bLen = std::strlen(b);
-    if (aLen != bLen)
-        return false;
+    if (aLen != bLen) return false;
     for (size_t i = 0; i < aLen; ++i)
-        if (asciiLower(a[i]) != asciiLower(b[i]))
-            return false;
+        if (asciiLower(a[i]) != asciiLower(b[i])) return false;
     return true;
 }
 
@@ -47,12 +48,9 @@ bool equalsIgnoreCase(const char* a, size_t aLen, const char* b)
 constexpr std::array<int8_t, 256> makeHexValues()
 {
     std::array<int8_t, 256> t{};
-    for (int i = 0; i < 256; ++i)
-        t[i] = -1;
-    for (int i = 0; i < 10; ++i)
-        t['0' + i] = static_cast<int8_t>(i);
-    for (int i = 0; i < 6; ++i)
-        t['A' + i] = static_cast<int8_t>(10 + i);
+    for (int i = 0; i < 256; ++i) t[i] = -1;
+    for (int i = 0; i < 10; ++i) t['0' + i] = static_cast<int8_t>(i);
+    for (int i = 0; i < 6; ++i) t['A' + i] = static_cast<int8_t>(10 + i);
     return t;
 }
 constexpr std::array<int8_t, 256> kHexUpper = makeHexValues();
@@ -62,8 +60,7 @@ enum : uint8_t { kQpLiteral, kQpBlank, kQpCr, kQpEscape };
 constexpr std::array<uint8_t, 256> makeQpClasses()
 {
     std::array<uint8_t, 256> t{};
-    for (int c = 0; c < 256; ++c)
-        t[c] = (c >= 0x21 && c <= 0x7E && c != '=') ? kQpLiteral : kQpEscape;
+    for (int c = 0; c < 256; ++c) t[c] = (c >= 0x21 && c <= 0x7E && c != '=') ? kQpLiteral : kQpEscape;
     t[' '] = kQpBlank;
     t['\t'] = kQpBlank;
     t['\r'] = kQpCr;
@@ -111,10 +108,8 @@ const char* findPair(const char* s, size_t n, char a, char b)
 {
     while (n >= 2) {
         const char* p = static_cast<const char*>(std::memchr(s, a, n - 1));
-        if (!p)
-            return nullptr;
-        if (p[1] == b)
-            return p;
+        if (!p) return nullptr;
+        if (p[1] == b) return p;
         n -= static_cast<size_t>(p + 1 - s);
         s = p + 1;
     }
@@ -131,23 +126,20 @@ void scanEncodedWords(const char* s, size_t n, OnText onText, OnWord onWord)
     size_t from = 0;
     while (from < n) {
         const char* open = findPair(s + from, n - from, '=', '?');
-        if (!open)
-            break;
+        if (!open) break;
         size_t p = static_cast<size_t>(open - s);
         size_t csStart = p + 2;
         from = csStart;
         const char* q = static_cast<const char*>(std::memchr(s + csStart, '?', n - csStart));
-        if (!q)
-            break;  // no "?" anywhere further, so no word can follow either
+        if (!q) break;  // no "?" anywhere further, so no word can follow either
         size_t letterAt = static_cast<size_t>(q - s) + 1;
-        if (letterAt + 1 >= n || s[letterAt + 1] != '?')
-            continue;
+        if (letterAt + 1 >= n || s[letterAt + 1] != '?') continue;
         size_t textStart = letterAt + 2;
         const char* close = findPair(s + textStart, n - textStart, '?', '=');
-        if (!close)
-            continue;
+        if (!close) continue;
         onText(s + copied, p - copied);
-        onWord(s + csStart, letterAt - 1 - csStart, s[letterAt], s + textStart, static_cast<size_t>(close - s) - textStart);
+        onWord(s + csStart, letterAt - 1 - csStart, s[letterAt], s + textStart,
+               static_cast<size_t>(close - s) - textStart);
         copied = from = static_cast<size_t>(close - s) + 2;
     }
     onText(s + copied, n - copied);
@@ -159,8 +151,7 @@ void scanEncodedWords(const char* s, size_t n, OnText onText, OnWord onWord)
 
 bool ContentCoding::encodeBase64(const void* bytes, uint32_t n, StringBuffer& out) const
 {
-    if (!bytes || n == 0)
-        return true;
+    if (!bytes || n == 0) return true;
     const auto* s = static_cast<const unsigned char*>(bytes);
     const uint32_t groupsPerLine = m_maxLineLength > 4 ? static_cast<uint32_t>(m_maxLineLength + 3) / 4 : 1;
     const uint64_t lineBytes = 3ull * groupsPerLine;
@@ -171,8 +162,7 @@ bool ContentCoding::encodeBase64(const void* bytes, uint32_t n, StringBuffer& ou
         return false;
     }
     char* d0 = out.reserveAppend(static_cast<int32_t>(total));
-    if (!d0)
-        return false;
+    if (!d0) return false;
     char* d = d0;
     uint64_t i = 0;
     for (; i + lineBytes <= n; i += lineBytes) {
@@ -191,16 +181,14 @@ bool ContentCoding::encodeBase64(const void* bytes, uint32_t n, StringBuffer& ou
 
 bool ContentCoding::encodeBase64Flat(const void* bytes, uint32_t n, StringBuffer& out) const
 {
-    if (!bytes || n == 0)
-        return true;
+    if (!bytes || n == 0) return true;
     uint64_t total = Base64Codec::encodedLength(n);
     if (total >= static_cast<uint64_t>(StringBuffer::kMaxLength)) {
         out.markFailed(BufferFailure::TooLarge);
         return false;
     }
     char* d0 = out.reserveAppend(static_cast<int32_t>(total));
-    if (!d0)
-        return false;
+    if (!d0) return false;
     char* d = Base64Codec::encode(static_cast<const unsigned char*>(bytes), n, d0);
     out.commitAppend(static_cast<int32_t>(d - d0));
     return true;
@@ -209,14 +197,11 @@ bool ContentCoding::encodeBase64Flat(const void* bytes, uint32_t n, StringBuffer
 char* ContentCoding::encodeBase64ToNew(const void* bytes, uint32_t n, uint32_t& count) const
 {
     count = 0;
-    if (!bytes || n == 0)
-        return nullptr;
+    if (!bytes || n == 0) return nullptr;
     uint64_t total = Base64Codec::encodedLength(n);
-    if (total > DataBuffer::kMaxSize)
-        return nullptr;
+    if (total > DataBuffer::kMaxSize) return nullptr;
     char* d0 = static_cast<char*>(std::malloc(static_cast<size_t>(total) + 1));
-    if (!d0)
-        return nullptr;
+    if (!d0) return nullptr;
     char* d = Base64Codec::encode(static_cast<const unsigned char*>(bytes), n, d0);
     *d = '\0';
     count = static_cast<uint32_t>(d - d0);
@@ -226,11 +211,9 @@ char* ContentCoding::encodeBase64ToNew(const void* bytes, uint32_t n, uint32_t& 
 unsigned char* ContentCoding::decodeBase64(const char* text, uint32_t n, uint32_t& count) const
 {
     count = 0;
-    if (!text || n == 0)
-        return nullptr;
+    if (!text || n == 0) return nullptr;
     auto* d = static_cast<unsigned char*>(std::malloc(Base64Codec::decodedBound(n) + 1));
-    if (!d)
-        return nullptr;
+    if (!d) return nullptr;
     size_t len = 0;
     Base64Codec::decode(reinterpret_cast<const unsigned char*>(text), n, d, len, false);
     d[len] = 0;
@@ -240,17 +223,13 @@ unsigned char* ContentCoding::decodeBase64(const char* text, uint32_t n, uint32_
 
 bool ContentCoding::decodeBase64ToString(const char* text, StringBuffer& out) const
 {
-    if (!text)
-        return true;
+    if (!text) return true;
     size_t n = std::strlen(text);
-    if (n == 0)
-        return true;
-    if (n > DataBuffer::kMaxSize)
-        return false;
+    if (n == 0) return true;
+    if (n > DataBuffer::kMaxSize) return false;
     uint32_t count = 0;
     unsigned char* d = decodeBase64(text, static_cast<uint32_t>(n), count);
-    if (!d)
-        return false;
+    if (!d) return false;
     bool ok = appendBytes(out, d, count);
     std::free(d);
     return ok;
@@ -263,8 +242,7 @@ bool ContentCoding::decodeBase64Strict(const char* text, uint32_t n, DataBuffer&
         return true;
     }
     auto* d = static_cast<unsigned char*>(std::malloc(Base64Codec::decodedBound(n) + 1));
-    if (!d)
-        return false;
+    if (!d) return false;
     size_t len = 0;
     if (!Base64Codec::decode(reinterpret_cast<const unsigned char*>(text), n, d, len, true)) {
         std::free(d);
@@ -278,8 +256,7 @@ bool ContentCoding::decodeBase64Strict(const char* text, uint32_t n, DataBuffer&
 
 bool ContentCoding::encodeQuotedPrintable(const void* bytes, uint32_t n, StringBuffer& out) const
 {
-    if (!bytes || n == 0)
-        return true;
+    if (!bytes || n == 0) return true;
     const auto* s = static_cast<const unsigned char*>(bytes);
     const int32_t maxCol = m_maxLineLength;
     // Mostly text: most bytes are copied. Binary input grows the buffer as it goes.
@@ -303,8 +280,7 @@ bool ContentCoding::encodeQuotedPrintable(const void* bytes, uint32_t n, StringB
         const uint32_t blockLen = blockEnd - i;
         const int32_t blockRoom = static_cast<int32_t>(blockLen * 3 + (blockLen / 24 + 2) * 3 + 256);
         char* d0 = out.reserveAppend(blockRoom);
-        if (!d0)
-            return false;
+        if (!d0) return false;
         char* d = d0;
         while (i < blockEnd) {
             unsigned char c = s[i];
@@ -317,8 +293,7 @@ bool ContentCoding::encodeQuotedPrintable(const void* bytes, uint32_t n, StringB
                 while (stop - j >= 9) {
                     uint64_t x;
                     std::memcpy(&x, s + j, 8);
-                    if (!allPlainAscii(x) || (s[j + 7] == ' ' && s[j + 8] == '\r'))
-                        break;
+                    if (!allPlainAscii(x) || (s[j + 7] == ' ' && s[j + 8] == '\r')) break;
                     std::memcpy(d, &x, 8);
                     d += 8;
                     j += 8;
@@ -352,46 +327,46 @@ bool ContentCoding::encodeQuotedPrintable(const void* bytes, uint32_t n, StringB
                 ++i;
             } else {
                 switch (kQpClass[c]) {
-                case kQpLiteral:
-                    // "=FF" followed by "FFFF" is read back as an old escape form, so break the run.
-                    if (c == 'F' && afterFF && n - i > 3 && s[i + 1] == 'F' && s[i + 2] == 'F' && s[i + 3] == 'F') {
-                        d = putEscape(d, c);
-                        col += 3;
-                    } else {
-                        *d++ = static_cast<char>(c);
-                        ++col;
-                    }
-                    ++i;
-                    break;
-                case kQpBlank:
-                    // White space at a line end would be lost in transport.
-                    if (n - i == 1 || (n - i > 2 && s[i + 1] == '\r' && s[i + 2] == '\n')) {
-                        d = putEscape(d, c);
-                        col += 3;
-                    } else {
-                        *d++ = static_cast<char>(c);
-                        ++col;
-                    }
-                    ++i;
-                    break;
-                case kQpCr:
-                    if (n - i > 1 && s[i + 1] == '\n') {
-                        d[0] = '\r';
-                        d[1] = '\n';
-                        d += 2;
-                        col = 0;
-                        i += 2;
-                    } else {
+                    case kQpLiteral:
+                        // "=FF" followed by "FFFF" is read back as an old escape form, so break the run.
+                        if (c == 'F' && afterFF && n - i > 3 && s[i + 1] == 'F' && s[i + 2] == 'F' && s[i + 3] == 'F') {
+                            d = putEscape(d, c);
+                            col += 3;
+                        } else {
+                            *d++ = static_cast<char>(c);
+                            ++col;
+                        }
+                        ++i;
+                        break;
+                    case kQpBlank:
+                        // White space at a line end would be lost in transport.
+                        if (n - i == 1 || (n - i > 2 && s[i + 1] == '\r' && s[i + 2] == '\n')) {
+                            d = putEscape(d, c);
+                            col += 3;
+                        } else {
+                            *d++ = static_cast<char>(c);
+                            ++col;
+                        }
+                        ++i;
+                        break;
+                    case kQpCr:
+                        if (n - i > 1 && s[i + 1] == '\n') {
+                            d[0] = '\r';
+                            d[1] = '\n';
+                            d += 2;
+                            col = 0;
+                            i += 2;
+                        } else {
+                            d = putEscape(d, c);
+                            col += 3;
+                            ++i;
+                        }
+                        break;
+                    default:
                         d = putEscape(d, c);
                         col += 3;
                         ++i;
-                    }
-                    break;
-                default:
-                    d = putEscape(d, c);
-                    col += 3;
-                    ++i;
-                    break;
+                        break;
                 }
             }
             afterFF = c == 0xFF;
@@ -411,15 +386,13 @@ bool ContentCoding::encodeQuotedPrintable(const void* bytes, uint32_t n, StringB
 
 bool ContentCoding::decodeQuotedPrintable(const char* text, uint32_t n, DataBuffer& out) const
 {
-    if (!text || n == 0 || text[0] == '\0')
-        return false;
+    if (!text || n == 0 || text[0] == '\0') return false;
     const char* nul = static_cast<const char*>(std::memchr(text, 0, n));
     const size_t len = nul ? static_cast<size_t>(nul - text) : n;
     // Only a line end can grow (LF becomes CR LF).
     const size_t bound = 2 * len + 1;
     auto* d0 = static_cast<unsigned char*>(std::malloc(bound));
-    if (!d0)
-        return false;
+    if (!d0) return false;
     const auto* p = reinterpret_cast<const unsigned char*>(text);
     const auto* const end = p + len;
     unsigned char* d = d0;
@@ -427,8 +400,7 @@ bool ContentCoding::decodeQuotedPrintable(const char* text, uint32_t n, DataBuff
     // produced before it is kept.
     unsigned char* keep = d;
     auto trimLine = [&] {
-        while (d > keep && (d[-1] == ' ' || d[-1] == '\t' || d[-1] == '\r'))
-            --d;
+        while (d > keep && (d[-1] == ' ' || d[-1] == '\t' || d[-1] == '\r')) --d;
     };
     while (p < end) {
         bool found = false;
@@ -468,8 +440,7 @@ bool ContentCoding::decodeQuotedPrintable(const char* text, uint32_t n, DataBuff
             d += 8;
             p += 8;
         }
-        if (p == end)
-            break;
+        if (p == end) break;
         unsigned char c = *p;
         if (c == '\n') {
             trimLine();
@@ -503,8 +474,7 @@ bool ContentCoding::decodeQuotedPrintable(const char* text, uint32_t n, DataBuff
         }
         // "=" ending its line (white space aside) is a soft line break.
         const unsigned char* q = p + 1;
-        while (q < end && (*q == ' ' || *q == '\t' || *q == '\r'))
-            ++q;
+        while (q < end && (*q == ' ' || *q == '\t' || *q == '\r')) ++q;
         if (q == end || *q == '\n') {
             p = q == end ? end : q + 1;
             keep = d;
@@ -522,8 +492,7 @@ bool ContentCoding::decodeQuotedPrintable(const char* text, uint32_t n, DataBuff
         return false;
     }
     if (bound - size > size / 8 + 4096) {
-        if (auto* shrunk = static_cast<unsigned char*>(std::realloc(d0, size + 1)))
-            d0 = shrunk;
+        if (auto* shrunk = static_cast<unsigned char*>(std::realloc(d0, size + 1))) d0 = shrunk;
     }
     out.takeOwnership(d0, static_cast<uint32_t>(size));
     return true;
@@ -534,14 +503,11 @@ bool ContentCoding::decodeQuotedPrintable(const char* text, uint32_t n, DataBuff
 char* ContentCoding::encodeQ(const void* bytes, uint32_t n, uint32_t& count) const
 {
     count = 0;
-    if (!bytes || n == 0)
-        return nullptr;
+    if (!bytes || n == 0) return nullptr;
     const uint64_t bound = 3ull * n + 1;
-    if (bound > DataBuffer::kMaxSize)
-        return nullptr;
+    if (bound > DataBuffer::kMaxSize) return nullptr;
     char* d0 = static_cast<char*>(std::malloc(static_cast<size_t>(bound)));
-    if (!d0)
-        return nullptr;
+    if (!d0) return nullptr;
     char* d = d0;
     const auto* s = static_cast<const unsigned char*>(bytes);
     for (uint32_t i = 0; i < n; ++i) {
@@ -561,14 +527,11 @@ char* ContentCoding::encodeQ(const void* bytes, uint32_t n, uint32_t& count) con
 unsigned char* ContentCoding::decodeQ(const char* text, int32_t n, uint32_t& count) const
 {
     count = 0;
-    if (!text)
-        return nullptr;
+    if (!text) return nullptr;
     size_t len = n > 0 ? static_cast<size_t>(n) : std::strlen(text);
-    if (len == 0 || len > DataBuffer::kMaxSize)
-        return nullptr;
+    if (len == 0 || len > DataBuffer::kMaxSize) return nullptr;
     auto* d0 = static_cast<unsigned char*>(std::malloc(len + 1));
-    if (!d0)
-        return nullptr;
+    if (!d0) return nullptr;
     unsigned char* d = d0;
     const auto* s = reinterpret_cast<const unsigned char*>(text);
     for (size_t i = 0; i < len; ++i) {
@@ -596,8 +559,7 @@ unsigned char* ContentCoding::decodeQ(const char* text, int32_t n, uint32_t& cou
 
 void ContentCoding::encodeBWord(const void* bytes, uint32_t n, const char* charset, StringBuffer& out) const
 {
-    if (!bytes || n == 0 || !charset)
-        return;
+    if (!bytes || n == 0 || !charset) return;
     out << "=?" << charset << "?B?";
     // A failure is recorded in out, which the caller checks.
     (void)encodeBase64Flat(bytes, n, out);
@@ -606,8 +568,7 @@ void ContentCoding::encodeBWord(const void* bytes, uint32_t n, const char* chars
 
 void ContentCoding::encodeQWord(const void* bytes, uint32_t n, const char* charset, StringBuffer& out) const
 {
-    if (!bytes || n == 0 || !charset)
-        return;
+    if (!bytes || n == 0 || !charset) return;
     uint32_t count = 0;
     char* q = encodeQ(bytes, n, count);
     if (!q) {
@@ -632,8 +593,7 @@ void ContentCoding::encodeQWords(const void* bytes, uint32_t n, const char* char
 void ContentCoding::encodeWords(const unsigned char* bytes, uint32_t n, const char* charset, bool bForm,
                                 StringBuffer& out) const
 {
-    if (!bytes || n == 0 || !charset)
-        return;
+    if (!bytes || n == 0 || !charset) return;
     auto writeWord = [&](const void* p, uint32_t len) {
         if (bForm)
             encodeBWord(p, len, charset, out);
@@ -647,17 +607,14 @@ void ContentCoding::encodeWords(const unsigned char* bytes, uint32_t n, const ch
     const uint32_t unitsPerWord = bForm ? 12u : 17u;
     bool first = true;
     auto nextWord = [&](const void* p, uint32_t len) {
-        if (len == 0)
-            return;
-        if (!first)
-            out << kFold;
+        if (len == 0) return;
+        if (!first) out << kFold;
         first = false;
         writeWord(p, len);
     };
 
     int cp = charsetToCodePage(charset);
-    if (cp == 0)
-        cp = kUtf8;
+    if (cp == 0) cp = kUtf8;
     if (!EncodingConvert::canConvert(cp)) {
         // Characters of this charset cannot be told apart; keep every byte, in word-sized pieces.
         for (uint32_t i = 0; i < n; i += 2 * unitsPerWord)
@@ -681,8 +638,7 @@ void ContentCoding::encodeWords(const unsigned char* bytes, uint32_t n, const ch
         if (i + take < units) {
             uint32_t last = i + take - 1;
             unsigned unit = u[2 * last] | (u[2 * last + 1] << 8);
-            if (unit >= 0xD800 && unit <= 0xDBFF)
-                --take;  // keep a surrogate pair in one word
+            if (unit >= 0xD800 && unit <= 0xDBFF) --take;  // keep a surrogate pair in one word
         }
         chunk.clear();
         // Each piece on its own, so stateful charsets (ISO-2022) open and close in every word.
@@ -698,8 +654,7 @@ void ContentCoding::encodeWords(const unsigned char* bytes, uint32_t n, const ch
 
 void ContentCoding::encodeWordAuto(const void* bytes, uint32_t n, const char* charset, StringBuffer& out) const
 {
-    if (!bytes || n == 0)
-        return;
+    if (!bytes || n == 0) return;
     const auto* s = static_cast<const char*>(bytes);
     const uint32_t scan = n < 100 ? n : 100;
     for (uint32_t i = 0; i + 3 <= scan; ++i) {
@@ -717,12 +672,10 @@ void ContentCoding::encodeWordAuto(const void* bytes, uint32_t n, const char* ch
 
 bool ContentCoding::isBWordCharset(const char* charset)
 {
-    if (!charset)
-        return false;
+    if (!charset) return false;
     size_t len = std::strlen(charset);
     for (const char* name : kBWordCharsets)
-        if (equalsIgnoreCase(charset, len, name))
-            return true;
+        if (equalsIgnoreCase(charset, len, name)) return true;
     return false;
 }
 
@@ -732,11 +685,9 @@ namespace {
 unsigned char* decodeWordText(const ContentCoding& cc, char letter, const char* text, size_t len, uint32_t& count)
 {
     count = 0;
-    if (len == 0 || len > static_cast<size_t>(StringBuffer::kMaxLength))
-        return nullptr;
-    unsigned char* bytes = (letter == 'B' || letter == 'b')
-                               ? cc.decodeBase64(text, static_cast<uint32_t>(len), count)
-                               : cc.decodeQ(text, static_cast<int32_t>(len), count);
+    if (len == 0 || len > static_cast<size_t>(StringBuffer::kMaxLength)) return nullptr;
+    unsigned char* bytes = (letter == 'B' || letter == 'b') ? cc.decodeBase64(text, static_cast<uint32_t>(len), count)
+                                                            : cc.decodeQ(text, static_cast<int32_t>(len), count);
     if (bytes && count == 0) {
         std::free(bytes);
         bytes = nullptr;
@@ -750,8 +701,7 @@ void ContentCoding::decodeEncodedWords(StringBuffer& buffer) const
 {
     const char* s = buffer.getString();
     const size_t n = static_cast<size_t>(buffer.getSize());
-    if (!findPair(s, n, '=', '?'))
-        return;
+    if (!findPair(s, n, '=', '?')) return;
     StringBuffer result(static_cast<int32_t>(n + 1));
     EncodingConvert ec;
     DataBuffer converted;
@@ -762,8 +712,7 @@ void ContentCoding::decodeEncodedWords(StringBuffer& buffer) const
         [&](const char* cs, size_t csLen, char letter, const char* text, size_t textLen) {
             uint32_t count = 0;
             unsigned char* bytes = decodeWordText(*this, letter, text, textLen, count);
-            if (!bytes)
-                return;
+            if (!bytes) return;
             // "8bit" is this system's own label for raw UTF-8 text.
             if (equalsIgnoreCase(cs, csLen, "utf-8") || equalsIgnoreCase(cs, csLen, "8bit")) {
                 (void)appendBytes(result, bytes, count);
@@ -792,8 +741,7 @@ void ContentCoding::decodeEncodedWords(StringBuffer& buffer) const
     }
     // Room first, so the copy cannot fail once the old text is gone.
     const int32_t newSize = result.getSize();
-    if (newSize > buffer.getSize() && !buffer.reserveAppend(newSize - buffer.getSize()))
-        return;
+    if (newSize > buffer.getSize() && !buffer.reserveAppend(newSize - buffer.getSize())) return;
     BufferFailure before = buffer.failure();  // clear() forgets it
     buffer.clear();
     (void)appendBytes(buffer, result.getString(), static_cast<size_t>(newSize));  // fits: room was made above
@@ -807,16 +755,13 @@ void ContentCoding::decodeEncodedWordsRaw(const StringBuffer& in, DataBuffer& ou
         // A failed append is recorded in out, which the caller checks; nothing
         // more is appended after it.
         [&](const char* p, size_t len) {
-            if (!out.hasFailed())
-                (void)out.append(p, static_cast<uint32_t>(len));
+            if (!out.hasFailed()) (void)out.append(p, static_cast<uint32_t>(len));
         },
         [&](const char*, size_t, char letter, const char* text, size_t textLen) {
-            if (out.hasFailed())
-                return;
+            if (out.hasFailed()) return;
             uint32_t count = 0;
             unsigned char* bytes = decodeWordText(*this, letter, text, textLen, count);
-            if (bytes)
-                (void)out.append(bytes, count);
+            if (bytes) (void)out.append(bytes, count);
             std::free(bytes);
         });
 }

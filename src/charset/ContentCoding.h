@@ -62,8 +62,7 @@ public:
     static bool isBWordCharset(const char* charset);
 
 private:
-    void encodeWords(const unsigned char* bytes, uint32_t n, const char* charset, bool bForm,
-                     StringBuffer& out) const;
+    void encodeWords(const unsigned char* bytes, uint32_t n, const char* charset, bool bForm, StringBuffer& out) const;
 
     int32_t m_maxLineLength = 72;
 };

@@ -5,11 +5,11 @@
 #include "charset/EncodingConvertDetail.h"
 #include "charset/Japanese.h"
 #include "charset/Korean.h"
+#include "charset/ScratchOutput.h"
 #include "charset/Utf16Codec.h"
 #include "charset/Utf32Codec.h"
 #include "charset/Utf7Codec.h"
 #include "charset/Utf8Scan.h"
-#include "charset/ScratchOutput.h"
 #include "foundation/BufferLimit.h"
 #include "foundation/DataBuffer.h"
 #include "platform/Platform.h"
@@ -25,11 +25,17 @@ namespace {
 bool isComputed(int cp)
 {
     switch (cp) {
-        case kUtf16: case kUtf16Be: case kUtf7: case kUtf8: case kUtf32: case kUtf32Be:
-        case 50220: case 50221: case 50222: case kIso2022Kr:
-            return true;
-        default:
-            return false;
+        case kUtf16:
+        case kUtf16Be:
+        case kUtf7:
+        case kUtf8:
+        case kUtf32:
+        case kUtf32Be:
+        case 50220:
+        case 50221:
+        case 50222:
+        case kIso2022Kr: return true;
+        default: return false;
     }
 }
 
@@ -60,8 +66,7 @@ bool reserveMore(DataBuffer& out, uint64_t more)
 // record from outside), and the conversion gives false.
 bool failedStep(const DataBuffer& step, DataBuffer& out)
 {
-    if (!step.hasFailed())
-        return false;
+    if (!step.hasFailed()) return false;
     out.markFailed(step.failure());
     return true;
 }
@@ -70,17 +75,13 @@ bool failedStep(const DataBuffer& step, DataBuffer& out)
 
 Support convertdetail::support(int cp)
 {
-    if (isComputed(cp) || CodePageTable::isTableCodePage(cp))
-        return Support::Converted;
-    if (cp == 0)
-        return Support::Unknown;
-    if (preferredCharsetName(cp) != nullptr)
-        return Support::NameOnly;
+    if (isComputed(cp) || CodePageTable::isTableCodePage(cp)) return Support::Converted;
+    if (cp == 0) return Support::Unknown;
+    if (preferredCharsetName(cp) != nullptr) return Support::NameOnly;
     // A few code pages are named without a preferred name (709, 50000, ...).
     const int count = charsetNameCount();
     for (int i = 0; i < count; ++i) {
-        if (charsetNameAt(i).codePage == cp)
-            return Support::NameOnly;
+        if (charsetNameAt(i).codePage == cp) return Support::NameOnly;
     }
     return Support::Unknown;
 }
@@ -101,8 +102,7 @@ bool EncodingConvert::convertByName(const char* fromCharset, const char* toChars
 {
     const int fromCp = charsetToCodePage(fromCharset);
     const int toCp = charsetToCodePage(toCharset);
-    if (fromCp == 0 || toCp == 0)
-        return false;
+    if (fromCp == 0 || toCp == 0) return false;
     return convert(fromCp, toCp, bytes, n, out);
 }
 
@@ -118,8 +118,7 @@ bool EncodingConvert::convertWithBom(int fromCp, int toCp, const void* bytes, ui
         ok = out.append(kLeBom, 2);
     else if (toCp == kUtf16Be)
         ok = out.append(kBeBom, 2);
-    if (!ok)
-        return false;
+    if (!ok) return false;
     return convert(fromCp, toCp, bytes, n, out);
 }
 
@@ -137,15 +136,12 @@ bool EncodingConvert::run(int fromCp, int toCp, const unsigned char* p, uint32_t
 {
     m_stepFrom = fromCp;
     m_stepTo = toCp;
-    if (p == nullptr || n == 0)
-        return true;
-    if (fromCp == toCp)
-        return out.append(p, n);
+    if (p == nullptr || n == 0) return true;
+    if (fromCp == toCp) return out.append(p, n);
 
     const Support from = support(fromCp);
     const Support to = support(toCp);
-    if (from == Support::Unknown || to == Support::Unknown)
-        return false;
+    if (from == Support::Unknown || to == Support::Unknown) return false;
     if (from == Support::NameOnly || to == Support::NameOnly) {
         // Better the text as it came than no text at all. False either way;
         // a failed copy is recorded in out.
@@ -162,15 +158,13 @@ bool EncodingConvert::run(int fromCp, int toCp, const unsigned char* p, uint32_t
     if (isIso2022Jp(fromCp)) {
         DataBuffer sjis;
         Japanese().jisToSjis(p, n, sjis);
-        if (failedStep(sjis, out))
-            return false;
+        if (failedStep(sjis, out)) return false;
         return run(kShiftJis, toCp, sjis.getData(), sjis.getSize(), out);
     }
     if (fromCp == kIso2022Kr) {
         DataBuffer ks;
         Korean().iso2022krToKs(p, n, ks);
-        if (failedStep(ks, out))
-            return false;
+        if (failedStep(ks, out)) return false;
         return run(kUhc, toCp, ks.getData(), ks.getSize(), out);
     }
 
@@ -203,8 +197,7 @@ bool EncodingConvert::run(int fromCp, int toCp, const unsigned char* p, uint32_t
         DataBuffer u16;
         if (fromCp != kUtf16) {
             (void)run(fromCp, kUtf16, p, n, u16);  // lossy text goes on as converted
-            if (failedStep(u16, out))
-                return false;
+            if (failedStep(u16, out)) return false;
             p = u16.getData();
             n = u16.getSize();
         }
@@ -219,8 +212,7 @@ bool EncodingConvert::run(int fromCp, int toCp, const unsigned char* p, uint32_t
         bool ok = true;
         if (fromCp != kShiftJis) {
             ok = run(fromCp, kShiftJis, p, n, sjis);
-            if (failedStep(sjis, out))
-                return false;
+            if (failedStep(sjis, out)) return false;
             p = sjis.getData();
             n = sjis.getSize();
         }
@@ -231,8 +223,7 @@ bool EncodingConvert::run(int fromCp, int toCp, const unsigned char* p, uint32_t
         bool ok = true;
         if (fromCp != kUhc) {
             ok = run(fromCp, kUhc, p, n, ks);
-            if (failedStep(ks, out))
-                return false;
+            if (failedStep(ks, out)) return false;
             p = ks.getData();
             n = ks.getSize();
         }
@@ -259,8 +250,7 @@ bool EncodingConvert::general(int fromCp, int toCp, const unsigned char* p, uint
         }
         fromCp = kUtf16;
     }
-    if (n == 0)
-        return true;
+    if (n == 0) return true;
 
     // Everything else is read as UTF-16LE or UTF-8.
     bool ok = true;
@@ -278,18 +268,14 @@ bool EncodingConvert::general(int fromCp, int toCp, const unsigned char* p, uint
         normalised = false;
     }
     if (normalised) {
-        if (failedStep(norm, out))
-            return false;
+        if (failedStep(norm, out)) return false;
         p = norm.getData();
         n = norm.getSize();
-        if (n == 0)
-            return ok;
+        if (n == 0) return ok;
     }
 
-    if (fromCp == toCp)
-        return out.append(p, n) && ok;
-    if (fromCp == kUtf16 || toCp == kUtf16)
-        return oneStep(fromCp, toCp, p, n, out) && ok;
+    if (fromCp == toCp) return out.append(p, n) && ok;
+    if (fromCp == kUtf16 || toCp == kUtf16) return oneStep(fromCp, toCp, p, n, out) && ok;
 
     return twoSteps(fromCp, toCp, p, n, out) && ok;
 }
@@ -321,13 +307,11 @@ bool EncodingConvert::fromSevenBit(int fromCp, int toCp, const unsigned char* p,
     const int pivotCp = japanese ? kShiftJis : kUhc;
     const CodePageTable* pivot = CodePageTable::forCodePage(pivotCp);
     const CodePageTable* target = toCp == kUtf8 || toCp == kUtf16 ? nullptr : CodePageTable::forCodePage(toCp);
-    if (pivot == nullptr || (target == nullptr && toCp != kUtf8 && toCp != kUtf16))
-        return false;
+    if (pivot == nullptr || (target == nullptr && toCp != kUtf8 && toCp != kUtf16)) return false;
     m_stepFrom = pivotCp;
     m_stepTo = toCp;
     // A pivot byte gives at most three bytes of UTF-8, a unit of UTF-16 or two table bytes.
-    if (!reserveMore(out, (toCp == kUtf8 ? uint64_t(n) * 3 / 2 : n) + 64))
-        return false;
+    if (!reserveMore(out, (toCp == kUtf8 ? uint64_t(n) * 3 / 2 : n) + 64)) return false;
 
     unsigned char piece[kPivotPiece];
     uint32_t kept = 0;  // pivot bytes carried over from the last piece
@@ -351,27 +335,20 @@ bool EncodingConvert::fromSevenBit(int fromCp, int toCp, const unsigned char* p,
         const uint64_t units = uint64_t(len) + CodePageTable::kStepSlack;
         if (toCp == kUtf8) {
             writer.d = appendRoom(out, 3 * units + 4);
-            if (writer.d == nullptr)
-                return false;
+            if (writer.d == nullptr) return false;
             used = pivot->decodeToUtf8Step(piece, 0, limit, len, writer);
-            if (final)
-                writer.finish();
-            if (!appendCommit(out, writer.d))
-                return false;
+            if (final) writer.finish();
+            if (!appendCommit(out, writer.d)) return false;
         } else {
             unsigned char* w = appendRoom(out, 2 * units);
-            if (w == nullptr)
-                return false;
+            if (w == nullptr) return false;
             used = target == nullptr ? pivot->decodeToUtf16Step(piece, 0, limit, len, w, fits)
                                      : pivot->transcodeStep(*target, piece, 0, limit, len, w, fits);
-            if (!appendCommit(out, w))
-                return false;
+            if (!appendCommit(out, w)) return false;
         }
-        if (final)
-            break;
+        if (final) break;
         kept = len - used;
-        if (kept != 0)
-            std::memmove(piece, piece + used, kept);
+        if (kept != 0) std::memmove(piece, piece + used, kept);
     }
     if (toCp != kUtf16) {
         m_stepFrom = kUtf16;
@@ -386,14 +363,11 @@ bool EncodingConvert::toSevenBit(int fromCp, int toCp, const unsigned char* p, u
     const int pivotCp = japanese ? kShiftJis : kUhc;
     const CodePageTable* pivot = CodePageTable::forCodePage(pivotCp);
     const CodePageTable* source = fromCp == kUtf8 ? nullptr : CodePageTable::forCodePage(fromCp);
-    if (pivot == nullptr || (source == nullptr && fromCp != kUtf8))
-        return false;
-    if (source == nullptr)
-        skipUtf8Bom(p, n);
+    if (pivot == nullptr || (source == nullptr && fromCp != kUtf8)) return false;
+    if (source == nullptr) skipUtf8Bom(p, n);
     m_stepFrom = fromCp;
     m_stepTo = kUtf16;
-    if (!reserveMore(out, uint64_t(n) + n / 4 + 16))
-        return false;
+    if (!reserveMore(out, uint64_t(n) + n / 4 + 16)) return false;
 
     // Input taken per piece: its pivot bytes (two per unit at most) and a
     // carried byte fit the piece buffer.
@@ -417,11 +391,9 @@ bool EncodingConvert::toSevenBit(int fromCp, int toCp, const unsigned char* p, u
         const bool final = i >= n;
         const uint32_t used = japanese ? jp.sjisToJisPiece(piece, len, final, jisState, out)
                                        : kr.ksToIso2022krPiece(piece, len, final, krState, out);
-        if (final)
-            break;
+        if (final) break;
         kept = len - used;
-        if (kept != 0)
-            std::memmove(piece, piece + used, kept);
+        if (kept != 0) std::memmove(piece, piece + used, kept);
     }
     // As after the conversion into the pivot, the last step through UTF-16.
     m_stepFrom = kUtf16;
@@ -434,13 +406,11 @@ bool EncodingConvert::oneStep(int fromCp, int toCp, const unsigned char* p, uint
     m_stepFrom = fromCp;
     m_stepTo = toCp;
     if (fromCp == kUtf16) {
-        if (toCp == kUtf8)
-            return Utf16Codec::toUtf8(p, n, out);
+        if (toCp == kUtf8) return Utf16Codec::toUtf8(p, n, out);
         const CodePageTable* table = CodePageTable::forCodePage(toCp);
         return table != nullptr && table->encodeFromUtf16(p, n, out);
     }
-    if (fromCp == kUtf8)
-        return Utf16Codec::fromUtf8(p, n, out);
+    if (fromCp == kUtf8) return Utf16Codec::fromUtf8(p, n, out);
     const CodePageTable* table = CodePageTable::forCodePage(fromCp);
     return table != nullptr && table->decodeToUtf16(p, n, out);
 }

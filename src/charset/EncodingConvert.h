@@ -22,8 +22,7 @@ public:
 
     bool convert(int fromCp, int toCp, const void* bytes, uint32_t n, DataBuffer& out);
     // Names as charsetToCodePage reads them; an unknown name gives false and nothing.
-    bool convertByName(const char* fromCharset, const char* toCharset, const void* bytes, uint32_t n,
-                       DataBuffer& out);
+    bool convertByName(const char* fromCharset, const char* toCharset, const void* bytes, uint32_t n, DataBuffer& out);
     // Writes the target's byte-order mark first (65001, 1200, 1201; none for others).
     bool convertWithBom(int fromCp, int toCp, const void* bytes, uint32_t n, DataBuffer& out);
     // From or to the process's active ANSI code page.

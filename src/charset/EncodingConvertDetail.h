@@ -16,7 +16,10 @@ constexpr int kShiftJis = 932;
 constexpr int kUhc = 949;
 constexpr int kIso2022Kr = 50225;
 
-inline bool isIso2022Jp(int cp) { return cp >= 50220 && cp <= 50222; }
+inline bool isIso2022Jp(int cp)
+{
+    return cp >= 50220 && cp <= 50222;
+}
 
 // Unknown: no such code page. NameOnly: a charset name exists but the text
 // cannot be converted. Converted: computed or table-driven.

@@ -14,8 +14,7 @@ public:
     // The process-wide instance.
     static const EncodingUtf8& instance();
 
-    int decodeChar(ConvertState& state, const unsigned char* bytes, uint32_t count,
-                   uint32_t& codePoint) const override;
+    int decodeChar(ConvertState& state, const unsigned char* bytes, uint32_t count, uint32_t& codePoint) const override;
     int encodeChar(ConvertState& state, uint32_t codePoint, DataBuffer& out) const override;
     bool isMultiByte() const override { return true; }
 

@@ -26,15 +26,21 @@ const uint16_t kFullWidthKana[63] = {
     0x8386, 0x8388, 0x8389, 0x838A, 0x838B, 0x838C, 0x838D, 0x838F, 0x8393, 0x814A, 0x814B,
 };
 
-inline bool isJisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xEF); }
-inline bool isTrail(unsigned char c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
+inline bool isJisLead(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xEF);
+}
+inline bool isTrail(unsigned char c)
+{
+    return c >= 0x40 && c <= 0xFC && c != 0x7F;
+}
 
 // The standard correspondence between Shift_JIS pairs and JIS X 0208
 // row/cell bytes, in arithmetic rather than branches: the ranges of trail
 // bytes follow each other at random in real text.
 inline void toJis(unsigned char s1, unsigned char s2, unsigned char& j1, unsigned char& j2)
 {
-    const int high = s2 >= 0x9F;                // even JIS row
+    const int high = s2 >= 0x9F;              // even JIS row
     const int middle = (s2 >= 0x80) & !high;  // odd row, cells above the DEL gap
     j1 = static_cast<unsigned char>(2 * (s1 - 0x70 - 0x40 * (s1 >= 0xA0)) - !high);
     j2 = static_cast<unsigned char>(s2 - 0x1F - middle - (0x7E - 0x1F) * high);
@@ -79,8 +85,8 @@ inline bool eightJisPairs(__m128i v)
 {
     const uint32_t lead =
         static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(inRange(v, 0x81, 0x9F), inRange(v, 0xE0, 0xEF))));
-    const uint32_t trail = static_cast<uint32_t>(_mm_movemask_epi8(_mm_andnot_si128(
-        _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)), inRange(v, 0x40, 0xFC))));
+    const uint32_t trail = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)), inRange(v, 0x40, 0xFC))));
     return (lead & 0x5555) == 0x5555 && (trail & 0xAAAA) == 0xAAAA;
 }
 
@@ -117,8 +123,7 @@ void Japanese::jisPairToSjis(unsigned char j1, unsigned char j2, unsigned char& 
 
 bool Japanese::sjisToJis(const unsigned char* s, uint32_t n, DataBuffer& out) const
 {
-    if (s == nullptr || n == 0)
-        return true;
+    if (s == nullptr || n == 0) return true;
     EncodeState state;
     sjisToJisPiece(s, n, true, state, out);
     return state.ok;
@@ -127,8 +132,7 @@ bool Japanese::sjisToJis(const unsigned char* s, uint32_t n, DataBuffer& out) co
 uint32_t Japanese::sjisToJisPiece(const unsigned char* s, uint32_t n, bool final, EncodeState& state,
                                   DataBuffer& out) const
 {
-    if (s == nullptr)
-        n = 0;
+    if (s == nullptr) n = 0;
     bool ok = state.ok;
     bool jis = state.jis;
     StagingBlock block(out, uint64_t(n) + n / 4 + 16);
@@ -188,9 +192,8 @@ uint32_t Japanese::sjisToJisPiece(const unsigned char* s, uint32_t n, bool final
             ++i;
         } else if (isJisLead(c) || (c >= 0xF0 && c <= 0xFC)) {
             if (i + 1 >= n) {
-                if (!final)
-                    break;  // its trail byte comes with the next piece
-                ok = false;  // a lead byte at the end
+                if (!final) break;  // its trail byte comes with the next piece
+                ok = false;         // a lead byte at the end
                 i = n;
                 break;
             }
@@ -206,8 +209,7 @@ uint32_t Japanese::sjisToJisPiece(const unsigned char* s, uint32_t n, bool final
                 ok = false;  // user-defined and IBM rows have no JIS X 0208 code
             i += 2;
         } else if (c >= 0xA1 && c <= 0xDF) {
-            if (i + 1 >= n && !final)
-                break;  // a sound mark may come with the next piece
+            if (i + 1 >= n && !final) break;  // a sound mark may come with the next piece
             unsigned sj = kFullWidthKana[c - 0xA1];
             uint32_t used = 1;
             if (i + 1 < n) {
@@ -245,12 +247,10 @@ uint32_t Japanese::sjisToJisPiece(const unsigned char* s, uint32_t n, bool final
 
 void Japanese::jisToSjis(const unsigned char* s, uint32_t n, DataBuffer& out) const
 {
-    if (s == nullptr || n == 0)
-        return;
+    if (s == nullptr || n == 0) return;
     // Never more bytes come out than went in.
     unsigned char* d = appendRoom(out, uint64_t(n) + 2);
-    if (d == nullptr)
-        return;
+    if (d == nullptr) return;
     bool jis = false;
     jisToSjisStep(s, 0, n, d, n + 2, jis);
     appendCommit(out, d);
@@ -259,8 +259,7 @@ void Japanese::jisToSjis(const unsigned char* s, uint32_t n, DataBuffer& out) co
 uint32_t Japanese::jisToSjisStep(const unsigned char* s, uint32_t i, uint32_t n, unsigned char*& d, uint32_t room,
                                  bool& jis) const
 {
-    if (s == nullptr || room < 2)
-        return s == nullptr ? n : i;
+    if (s == nullptr || room < 2) return s == nullptr ? n : i;
     unsigned char* w = d;
     unsigned char* const last = d + (room - 2);  // two bytes of room from here on
     bool mode = jis;
@@ -274,8 +273,8 @@ uint32_t Japanese::jisToSjisStep(const unsigned char* s, uint32_t i, uint32_t n,
             uint32_t k;
             if (mode) {
                 const __m128i floor = _mm_set1_epi8(0x21);
-                const uint32_t low = 0xFFFFu ^ static_cast<uint32_t>(
-                                                   _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, floor), v)));
+                const uint32_t low =
+                    0xFFFFu ^ static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, floor), v)));
                 k = (low != 0 ? static_cast<uint32_t>(__builtin_ctz(low)) : 16u) & ~1u;
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(w), pairsToSjis(v));
             } else {

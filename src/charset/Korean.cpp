@@ -12,7 +12,10 @@ constexpr unsigned char kEsc = 0x1B;
 constexpr unsigned char kSo = 0x0E;
 constexpr unsigned char kSi = 0x0F;
 
-inline bool isKsx1001(unsigned char c) { return c >= 0xA1 && c <= 0xFE; }
+inline bool isKsx1001(unsigned char c)
+{
+    return c >= 0xA1 && c <= 0xFE;
+}
 // Trail bytes of the extended Hangul of 949, which ISO-2022-KR cannot carry.
 inline bool isUhcTrail(unsigned char c)
 {
@@ -23,8 +26,7 @@ inline bool isUhcTrail(unsigned char c)
 
 bool Korean::ksToIso2022kr(const unsigned char* s, uint32_t n, DataBuffer& out) const
 {
-    if (s == nullptr || n == 0)
-        return true;
+    if (s == nullptr || n == 0) return true;
     EncodeState state;
     ksToIso2022krPiece(s, n, true, state, out);
     return state.ok;
@@ -33,8 +35,7 @@ bool Korean::ksToIso2022kr(const unsigned char* s, uint32_t n, DataBuffer& out) 
 uint32_t Korean::ksToIso2022krPiece(const unsigned char* s, uint32_t n, bool final, EncodeState& state,
                                     DataBuffer& out) const
 {
-    if (s == nullptr || n == 0)
-        return 0;
+    if (s == nullptr || n == 0) return 0;
     bool ok = state.ok;
     bool shifted = state.shifted;
     StagingBlock block(out, uint64_t(n) + n / 4 + 16);
@@ -60,9 +61,8 @@ uint32_t Korean::ksToIso2022krPiece(const unsigned char* s, uint32_t n, bool fin
             continue;
         }
         if (i + 1 >= n) {
-            if (!final)
-                break;  // its second byte comes with the next piece
-            ok = false;  // a lone last byte
+            if (!final) break;  // its second byte comes with the next piece
+            ok = false;         // a lone last byte
             i = n;
             break;
         }
@@ -91,12 +91,10 @@ uint32_t Korean::ksToIso2022krPiece(const unsigned char* s, uint32_t n, bool fin
 
 void Korean::iso2022krToKs(const unsigned char* s, uint32_t n, DataBuffer& out) const
 {
-    if (s == nullptr || n == 0)
-        return;
+    if (s == nullptr || n == 0) return;
     // Never more bytes come out than went in.
     unsigned char* d = appendRoom(out, uint64_t(n) + 2);
-    if (d == nullptr)
-        return;
+    if (d == nullptr) return;
     bool shifted = false;
     iso2022krToKsStep(s, 0, n, d, n + 2, shifted);
     appendCommit(out, d);
@@ -105,8 +103,7 @@ void Korean::iso2022krToKs(const unsigned char* s, uint32_t n, DataBuffer& out) 
 uint32_t Korean::iso2022krToKsStep(const unsigned char* s, uint32_t i, uint32_t n, unsigned char*& d, uint32_t room,
                                    bool& shifted) const
 {
-    if (s == nullptr || room < 2)
-        return s == nullptr ? n : i;
+    if (s == nullptr || room < 2) return s == nullptr ? n : i;
     unsigned char* w = d;
     unsigned char* const last = d + (room - 2);  // two bytes of room from here on
     bool mode = shifted;

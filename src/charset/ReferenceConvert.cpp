@@ -19,14 +19,16 @@ using namespace convertdetail;
 
 namespace {
 
-inline bool isCont(unsigned char b) { return (b & 0xC0) == 0x80; }
+inline bool isCont(unsigned char b)
+{
+    return (b & 0xC0) == 0x80;
+}
 
 // As in the engine: an intermediate text that could not be made whole is
 // recorded in out, and the conversion gives false.
 bool failedStep(const DataBuffer& step, DataBuffer& out)
 {
-    if (!step.hasFailed())
-        return false;
+    if (!step.hasFailed()) return false;
     out.markFailed(step.failure());
     return true;
 }
@@ -43,22 +45,19 @@ bool plainFromUtf8(const unsigned char* s, uint32_t n, DataBuffer& out)
         const unsigned c = s[i];
         const uint32_t left = n - i;
         if (c < 0x80) {
-            if (!putUnit(out, c))
-                return false;
+            if (!putUnit(out, c)) return false;
             ++i;
         } else if (c >= 0xC2 && c <= 0xDF && left >= 2 && isCont(s[i + 1])) {
-            if (!putUnit(out, ((c & 0x1F) << 6) | (s[i + 1] & 0x3F)))
-                return false;
+            if (!putUnit(out, ((c & 0x1F) << 6) | (s[i + 1] & 0x3F))) return false;
             i += 2;
         } else if (c >= 0xE0 && c <= 0xEF && left >= 3 && isCont(s[i + 1]) && isCont(s[i + 2]) &&
                    (c != 0xE0 || s[i + 1] >= 0xA0)) {
-            if (!putUnit(out, ((c & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F)))
-                return false;
+            if (!putUnit(out, ((c & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F))) return false;
             i += 3;
         } else if (c >= 0xF0 && c <= 0xF4 && left >= 4 && s[i + 1] >= (c == 0xF0 ? 0x90 : 0x80) &&
                    s[i + 1] <= (c == 0xF4 ? 0x8F : 0xBF) && isCont(s[i + 2]) && isCont(s[i + 3])) {
-            const uint32_t cp = ((c & 0x07) << 18) | ((s[i + 1] & 0x3F) << 12) | ((s[i + 2] & 0x3F) << 6) |
-                                (s[i + 3] & 0x3F);
+            const uint32_t cp =
+                ((c & 0x07) << 18) | ((s[i + 1] & 0x3F) << 12) | ((s[i + 2] & 0x3F) << 6) | (s[i + 3] & 0x3F);
             if (!putUnit(out, 0xD800 + ((cp - 0x10000) >> 10)) || !putUnit(out, 0xDC00 + ((cp - 0x10000) & 0x3FF)))
                 return false;
             i += 4;
@@ -71,10 +70,8 @@ bool plainFromUtf8(const unsigned char* s, uint32_t n, DataBuffer& out)
 
 bool plainToUtf8(const unsigned char* s, uint32_t n, DataBuffer& out)
 {
-    if (n == 0)
-        return true;
-    if (n < 2)
-        return false;
+    if (n == 0) return true;
+    if (n < 2) return false;
     const uint32_t units = n / 2;
     for (uint32_t i = 0; i < units; ++i) {
         uint32_t u = s[2 * i] | (uint32_t(s[2 * i + 1]) << 8);
@@ -106,8 +103,7 @@ bool plainToUtf8(const unsigned char* s, uint32_t n, DataBuffer& out)
             b[3] = static_cast<unsigned char>(0x80 | (u & 0x3F));
             len = 4;
         }
-        if (!out.append(b, len))
-            return false;
+        if (!out.append(b, len)) return false;
     }
     return n % 2 == 0;
 }
@@ -124,15 +120,12 @@ bool EncodingConvert::referenceRun(int fromCp, int toCp, const unsigned char* p,
 {
     m_stepFrom = fromCp;
     m_stepTo = toCp;
-    if (p == nullptr || n == 0)
-        return true;
-    if (fromCp == toCp)
-        return out.append(p, n);
+    if (p == nullptr || n == 0) return true;
+    if (fromCp == toCp) return out.append(p, n);
 
     const Support from = support(fromCp);
     const Support to = support(toCp);
-    if (from == Support::Unknown || to == Support::Unknown)
-        return false;
+    if (from == Support::Unknown || to == Support::Unknown) return false;
     if (from == Support::NameOnly || to == Support::NameOnly) {
         // Better the text as it came than no text at all. False either way;
         // a failed copy is recorded in out.
@@ -144,15 +137,13 @@ bool EncodingConvert::referenceRun(int fromCp, int toCp, const unsigned char* p,
     if (isIso2022Jp(fromCp)) {
         DataBuffer sjis;
         Japanese().jisToSjis(p, n, sjis);
-        if (failedStep(sjis, out))
-            return false;
+        if (failedStep(sjis, out)) return false;
         return referenceRun(kShiftJis, toCp, sjis.getData(), sjis.getSize(), out);
     }
     if (fromCp == kIso2022Kr) {
         DataBuffer ks;
         Korean().iso2022krToKs(p, n, ks);
-        if (failedStep(ks, out))
-            return false;
+        if (failedStep(ks, out)) return false;
         return referenceRun(kUhc, toCp, ks.getData(), ks.getSize(), out);
     }
 
@@ -185,8 +176,7 @@ bool EncodingConvert::referenceRun(int fromCp, int toCp, const unsigned char* p,
         DataBuffer u16;
         if (fromCp != kUtf16) {
             (void)referenceRun(fromCp, kUtf16, p, n, u16);  // lossy text goes on as converted
-            if (failedStep(u16, out))
-                return false;
+            if (failedStep(u16, out)) return false;
             p = u16.getData();
             n = u16.getSize();
         }
@@ -197,8 +187,7 @@ bool EncodingConvert::referenceRun(int fromCp, int toCp, const unsigned char* p,
         bool ok = true;
         if (fromCp != kShiftJis) {
             ok = referenceRun(fromCp, kShiftJis, p, n, sjis);
-            if (failedStep(sjis, out))
-                return false;
+            if (failedStep(sjis, out)) return false;
             p = sjis.getData();
             n = sjis.getSize();
         }
@@ -209,8 +198,7 @@ bool EncodingConvert::referenceRun(int fromCp, int toCp, const unsigned char* p,
         bool ok = true;
         if (fromCp != kUhc) {
             ok = referenceRun(fromCp, kUhc, p, n, ks);
-            if (failedStep(ks, out))
-                return false;
+            if (failedStep(ks, out)) return false;
             p = ks.getData();
             n = ks.getSize();
         }
@@ -237,8 +225,7 @@ bool EncodingConvert::referenceGeneral(int fromCp, int toCp, const unsigned char
         }
         fromCp = kUtf16;
     }
-    if (n == 0)
-        return true;
+    if (n == 0) return true;
 
     // Everything else is read as UTF-16LE or UTF-8.
     bool ok = true;
@@ -256,18 +243,14 @@ bool EncodingConvert::referenceGeneral(int fromCp, int toCp, const unsigned char
         normalised = false;
     }
     if (normalised) {
-        if (failedStep(norm, out))
-            return false;
+        if (failedStep(norm, out)) return false;
         p = norm.getData();
         n = norm.getSize();
-        if (n == 0)
-            return ok;
+        if (n == 0) return ok;
     }
 
-    if (fromCp == toCp)
-        return out.append(p, n) && ok;
-    if (fromCp == kUtf16 || toCp == kUtf16)
-        return referenceStep(fromCp, toCp, p, n, out) && ok;
+    if (fromCp == toCp) return out.append(p, n) && ok;
+    if (fromCp == kUtf16 || toCp == kUtf16) return referenceStep(fromCp, toCp, p, n, out) && ok;
 
     DataBuffer mid;
     if (fromCp != kUtf8) {
@@ -281,8 +264,7 @@ bool EncodingConvert::referenceGeneral(int fromCp, int toCp, const unsigned char
     }
     // What the first step loses does not count: the result says whether the text fits the target.
     (void)referenceStep(fromCp, kUtf16, p, n, mid);
-    if (failedStep(mid, out))
-        return false;
+    if (failedStep(mid, out)) return false;
     m_secondStep = true;
     const bool fits = referenceStep(kUtf16, toCp, mid.getData(), mid.getSize(), out);
     m_secondStep = false;
@@ -294,13 +276,11 @@ bool EncodingConvert::referenceStep(int fromCp, int toCp, const unsigned char* p
     m_stepFrom = fromCp;
     m_stepTo = toCp;
     if (fromCp == kUtf16) {
-        if (toCp == kUtf8)
-            return plainToUtf8(p, n, out);
+        if (toCp == kUtf8) return plainToUtf8(p, n, out);
         const CodePageTable* table = CodePageTable::forCodePage(toCp);
         return table != nullptr && table->encodeFromUtf16(p, n, out);
     }
-    if (fromCp == kUtf8)
-        return plainFromUtf8(p, n, out);
+    if (fromCp == kUtf8) return plainFromUtf8(p, n, out);
     const CodePageTable* table = CodePageTable::forCodePage(fromCp);
     return table != nullptr && table->decodeToUtf16Plain(p, n, out);
 }

@@ -39,26 +39,21 @@ ScratchOutput::~ScratchOutput()
 
 bool ScratchOutput::commit(uint32_t n, DataBuffer& out)
 {
-    if (m_data == nullptr || n > m_capacity)
-        return false;
-    if (n == 0)
-        return true;
+    if (m_data == nullptr || n > m_capacity) return false;
+    if (n == 0) return true;
     if (m_inPlace != nullptr) {
-        if (m_inPlace != &out)
-            return false;
+        if (m_inPlace != &out) return false;
         return out.setSize(out.getSize() + n);
     }
     // Hand the heap block over when the buffer has nothing to keep; shrinking
     // it first does not move it.
     if (m_heap != nullptr && out.getSize() == 0 && n <= BufferLimit::maxBytes()) {
         if (n < m_capacity) {
-            if (void* smaller = std::realloc(m_heap, n))
-                m_heap = static_cast<unsigned char*>(smaller);
+            if (void* smaller = std::realloc(m_heap, n)) m_heap = static_cast<unsigned char*>(smaller);
         }
         out.takeOwnership(m_heap, n);
         m_data = nullptr;
-        if (out.getData() != m_heap)
-            return false;  // a dead buffer refused it; the destructor frees the block
+        if (out.getData() != m_heap) return false;  // a dead buffer refused it; the destructor frees the block
         m_heap = nullptr;
         return true;
     }
@@ -82,14 +77,10 @@ unsigned char* appendRoom(DataBuffer& out, uint64_t k)
     // Borrowed memory is the caller's: writing into it needs a copy of our own.
     if (out.getData() == nullptr || out.isBorrowed() || capacity - size < k) {
         uint64_t want = size + k;
-        if (capacity + capacity / 2 > want)
-            want = capacity + capacity / 2;
-        if (out.isBorrowed() && want <= capacity)
-            want = capacity + 1;
-        if (want > limit)
-            want = limit;
-        if (!out.ensureCapacity(static_cast<uint32_t>(want)) || out.isBorrowed())
-            return nullptr;
+        if (capacity + capacity / 2 > want) want = capacity + capacity / 2;
+        if (out.isBorrowed() && want <= capacity) want = capacity + 1;
+        if (want > limit) want = limit;
+        if (!out.ensureCapacity(static_cast<uint32_t>(want)) || out.isBorrowed()) return nullptr;
     }
     unsigned char* data = out.getDataMutable();
     return data != nullptr ? data + size : nullptr;
@@ -98,8 +89,7 @@ unsigned char* appendRoom(DataBuffer& out, uint64_t k)
 bool appendCommit(DataBuffer& out, const unsigned char* end)
 {
     const unsigned char* data = out.getData();
-    if (data == nullptr || end < data)
-        return false;
+    if (data == nullptr || end < data) return false;
     return out.setSize(static_cast<uint32_t>(end - data));
 }
 

@@ -32,8 +32,7 @@ public:
     // w, or the start of the emptied block when fewer than k bytes are left after w.
     unsigned char* room(unsigned char* w, uint32_t k)
     {
-        if (static_cast<uint32_t>(m_block + kSize - w) >= k)
-            return w;
+        if (static_cast<uint32_t>(m_block + kSize - w) >= k) return w;
         flush(w);
         return m_block;
     }
@@ -46,13 +45,10 @@ private:
     void flush(unsigned char* w)
     {
         const uint32_t len = static_cast<uint32_t>(w - m_block);
-        if (len == 0 || m_failed)
-            return;
+        if (len == 0 || m_failed) return;
         const uint64_t capacity = m_out.getCapacity();
-        if (m_out.getSize() + uint64_t(len) > capacity)
-            reserve(capacity / 2 + len);
-        if (!m_failed && !m_out.append(m_block, len))
-            m_failed = true;
+        if (m_out.getSize() + uint64_t(len) > capacity) reserve(capacity / 2 + len);
+        if (!m_failed && !m_out.append(m_block, len)) m_failed = true;
     }
     // Grows by half at least: a text written in many pieces, each with its
     // own block, is then not copied over and over either. Never past the size
@@ -61,13 +57,10 @@ private:
     {
         uint64_t want = uint64_t(m_out.getSize()) + more;
         const uint64_t capacity = m_out.getCapacity();
-        if (want <= capacity)
-            return;
-        if (capacity + capacity / 2 > want)
-            want = capacity + capacity / 2;
+        if (want <= capacity) return;
+        if (capacity + capacity / 2 > want) want = capacity + capacity / 2;
         const uint64_t limit = BufferLimit::maxBytes();
-        if (want > limit)
-            want = limit;
+        if (want > limit) want = limit;
         if (want > capacity && !m_out.ensureCapacity(static_cast<uint32_t>(want)))
             m_failed = true;  // recorded in the buffer too
     }

@@ -29,8 +29,7 @@ struct Utf16Sink {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_unpacklo_epi8(v, zero));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(w + 16), _mm_unpackhi_epi8(v, zero));
 #else
-        for (int k = 0; k < 16; ++k)
-            putUnit(w, p[k]);
+        for (int k = 0; k < 16; ++k) putUnit(w, p[k]);
 #endif
     }
     void ascii16(const unsigned char* p)
@@ -45,15 +44,17 @@ struct Utf16Sink {
         // widened lead byte.
         ascii16To(p, d);
         ascii16To(p + 16, d + 32);
-        for (uint32_t k = 32; k < count; k += 16)
-            ascii16To(p + k, d + 2 * k);
+        for (uint32_t k = 32; k < count; k += 16) ascii16To(p + k, d + 2 * k);
         d += 2 * count;
         d[-2] = static_cast<unsigned char>(last);
         d[-1] = static_cast<unsigned char>(last >> 8);
     }
 };
 
-inline uint32_t unitAt(const unsigned char* s, uint32_t i) { return s[2 * i] | (uint32_t(s[2 * i + 1]) << 8); }
+inline uint32_t unitAt(const unsigned char* s, uint32_t i)
+{
+    return s[2 * i] | (uint32_t(s[2 * i + 1]) << 8);
+}
 
 // Units i.. up to (at least) stop, each written exactly: a high surrogate
 // followed by a low one is one character; any other surrogate stands alone.
@@ -66,10 +67,8 @@ uint32_t toUtf8Exact(const unsigned char* s, uint32_t i, uint32_t stop, uint32_t
         if ((w >> 24) != 0) {
             const uint32_t len = w >> 24;
             d[0] = static_cast<unsigned char>(w);
-            if (len > 1)
-                d[1] = static_cast<unsigned char>(w >> 8);
-            if (len > 2)
-                d[2] = static_cast<unsigned char>(w >> 16);
+            if (len > 1) d[1] = static_cast<unsigned char>(w >> 8);
+            if (len > 2) d[2] = static_cast<unsigned char>(w >> 16);
             d += len;
             ++i;
             continue;
@@ -169,43 +168,35 @@ uint32_t Utf16Codec::toUtf8Raw(const unsigned char* s, uint32_t n, unsigned char
 
 bool Utf16Codec::fromUtf8(const unsigned char* s, uint32_t n, DataBuffer& out)
 {
-    if (s == nullptr || n == 0)
-        return true;
+    if (s == nullptr || n == 0) return true;
     ScratchOutput room(uint64_t(n) * 2, out);
-    if (room.data() == nullptr)
-        return false;
+    if (room.data() == nullptr) return false;
     return room.commit(fromUtf8Raw(s, n, room.data()), out);
 }
 
 bool Utf16Codec::toUtf8(const unsigned char* s, uint32_t n, DataBuffer& out)
 {
-    if (s == nullptr || n == 0)
-        return true;
+    if (s == nullptr || n == 0) return true;
     const bool even = (n % 2) == 0;
-    if (n < 2)
-        return false;
+    if (n < 2) return false;
     ScratchOutput room(uint64_t(n / 2) * 3, out);
-    if (room.data() == nullptr)
-        return false;
+    if (room.data() == nullptr) return false;
     return room.commit(toUtf8Raw(s, n, room.data()), out) && even;
 }
 
 bool Utf16Codec::swapBytes(const unsigned char* s, uint32_t n, DataBuffer& out)
 {
-    if (s == nullptr || n == 0)
-        return true;
+    if (s == nullptr || n == 0) return true;
     const uint32_t even = n & ~1u;
     if (even != 0) {
         ScratchOutput room(even, out);
         unsigned char* d = room.data();
-        if (d == nullptr)
-            return false;
+        if (d == nullptr) return false;
         for (uint32_t i = 0; i < even; i += 2) {
             d[i] = s[i + 1];
             d[i + 1] = s[i];
         }
-        if (!room.commit(even, out))
-            return false;
+        if (!room.commit(even, out)) return false;
     }
     return even == n;
 }

@@ -8,12 +8,10 @@ namespace hanamail {
 
 bool Utf32Codec::fromUtf8(const unsigned char* s, uint32_t n, bool bigEndian, DataBuffer& out)
 {
-    if (s == nullptr || n == 0)
-        return true;
+    if (s == nullptr || n == 0) return true;
     ScratchOutput room(uint64_t(n) * 4, out);
     unsigned char* const start = room.data();
-    if (start == nullptr)
-        return false;
+    if (start == nullptr) return false;
     unsigned char* d = start;
     bool ok = true;
     uint32_t i = 0;
@@ -43,24 +41,20 @@ bool Utf32Codec::fromUtf8(const unsigned char* s, uint32_t n, bool bigEndian, Da
 
 bool Utf32Codec::toUtf8(const unsigned char* s, uint32_t n, bool bigEndian, DataBuffer& out)
 {
-    if (s == nullptr || n == 0)
-        return true;
+    if (s == nullptr || n == 0) return true;
     const uint32_t groups = n / 4;
     bool ok = (n % 4) == 0;
-    if (groups == 0)
-        return ok;
+    if (groups == 0) return ok;
     // Every value takes at most four bytes.
     ScratchOutput room(uint64_t(groups) * 4, out);
     unsigned char* const start = room.data();
-    if (start == nullptr)
-        return false;
+    if (start == nullptr) return false;
     unsigned char* d = start;
     for (uint32_t g = 0; g < groups; ++g) {
         const unsigned char* p = s + 4 * g;
         const uint32_t v = bigEndian ? (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]
                                      : (uint32_t(p[3]) << 24) | (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
-        if (v > 0x10FFFF)
-            ok = false;  // written as U+FFFD
+        if (v > 0x10FFFF) ok = false;  // written as U+FFFD
         d += EncodingUtf8::encode(v, d);
     }
     return room.commit(static_cast<uint32_t>(d - start), out) && ok;

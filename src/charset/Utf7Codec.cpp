@@ -11,14 +11,22 @@ const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123
 
 bool isDirect(uint32_t u)
 {
-    if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9'))
-        return true;
+    if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9')) return true;
     switch (u) {
-        case '\'': case '(': case ')': case ',': case '-': case '.': case '/': case ':': case '?':
-        case ' ': case '\t': case '\r': case '\n':
-            return true;
-        default:
-            return false;
+        case '\'':
+        case '(':
+        case ')':
+        case ',':
+        case '-':
+        case '.':
+        case '/':
+        case ':':
+        case '?':
+        case ' ':
+        case '\t':
+        case '\r':
+        case '\n': return true;
+        default: return false;
     }
 }
 
@@ -36,38 +44,32 @@ int base64Value(unsigned char c)
 
 bool Utf7Codec::encode(const unsigned char* s, uint32_t n, DataBuffer& out)
 {
-    if (s == nullptr || n == 0)
-        return true;
+    if (s == nullptr || n == 0) return true;
     const uint32_t units = n / 2;
     // Worst case: each unit alone in its own run, "+xxx-", or 8/3 bytes in a long run.
     ScratchOutput room(uint64_t(units) * 5 + 2, out);
     unsigned char* const start = room.data();
-    if (start == nullptr)
-        return false;
+    if (start == nullptr) return false;
     unsigned char* d = start;
     bool inRun = false;
     uint32_t bits = 0;
     int nbits = 0;
     auto closeRun = [&]() {
-        if (nbits > 0)
-            *d++ = static_cast<unsigned char>(kBase64[(bits << (6 - nbits)) & 0x3F]);
+        if (nbits > 0) *d++ = static_cast<unsigned char>(kBase64[(bits << (6 - nbits)) & 0x3F]);
         *d++ = '-';
         inRun = false;
         bits = 0;
         nbits = 0;
     };
     uint32_t i = 0;
-    if (units > 0 && s[0] == 0xFF && s[1] == 0xFE)
-        i = 1;
+    if (units > 0 && s[0] == 0xFF && s[1] == 0xFE) i = 1;
     for (; i < units; ++i) {
         const uint32_t u = s[2 * i] | (uint32_t(s[2 * i + 1]) << 8);
         if (isDirect(u)) {
-            if (inRun)
-                closeRun();
+            if (inRun) closeRun();
             *d++ = static_cast<unsigned char>(u);
         } else if (u == '+') {
-            if (inRun)
-                closeRun();
+            if (inRun) closeRun();
             *d++ = '+';
             *d++ = '-';
         } else {
@@ -84,19 +86,16 @@ bool Utf7Codec::encode(const unsigned char* s, uint32_t n, DataBuffer& out)
             bits &= (1u << nbits) - 1;
         }
     }
-    if (inRun)
-        closeRun();
+    if (inRun) closeRun();
     return room.commit(static_cast<uint32_t>(d - start), out) && (n % 2) == 0;
 }
 
 bool Utf7Codec::decode(const unsigned char* s, uint32_t n, DataBuffer& out)
 {
-    if (s == nullptr || n == 0)
-        return true;
+    if (s == nullptr || n == 0) return true;
     ScratchOutput room(uint64_t(n) * 2, out);
     unsigned char* const start = room.data();
-    if (start == nullptr)
-        return false;
+    if (start == nullptr) return false;
     unsigned char* d = start;
     bool ok = true;
     bool inRun = false;
@@ -109,8 +108,7 @@ bool Utf7Codec::decode(const unsigned char* s, uint32_t n, DataBuffer& out)
         d += 2;
     };
     auto endRun = [&]() {
-        if (!produced || (bits & ((1u << nbits) - 1)) != 0)
-            ok = false;
+        if (!produced || (bits & ((1u << nbits) - 1)) != 0) ok = false;
         inRun = false;
     };
     uint32_t i = 0;
@@ -130,8 +128,7 @@ bool Utf7Codec::decode(const unsigned char* s, uint32_t n, DataBuffer& out)
                 ++i;
                 continue;
             }
-            if (c > 0x7F)
-                ok = false;
+            if (c > 0x7F) ok = false;
             putUnit(c);
             ++i;
             continue;
@@ -150,11 +147,9 @@ bool Utf7Codec::decode(const unsigned char* s, uint32_t n, DataBuffer& out)
             continue;
         }
         endRun();
-        if (c == '-')
-            ++i;  // the run's terminator is absorbed; any other byte is read again outside the run
+        if (c == '-') ++i;  // the run's terminator is absorbed; any other byte is read again outside the run
     }
-    if (inRun)
-        endRun();
+    if (inRun) endRun();
     return room.commit(static_cast<uint32_t>(d - start), out) && ok;
 }
 

@@ -31,7 +31,10 @@ namespace hanamail {
 //         each, then the unit last; up to 32 bytes from p may be read
 namespace utf8scan {
 
-inline bool isCont(uint32_t b) { return (b & 0xC0) == 0x80; }
+inline bool isCont(uint32_t b)
+{
+    return (b & 0xC0) == 0x80;
+}
 
 // One character at s[i] (i < n): its units go to the sink; returns the bytes used.
 template <typename Sink>
@@ -174,8 +177,7 @@ uint32_t scan(const unsigned char* s, uint32_t i, uint32_t limit, uint32_t n, Si
             // Something else (a 4-byte character, a broken sequence): one
             // character at a time over the first 16 bytes, then blocks again.
             const uint32_t stop = i + 16;
-            while (i < stop)
-                i += one(s, i, n, sink);
+            while (i < stop) i += one(s, i, n, sink);
             continue;
         }
         // A character running past the block is left for the next one.
@@ -185,8 +187,7 @@ uint32_t scan(const unsigned char* s, uint32_t i, uint32_t limit, uint32_t n, Si
         else if ((multi >> 63) & 1)
             e = 63;
         uint64_t leads = ~m.cont;
-        if (e < 64)
-            leads &= (uint64_t(1) << e) - 1;
+        if (e < 64) leads &= (uint64_t(1) << e) - 1;
         uint64_t starts = leads & ~(leads << 1);  // the first character start of each run of them
         if (bitCount(starts) <= 8) {
             // Mostly one-byte characters (Latin text): a run of character
@@ -209,8 +210,7 @@ uint32_t scan(const unsigned char* s, uint32_t i, uint32_t limit, uint32_t n, Si
         i += e;
     }
 #endif
-    while (i < limit)
-        i += one(s, i, n, sink);
+    while (i < limit) i += one(s, i, n, sink);
     out = sink;
     return i;
 }
@@ -273,7 +273,8 @@ struct Writer {
 #if defined(__GNUC__)
     __attribute__((noinline))
 #endif
-    static State slowUnit(State s, uint32_t u, const uint32_t* words)
+    static State
+    slowUnit(State s, uint32_t u, const uint32_t* words)
     {
         if (s.high != 0) {
             if (u >= 0xDC00 && u <= 0xDFFF) {
@@ -307,8 +308,7 @@ struct Writer {
     // The end of the text: a waiting high surrogate is written alone.
     void finish()
     {
-        if (high != 0)
-            putLone(d, high);
+        if (high != 0) putLone(d, high);
         high = 0;
     }
 };

@@ -1,6 +1,6 @@
 #pragma once
-#include "foundation/Api.h"
 #include <string>
+#include "foundation/Api.h"
 
 #include "foundation/ClsBase.h"
 #include "foundation/ExtPtrArray.h"

@@ -46,8 +46,7 @@ bool ClsFileSys::readFile(const XString& fileName, const char* charset, XString&
     LogContextExit context(m_log, "ReadTextFile");
 
     DataBuffer bytes;
-    if (!FileSys::loadFile(fileName, bytes, &m_log))
-        return false;
+    if (!FileSys::loadFile(fileName, bytes, &m_log)) return false;
     return decode(bytes, charset, outText, problem);
 }
 
@@ -63,8 +62,7 @@ bool ClsFileSys::decode(const DataBuffer& bytes, const char* charset, XString& o
     } else {
         cp = charsetToCodePage(charset);
         // A charset the engine cannot read would hand raw bytes over as text.
-        if (cp == 0 || !EncodingConvert::canConvert(cp))
-            cp = platform::ansiCodePage();
+        if (cp == 0 || !EncodingConvert::canConvert(cp)) cp = platform::ansiCodePage();
     }
 
     EncodingConvert ec;
@@ -87,11 +85,13 @@ bool ClsFileSys::decode(const DataBuffer& bytes, const char* charset, XString& o
         std::vector<uint32_t> offsets;
         const uint32_t count = utf8check::appendRepaired(p, n, text, offsets, 8);
         for (uint32_t at : offsets) {
-            const std::string line = "Invalid UTF-8 at offset " + std::to_string(at + markLength) + " replaced by U+FFFD";
+            const std::string line =
+                "Invalid UTF-8 at offset " + std::to_string(at + markLength) + " replaced by U+FFFD";
             m_log.logInfo(line.c_str());
         }
         if (count > offsets.size()) {
-            const std::string line = std::to_string(count - offsets.size()) + " more invalid UTF-8 sequences replaced by U+FFFD";
+            const std::string line =
+                std::to_string(count - offsets.size()) + " more invalid UTF-8 sequences replaced by U+FFFD";
             m_log.logInfo(line.c_str());
         }
         if (text.hasFailed()) {

@@ -1,6 +1,6 @@
 #pragma once
-#include "foundation/Api.h"
 #include <cstdint>
+#include "foundation/Api.h"
 
 #include "foundation/ClsBase.h"
 
@@ -31,7 +31,8 @@ public:
     // The text of bytes read elsewhere (standard input), decided as a file's
     // would be; with a problem given, ill-formed UTF-8 gives false instead of
     // being repaired. Logged as "TextFromBytes".
-    HANAMAIL_API bool TextFromBytes(const DataBuffer& bytes, const XString& charset, XString& outText, Utf8Problem* problem);
+    HANAMAIL_API bool TextFromBytes(const DataBuffer& bytes, const XString& charset, XString& outText,
+                                    Utf8Problem* problem);
     // The text converted into the charset (the ANSI code page when it has no
     // code page), written without a byte-order mark. Logs nothing.
     HANAMAIL_API bool WriteTextFile(const XString& fileName, const XString& charset, const XString& text);

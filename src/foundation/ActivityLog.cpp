@@ -15,12 +15,14 @@ constexpr const char* kCdataOpen = "<![CDATA[";
 constexpr const char* kCdataClose = "]]>";
 constexpr int32_t kXmlIndent = 4;
 
-bool hasBothCdataMarkers(const char* s) { return std::strstr(s, kCdataOpen) && std::strstr(s, kCdataClose); }
+bool hasBothCdataMarkers(const char* s)
+{
+    return std::strstr(s, kCdataOpen) && std::strstr(s, kCdataClose);
+}
 
 bool needsCdata(const char* s)
 {
-    if (!std::strpbrk(s, "\n\t&<>"))
-        return false;
+    if (!std::strpbrk(s, "\n\t&<>")) return false;
     return !hasBothCdataMarkers(s);
 }
 
@@ -31,13 +33,11 @@ bool isSelfWrapped(const char* s)
     while (*s) {
         if (std::strncmp(s, kCdataOpen, 9) == 0) {
             const char* end = std::strstr(s + 9, kCdataClose);
-            if (!end)
-                return false;
+            if (!end) return false;
             s = end + 3;
             continue;
         }
-        if (*s == '<' || *s == '>' || *s == '&')
-            return false;
+        if (*s == '<' || *s == '>' || *s == '&') return false;
         ++s;
     }
     return true;
@@ -49,8 +49,7 @@ void appendCdata(StringBuffer& out, const char* s)
     out << kCdataOpen;
     for (;;) {
         const char* end = std::strstr(s, kCdataClose);
-        if (!end)
-            break;
+        if (!end) break;
         out << std::string_view(s, static_cast<size_t>(end - s) + 2) << "]]><![CDATA[";
         s = end + 2;
     }
@@ -62,8 +61,7 @@ void appendCdata(StringBuffer& out, const char* s)
 void replaceControlBytes(StringBuffer& text)
 {
     for (char c = 1; c < 0x20; ++c) {
-        if (c != '\t' && c != '\r' && c != '\n')
-            text.replaceChar(c, '?');
+        if (c != '\t' && c != '\r' && c != '\n') text.replaceChar(c, '?');
     }
 }
 
@@ -92,20 +90,28 @@ const char* levelTag(char level)
     }
 }
 
-const LogEntry* entryOf(TembrixObject* p) { return static_cast<const LogEntry*>(p); }
+const LogEntry* entryOf(TembrixObject* p)
+{
+    return static_cast<const LogEntry*>(p);
+}
 
 }  // namespace
 
 ActivityLog::ActivityLog() : m_template("_MESSAGE_\r\n"), m_indent("  "), m_htmlMode(false), m_openContexts(0) {}
 
-ActivityLog::~ActivityLog() { m_entries.removeAllObjects(); }
+ActivityLog::~ActivityLog()
+{
+    m_entries.removeAllObjects();
+}
 
-const LogEntry* ActivityLog::entryAt(int32_t i) const { return entryOf(m_entries.get(i)); }
+const LogEntry* ActivityLog::entryAt(int32_t i) const
+{
+    return entryOf(m_entries.get(i));
+}
 
 bool ActivityLog::appendEntry(LogEntry* e)
 {
-    if (!e)
-        return false;
+    if (!e) return false;
     if (m_entries.append(e) < 0) {
         delete e;
         return false;
@@ -115,29 +121,23 @@ bool ActivityLog::appendEntry(LogEntry* e)
 
 bool ActivityLog::addMessage(char level, const char* text, const char* keyword)
 {
-    if (!text || !*text)
-        return false;
+    if (!text || !*text) return false;
     bool recorded = false;
     const char* p = text;
     while (*p) {
         size_t n = std::strcspn(p, "\r\n");
         if (n > 0) {
             StringBuffer piece;
-            if (recorded)
-                piece << m_indent;
+            if (recorded) piece << m_indent;
             piece << std::string_view(p, n);
-            if (piece.hasFailed())
-                return false;
+            if (piece.hasFailed()) return false;
             auto* e = new (std::nothrow) LogEntry(LogEntry::kMessage, level, piece.getString(), keyword);
-            if (e && recorded)
-                e->setContinuation(true);
-            if (!appendEntry(e))
-                return recorded;
+            if (e && recorded) e->setContinuation(true);
+            if (!appendEntry(e)) return recorded;
             recorded = true;
         }
         p += n;
-        if (*p)
-            ++p;
+        if (*p) ++p;
     }
     return recorded;
 }
@@ -150,18 +150,15 @@ bool ActivityLog::addData(const char* key, const char* value)
 bool ActivityLog::openContext(const char* name, bool flag)
 {
     auto* e = new (std::nothrow) LogEntry(LogEntry::kContextOpen, LogEntry::kLevelNone, name ? name : "", nullptr);
-    if (e)
-        e->setContextFlag(flag);
-    if (!appendEntry(e))
-        return false;
+    if (e) e->setContextFlag(flag);
+    if (!appendEntry(e)) return false;
     ++m_openContexts;
     return true;
 }
 
 bool ActivityLog::closeContext()
 {
-    if (m_openContexts <= 0)
-        return false;
+    if (m_openContexts <= 0) return false;
     --m_openContexts;
     const LogEntry* last = entryOf(m_entries.last());
     if (last && last->kind() == LogEntry::kContextOpen) {
@@ -186,25 +183,21 @@ void ActivityLog::renderText(StringBuffer& out, bool html)
     StringBuffer line;
     for (int32_t i = 0; i < m_entries.getSize(); ++i) {
         const LogEntry* e = entryAt(i);
-        if (!e)
-            continue;
+        if (!e) continue;
         message.clear();
         if (e->kind() == LogEntry::kMessage) {
-            if (e->level() != LogEntry::kLevelError && e->level() != LogEntry::kLevelInfo)
-                continue;
+            if (e->level() != LogEntry::kLevelError && e->level() != LogEntry::kLevelInfo) continue;
             message << e->text();
         } else if (e->kind() == LogEntry::kData) {
             message << e->keyword() << ": " << e->text();
         } else {
             continue;
         }
-        if (m_htmlMode)
-            message.xmlEscape();
+        if (m_htmlMode) message.xmlEscape();
         line.clear();
         line << m_template;
         line.replaceFirst("_MESSAGE_", message.getString());
-        if (message.hasFailed())
-            line.markFailed(message.failure());
+        if (message.hasFailed()) line.markFailed(message.failure());
         out << line;  // carries a failure of the line too
     }
 }
@@ -217,20 +210,17 @@ void ActivityLog::renderXml(StringBuffer& out, bool withDates) const
     const int32_t count = m_entries.getSize();
     for (int32_t i = 0; i < count; ++i) {
         const LogEntry* e = entryAt(i);
-        if (!e)
-            continue;
+        if (!e) continue;
         switch (e->kind()) {
             case LogEntry::kContextOpen:
                 if (open.append(m_entries.get(i)) < 0)
                     out.markFailed(BufferFailure::OutOfMemory);  // its closing tag would be lost
                 out << prefix << '<' << e->text() << ">\n";
-                for (int k = 0; k < kXmlIndent; ++k)
-                    prefix << ' ';
+                for (int k = 0; k < kXmlIndent; ++k) prefix << ' ';
                 break;
             case LogEntry::kContextClose: {
                 const LogEntry* c = entryOf(open.pop());
-                if (!c)
-                    break;
+                if (!c) break;
                 prefix.shorten(kXmlIndent);
                 out << prefix << "</" << c->text() << ">\n";
                 break;
@@ -249,22 +239,20 @@ void ActivityLog::renderXml(StringBuffer& out, bool withDates) const
                 int32_t n = 1;
                 while (i + 1 < count) {
                     const LogEntry* next = entryAt(i + 1);
-                    if (!next || next->kind() != LogEntry::kMessage || !next->isContinuation())
-                        break;
+                    if (!next || next->kind() != LogEntry::kMessage || !next->isContinuation()) break;
                     lines << '\n' << next->text();
                     ++n;
                     ++i;
                 }
                 replaceControlBytes(lines);
-                if (lines.hasFailed())
-                    out.markFailed(lines.failure());
+                if (lines.hasFailed()) out.markFailed(lines.failure());
                 const char* tag = levelTag(e->level());
                 out << prefix << '<' << tag;
                 if (withDates) {
                     const platform::LocalTime& t = e->timeStamp();
                     char date[64];
-                    std::snprintf(date, sizeof date, " date=\"%02d/%02d/%04d %02d:%02d:%02d\"", t.month, t.day,
-                                  t.year, t.hour, t.minute, t.second);
+                    std::snprintf(date, sizeof date, " date=\"%02d/%02d/%04d %02d:%02d:%02d\"", t.month, t.day, t.year,
+                                  t.hour, t.minute, t.second);
                     out << date;
                 }
                 if (*e->keyword()) {

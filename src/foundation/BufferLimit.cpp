@@ -16,6 +16,9 @@ uint32_t BufferLimit::maxBytes()
     return cap != 0 && cap < DataBuffer::kMaxSize ? cap : DataBuffer::kMaxSize;
 }
 
-void BufferLimit::setCapForTesting(uint32_t maxBytes) { g_cap.store(maxBytes, std::memory_order_relaxed); }
+void BufferLimit::setCapForTesting(uint32_t maxBytes)
+{
+    g_cap.store(maxBytes, std::memory_order_relaxed);
+}
 
 }  // namespace hanamail

@@ -7,8 +7,7 @@ namespace hanamail {
 
 void checkByteFailed(const char* typeName, unsigned value)
 {
-    std::fprintf(stderr, "hanamail: operation on a destroyed or overwritten %s (check byte 0x%02X)\n", typeName,
-                 value);
+    std::fprintf(stderr, "hanamail: operation on a destroyed or overwritten %s (check byte 0x%02X)\n", typeName, value);
     std::abort();
 }
 

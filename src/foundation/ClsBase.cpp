@@ -16,25 +16,24 @@ void ClsBase::getErrorTextUtf8(StringBuffer& out, bool crlf)
 {
     StringBuffer text;
     m_log.getText(text);
-    if (crlf)
-        text.toCrlf();
+    if (crlf) text.toCrlf();
     out.clear();
     out << text.getString();
-    if (text.hasFailed())
-        out.markFailed(text.failure());
+    if (text.hasFailed()) out.markFailed(text.failure());
 }
 
 bool ClsBase::saveErrorXml(const char* utf8FileName)
 {
-    if (!utf8FileName)
-        return false;
+    if (!utf8FileName) return false;
     StringBuffer name(utf8FileName);
     name.trim2();
-    if (name.isEmpty())
-        return false;
+    if (name.isEmpty()) return false;
     return m_log.saveXml(false, name.getString());
 }
 
-bool ClsBase::saveErrorXml(const XString& fileName) { return saveErrorXml(fileName.getUtf8()); }
+bool ClsBase::saveErrorXml(const XString& fileName)
+{
+    return saveErrorXml(fileName.getUtf8());
+}
 
 }  // namespace hanamail

@@ -1,6 +1,6 @@
 #pragma once
-#include "foundation/Api.h"
 #include <cstdint>
+#include "foundation/Api.h"
 
 #include "foundation/BufferLimit.h"
 #include "platform/AutomationFwd.h"
@@ -13,7 +13,7 @@ public:
     static constexpr uint32_t kMaxSize = 0xFFFFFFF0u;  // sizes are 32-bit
 
     HANAMAIL_API DataBuffer();
-    explicit DataBuffer(uint32_t capacity);          // zero-filled, size 0
+    explicit DataBuffer(uint32_t capacity);            // zero-filled, size 0
     DataBuffer(const void* callerMemory, uint32_t n);  // borrowed: size = capacity = n
     DataBuffer(const DataBuffer&) = delete;
     DataBuffer& operator=(const DataBuffer&) = delete;

@@ -35,8 +35,7 @@ LogBase& logOrNull(LogBase* log)
 FileHandle openWithLog(const char* name, platform::FileOpenMode mode, FileSys::NameForm form, LogBase* log)
 {
     FileHandle h = platform::openFile(name, mode);
-    if (h != kInvalidFile || !log)
-        return h;
+    if (h != kInvalidFile || !log) return h;
     std::string reason = platform::lastErrorText();
     if (form == FileSys::NameForm::Ansi) {
         log->logError("Failed to open file (2)");
@@ -49,15 +48,17 @@ FileHandle openWithLog(const char* name, platform::FileOpenMode mode, FileSys::N
     return kInvalidFile;
 }
 
-bool isEmptyName(const char* name) { return !name || !*name; }
+bool isEmptyName(const char* name)
+{
+    return !name || !*name;
+}
 
 // The size as a 32-bit count; larger files are reported as too large.
 bool fileSize32(FileHandle h, uint32_t limit, uint32_t& size)
 {
     uint64_t big = 0;
     size = 0;
-    if (!platform::getFileSize(h, big))
-        return false;
+    if (!platform::getFileSize(h, big)) return false;
     if (big > limit) {
         platform::setLastErrorFileTooLarge();
         return false;
@@ -70,29 +71,27 @@ bool beginsWithNoCase(const char* s, const char* prefix)
 {
     for (; *prefix; ++s, ++prefix) {
         char a = *s, b = *prefix;
-        if (a >= 'A' && a <= 'Z')
-            a = static_cast<char>(a - 'A' + 'a');
-        if (a != b)
-            return false;
+        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+        if (a != b) return false;
     }
     return true;
 }
 
-bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool isAsciiLetter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 }  // namespace
 
 bool FileSys::nameFitsAnsi(const char* utf8Name)
 {
-    if (isEmptyName(utf8Name))
-        return true;
+    if (isEmptyName(utf8Name)) return true;
     size_t n = std::strlen(utf8Name);
     bool ascii = true;
-    for (size_t i = 0; i < n && ascii; ++i)
-        ascii = static_cast<unsigned char>(utf8Name[i]) < 0x80;
+    for (size_t i = 0; i < n && ascii; ++i) ascii = static_cast<unsigned char>(utf8Name[i]) < 0x80;
     int acp = platform::ansiCodePage();
-    if (ascii || acp == kCodePageUtf8)
-        return true;
+    if (ascii || acp == kCodePageUtf8) return true;
     EncodingConvert ec;
     DataBuffer ansi;
     return ec.convert(kCodePageUtf8, acp, utf8Name, static_cast<uint32_t>(n), ansi);
@@ -101,8 +100,7 @@ bool FileSys::nameFitsAnsi(const char* utf8Name)
 FileHandle FileSys::openForRead(const char* utf8Name, NameForm form, LogBase* log)
 {
     if (isEmptyName(utf8Name)) {
-        if (log)
-            log->logError("Cannot open file, filename is empty.");
+        if (log) log->logError("Cannot open file, filename is empty.");
         return kInvalidFile;
     }
     return openWithLog(utf8Name, platform::FileOpenMode::Read, form, log);
@@ -110,22 +108,19 @@ FileHandle FileSys::openForRead(const char* utf8Name, NameForm form, LogBase* lo
 
 FileHandle FileSys::openForWrite(const char* utf8Name, NameForm form, LogBase* log)
 {
-    if (isEmptyName(utf8Name))
-        return kInvalidFile;
+    if (isEmptyName(utf8Name)) return kInvalidFile;
     return openWithLog(utf8Name, platform::FileOpenMode::Write, form, log);
 }
 
 FileHandle FileSys::openForReadWrite(const char* utf8Name, NameForm form, LogBase* log)
 {
-    if (isEmptyName(utf8Name))
-        return kInvalidFile;
+    if (isEmptyName(utf8Name)) return kInvalidFile;
     return openWithLog(utf8Name, platform::FileOpenMode::ReadWrite, form, log);
 }
 
 FileHandle FileSys::openDirectoryForRead(const char* utf8Name, NameForm form, LogBase* log)
 {
-    if (isEmptyName(utf8Name))
-        return kInvalidFile;
+    if (isEmptyName(utf8Name)) return kInvalidFile;
     return openWithLog(utf8Name, platform::FileOpenMode::ReadDirectory, form, log);
 }
 
@@ -139,8 +134,7 @@ bool FileSys::loadFile(const char* utf8Name, NameForm form, DataBuffer& out, Log
     out.clear();
     LogBase& L = logOrNull(log);
     FileHandle h = openForRead(utf8Name, form, log);
-    if (h == kInvalidFile)
-        return false;
+    if (h == kInvalidFile) return false;
     uint32_t size = 0;
     // Four zero bytes follow the content, so the size must leave room for them.
     if (!fileSize32(h, BufferLimit::maxBytes() - 4, size)) {
@@ -161,15 +155,15 @@ bool FileSys::loadFile(const char* utf8Name, NameForm form, DataBuffer& out, Log
             L.logData("filename", utf8Name);
             L.logData("current_dir", cwd.getString());
         }
-    } else if (data.hasFailed() || (data.getCapacity() - data.getSize() < 4 && !data.ensureCapacity(data.getSize() + 4))) {
+    } else if (data.hasFailed() ||
+               (data.getCapacity() - data.getSize() < 4 && !data.ensureCapacity(data.getSize() + 4))) {
         data.failure() == BufferFailure::OutOfMemory ? platform::setLastErrorNoMemory()
                                                      : platform::setLastErrorFileTooLarge();
         L.logError(platform::lastErrorText().c_str());
         ok = false;
     }
     closeFile(h);
-    if (!ok)
-        return false;  // half a file must not pass for the file
+    if (!ok) return false;  // half a file must not pass for the file
     // The zero bytes lie past the capacity, which is the file's size.
     std::memset(data.getDataMutable() + data.getSize(), 0, 4);
     const uint32_t got = data.getSize();
@@ -181,8 +175,7 @@ bool FileSys::loadFile(const char* utf8Name, StringBuffer& out, LogBase* log)
 {
     LogBase& L = logOrNull(log);
     FileHandle h = openForRead(utf8Name, formOf(utf8Name), log);
-    if (h == kInvalidFile)
-        return false;
+    if (h == kInvalidFile) return false;
     uint32_t size = 0;
     int32_t room = StringBuffer::kMaxLength - out.getSize() - 1;
     if (!fileSize32(h, room > 0 ? static_cast<uint32_t>(room) : 0, size)) {
@@ -208,8 +201,7 @@ bool FileSys::loadFile(const char* utf8Name, StringBuffer& out, LogBase* log)
     closeFile(h);
     const unsigned char* bytes = data.getData();
     size = data.getSize();
-    if (size == 0)
-        return true;
+    if (size == 0) return true;
     bool ok;
     uint32_t markLength = 0;
     const int marked = textMark(bytes, size, markLength);
@@ -247,8 +239,7 @@ int FileSys::textMark(const unsigned char* bytes, uint32_t n, uint32_t& markLeng
 
 StringBuffer* FileSys::loadFileOrFileUrl(const char* utf8Name, LogBase* log)
 {
-    if (isEmptyName(utf8Name))
-        return nullptr;
+    if (isEmptyName(utf8Name)) return nullptr;
     // The whole name is used: a shortened one could name another file.
     const char* p = utf8Name;
     if (beginsWithNoCase(p, "file:///")) {
@@ -259,13 +250,11 @@ StringBuffer* FileSys::loadFileOrFileUrl(const char* utf8Name, LogBase* log)
     path.replaceChar('|', ':');
     bool ok = false;
     uint32_t size = getFileSize(path.getString(), log, ok);
-    if (!ok)
-        return nullptr;
+    if (!ok) return nullptr;
     int32_t capacity = size < static_cast<uint32_t>(StringBuffer::kMaxLength - 200) ? static_cast<int32_t>(size) + 200
-                                                                                     : StringBuffer::kMaxLength;
+                                                                                    : StringBuffer::kMaxLength;
     auto* sb = new (std::nothrow) StringBuffer(capacity);
-    if (!sb)
-        return nullptr;
+    if (!sb) return nullptr;
     if (!loadFile(path.getString(), *sb, log)) {
         delete sb;
         return nullptr;
@@ -275,8 +264,7 @@ StringBuffer* FileSys::loadFileOrFileUrl(const char* utf8Name, LogBase* log)
 
 bool FileSys::writeFile(const char* utf8Name, const void* bytes, uint32_t n, LogBase* log)
 {
-    if (isEmptyName(utf8Name))
-        return false;
+    if (isEmptyName(utf8Name)) return false;
     LogBase& L = logOrNull(log);
     // A name that does not fit the ANSI code page is only ever used in its wide
     // form: a lossy ANSI form could name another file.
@@ -312,11 +300,9 @@ bool FileSys::writeFile(const char* utf8Name, const void* bytes, uint32_t n, Log
 uint32_t FileSys::getFileSize(const char* utf8Name, LogBase* log, bool& ok)
 {
     ok = false;
-    if (isEmptyName(utf8Name))
-        return 0;
+    if (isEmptyName(utf8Name)) return 0;
     FileHandle h = openForRead(utf8Name, formOf(utf8Name), log);
-    if (h == kInvalidFile)
-        return 0;
+    if (h == kInvalidFile) return 0;
     uint32_t size = 0;
     if (!fileSize32(h, 0xFFFFFFFFu, size)) {
         std::string reason = platform::lastErrorText();
@@ -335,8 +321,7 @@ uint32_t FileSys::getFileSize(const char* utf8Name, LogBase* log, bool& ok)
 bool FileSys::fileExists(const char* utf8Name, LogBase* log)
 {
     FileHandle h = openForRead(utf8Name, formOf(utf8Name), log);
-    if (h == kInvalidFile)
-        return false;
+    if (h == kInvalidFile) return false;
     closeFile(h);
     return true;
 }
@@ -345,19 +330,20 @@ bool FileSys::getCurrentDirectory(StringBuffer& utf8Out)
 {
     utf8Out.clear();
     std::string dir;
-    if (!platform::getCurrentDirectory(dir))
-        return false;
+    if (!platform::getCurrentDirectory(dir)) return false;
     return utf8Out.append(dir.c_str());
 }
 
-bool FileSys::setCurrentDirectory(const char* utf8Name) { return platform::setCurrentDirectory(utf8Name); }
+bool FileSys::setCurrentDirectory(const char* utf8Name)
+{
+    return platform::setCurrentDirectory(utf8Name);
+}
 
 bool FileSys::getTempPath(StringBuffer& utf8Out)
 {
     utf8Out.clear();
     std::string dir;
-    if (!platform::getTempPath(dir))
-        return false;
+    if (!platform::getTempPath(dir)) return false;
     return utf8Out.append(dir.c_str());
 }
 
@@ -371,14 +357,22 @@ void FileSys::getFullPathName(const char* utf8Name, StringBuffer& utf8Out)
         utf8Out << utf8Name;
 }
 
-bool FileSys::createDirectory(const char* utf8Name) { return platform::createDirectory(utf8Name); }
-bool FileSys::moveFile(const char* utf8From, const char* utf8To) { return platform::moveFile(utf8From, utf8To); }
-bool FileSys::deleteFile(const char* utf8Name) { return platform::deleteFile(utf8Name); }
+bool FileSys::createDirectory(const char* utf8Name)
+{
+    return platform::createDirectory(utf8Name);
+}
+bool FileSys::moveFile(const char* utf8From, const char* utf8To)
+{
+    return platform::moveFile(utf8From, utf8To);
+}
+bool FileSys::deleteFile(const char* utf8Name)
+{
+    return platform::deleteFile(utf8Name);
+}
 
 bool FileSys::checkFileName(const char* name, LogBase* log)
 {
-    if (!name)
-        return false;
+    if (!name) return false;
     static const struct {
         char c;
         const char* line;
@@ -392,8 +386,7 @@ bool FileSys::checkFileName(const char* name, LogBase* log)
     };
     for (const auto& f : kForbidden) {
         if (std::strchr(name, f.c)) {
-            if (log)
-                log->logError(f.line);
+            if (log) log->logError(f.line);
             return false;
         }
     }
@@ -447,7 +440,10 @@ void FileSys::getCurrentDirectory(XString& out)
     out.setFromUtf8(dir.getString());
 }
 
-bool FileSys::setCurrentDirectory(const XString& name) { return setCurrentDirectory(name.getUtf8()); }
+bool FileSys::setCurrentDirectory(const XString& name)
+{
+    return setCurrentDirectory(name.getUtf8());
+}
 
 void FileSys::getTempPath(XString& out)
 {

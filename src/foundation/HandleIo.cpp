@@ -14,16 +14,14 @@ constexpr uint32_t kProbe = 64 * 1024;
 
 bool HandleIo::readToEnd(platform::FileHandle h, DataBuffer& out)
 {
-    if (h == platform::kInvalidFile)
-        return false;
+    if (h == platform::kInvalidFile) return false;
     uint64_t reported = 0;
     if (platform::getFileSize(h, reported) && reported > 0) {
         if (out.getSize() + reported > BufferLimit::maxBytes()) {
             out.markFailed(BufferFailure::TooLarge);
             return false;
         }
-        if (!out.ensureCapacity(static_cast<uint32_t>(out.getSize() + reported)))
-            return false;
+        if (!out.ensureCapacity(static_cast<uint32_t>(out.getSize() + reported))) return false;
     }
     for (;;) {
         const uint32_t size = out.getSize();
@@ -31,35 +29,28 @@ bool HandleIo::readToEnd(platform::FileHandle h, DataBuffer& out)
         if (room == 0) {
             unsigned char probe[kProbe];
             uint32_t got = 0;
-            if (!platform::readFile(h, probe, kProbe, got))
-                return false;
-            if (got == 0)
-                return true;
-            if (!out.append(probe, got))
-                return false;
+            if (!platform::readFile(h, probe, kProbe, got)) return false;
+            if (got == 0) return true;
+            if (!out.append(probe, got)) return false;
             continue;
         }
         const uint32_t want = room < kMaxRequest ? room : kMaxRequest;
         uint32_t got = 0;
         const bool ok = platform::readFile(h, out.getDataMutable() + size, want, got);
         (void)out.setSize(size + got);  // within the capacity by construction
-        if (!ok)
-            return false;
-        if (got < want)
-            return true;  // a request comes back short only at the end
+        if (!ok) return false;
+        if (got < want) return true;  // a request comes back short only at the end
     }
 }
 
 bool HandleIo::writeAll(platform::FileHandle h, const void* bytes, uint64_t n)
 {
-    if (h == platform::kInvalidFile)
-        return false;
+    if (h == platform::kInvalidFile) return false;
     const auto* p = static_cast<const unsigned char*>(bytes);
     while (n > 0) {
         const uint32_t want = n < kMaxRequest ? static_cast<uint32_t>(n) : kMaxRequest;
         uint32_t written = 0;
-        if (!platform::writeFile(h, p, want, written) || written != want)
-            return false;
+        if (!platform::writeFile(h, p, want, written) || written != want) return false;
         p += want;
         n -= want;
     }

@@ -25,8 +25,7 @@ LogEntry::LogEntry(char kind, char level, const char* text, const char* keyword)
 
 LogEntry::~LogEntry()
 {
-    if (!alive())
-        return;
+    if (!alive()) return;
     delete m_keyword;
     delete m_extra;
     m_keyword = nullptr;
@@ -34,26 +33,48 @@ LogEntry::~LogEntry()
     m_check = 0;
 }
 
-bool LogEntry::alive() const { return HM_ALIVE(m_check, kCheck, "LogEntry"); }
+bool LogEntry::alive() const
+{
+    return HM_ALIVE(m_check, kCheck, "LogEntry");
+}
 
-char LogEntry::kind() const { return alive() ? m_kind : '\0'; }
-char LogEntry::level() const { return alive() ? m_level : '\0'; }
-const char* LogEntry::text() const { return alive() ? m_text.getString() : ""; }
-const char* LogEntry::keyword() const { return alive() && m_keyword ? m_keyword->getString() : ""; }
-const platform::LocalTime& LogEntry::timeStamp() const { return alive() ? m_time : kNoTime; }
-bool LogEntry::isContinuation() const { return alive() && m_continuation != 0; }
-bool LogEntry::contextFlag() const { return alive() && m_contextFlag != 0; }
+char LogEntry::kind() const
+{
+    return alive() ? m_kind : '\0';
+}
+char LogEntry::level() const
+{
+    return alive() ? m_level : '\0';
+}
+const char* LogEntry::text() const
+{
+    return alive() ? m_text.getString() : "";
+}
+const char* LogEntry::keyword() const
+{
+    return alive() && m_keyword ? m_keyword->getString() : "";
+}
+const platform::LocalTime& LogEntry::timeStamp() const
+{
+    return alive() ? m_time : kNoTime;
+}
+bool LogEntry::isContinuation() const
+{
+    return alive() && m_continuation != 0;
+}
+bool LogEntry::contextFlag() const
+{
+    return alive() && m_contextFlag != 0;
+}
 
 void LogEntry::setContinuation(bool on)
 {
-    if (alive())
-        m_continuation = on ? 1 : 0;
+    if (alive()) m_continuation = on ? 1 : 0;
 }
 
 void LogEntry::setContextFlag(bool on)
 {
-    if (alive())
-        m_contextFlag = on ? 1 : 0;
+    if (alive()) m_contextFlag = on ? 1 : 0;
 }
 
 }  // namespace hanamail

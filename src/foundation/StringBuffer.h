@@ -1,7 +1,7 @@
 #pragma once
-#include "foundation/Api.h"
 #include <cstdint>
 #include <string_view>
+#include "foundation/Api.h"
 
 #include "foundation/BufferLimit.h"
 #include "foundation/TembrixObject.h"

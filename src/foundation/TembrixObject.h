@@ -1,7 +1,7 @@
 #pragma once
-#include "foundation/Api.h"
 #include <atomic>
 #include <cstdint>
+#include "foundation/Api.h"
 
 namespace hanamail {
 

@@ -20,21 +20,21 @@ void storeInto(StringBuffer& sb, const DataBuffer& bytes)
 {
     sb.clear();
     sb << std::string_view(reinterpret_cast<const char*>(bytes.getData()), bytes.getSize());
-    if (bytes.hasFailed())
-        sb.markFailed(bytes.failure());
+    if (bytes.hasFailed()) sb.markFailed(bytes.failure());
 }
 
-uint32_t sizeOf(const StringBuffer& sb) { return static_cast<uint32_t>(sb.getSize()); }
+uint32_t sizeOf(const StringBuffer& sb)
+{
+    return static_cast<uint32_t>(sb.getSize());
+}
 
 // Ends UTF-16 text with its zero unit. When that cannot be appended (the
 // failure stays recorded in u), the last unit gives way to it: the text is
 // cut short, never left without an end to read up to.
 void terminateUnits(DataBuffer& u)
 {
-    if (u.getSize() % 2 != 0)
-        u.shorten(1);
-    if (u.append(kZeroUnit, 2))
-        return;
+    if (u.getSize() % 2 != 0) u.shorten(1);
+    if (u.append(kZeroUnit, 2)) return;
     const uint32_t size = u.getSize();
     if (size >= 2) {
         unsigned char* d = u.getDataMutable();
@@ -44,26 +44,33 @@ void terminateUnits(DataBuffer& u)
 }
 
 // The bytes of UTF-16 text before its zero unit.
-uint32_t unitBytes(const DataBuffer& u) { return u.getSize() >= 2 ? u.getSize() - 2 : 0; }
+uint32_t unitBytes(const DataBuffer& u)
+{
+    return u.getSize() >= 2 ? u.getSize() - 2 : 0;
+}
 
 }  // namespace
 
-XString::XString() { terminateUnits(m_unicode); }
+XString::XString()
+{
+    terminateUnits(m_unicode);
+}
 
-XString::XString(const XString& other) : TembrixObject(other) { *this = other; }
+XString::XString(const XString& other) : TembrixObject(other)
+{
+    *this = other;
+}
 
 XString& XString::operator=(const XString& other)
 {
-    if (this == &other)
-        return *this;
+    if (this == &other) return *this;
     m_ansiFit = other.m_ansiFit;
     m_haveUnicode = other.m_haveUnicode;
     m_haveAnsi = other.m_haveAnsi;
     m_haveUtf8 = other.m_haveUtf8;
     m_unicode.clear();
     (void)m_unicode.append(other.m_unicode);  // a failure stays recorded; the text is then empty
-    if (m_unicode.getSize() < 2)
-        terminateUnits(m_unicode);
+    if (m_unicode.getSize() < 2) terminateUnits(m_unicode);
     // Whole contents, NULs included; a failure (the other's too) stays recorded.
     m_ansi.clear();
     m_ansi << other.m_ansi;
@@ -86,10 +93,8 @@ void XString::clear()
 
 bool XString::isEmpty() const
 {
-    if (m_haveUtf8)
-        return m_utf8.isEmpty();
-    if (m_haveUnicode)
-        return m_unicode.getSize() <= 2;
+    if (m_haveUtf8) return m_utf8.isEmpty();
+    if (m_haveUnicode) return m_unicode.getSize() <= 2;
     return m_ansi.isEmpty();
 }
 
@@ -132,8 +137,7 @@ void XString::setFromUnicode(const OLECHAR* text)
 {
     uint32_t count = 0;
     if (text)
-        while (text[count] != 0)
-            ++count;
+        while (text[count] != 0) ++count;
     setFromUnicodeN(text, count);
 }
 
@@ -153,14 +157,12 @@ void XString::setFromUnicodeN(const OLECHAR* text, uint32_t count)
 void XString::setFromBstr(BSTR bstr)
 {
     clear();
-    if (bstr)
-        setFromUnicodeN(bstr, SysStringLen(bstr));
+    if (bstr) setFromUnicodeN(bstr, SysStringLen(bstr));
 }
 
 void XString::appendUtf8(const char* text)
 {
-    if (!text || !*text)
-        return;
+    if (!text || !*text) return;
     deriveUtf8();
     m_utf8 << text;  // a failure stays recorded in m_utf8
     markOnly(false, false, true);
@@ -172,8 +174,7 @@ void XString::appendUtf8(const char* text)
 // text that was given in it.
 void XString::deriveUnicode() const
 {
-    if (m_haveUnicode)
-        return;
+    if (m_haveUnicode) return;
     EncodingConvert ec;
     m_unicode.clear();
     if (m_haveUtf8)
@@ -186,8 +187,7 @@ void XString::deriveUnicode() const
 
 void XString::deriveUtf8() const
 {
-    if (m_haveUtf8)
-        return;
+    if (m_haveUtf8) return;
     EncodingConvert ec;
     DataBuffer bytes;
     if (m_haveUnicode)
@@ -200,8 +200,7 @@ void XString::deriveUtf8() const
 
 void XString::deriveAnsi() const
 {
-    if (m_haveAnsi)
-        return;
+    if (m_haveAnsi) return;
     EncodingConvert ec;
     DataBuffer bytes;
     bool ok;
@@ -214,7 +213,10 @@ void XString::deriveAnsi() const
     m_ansiFit = ok ? kFits : kDoesNotFit;
 }
 
-const char* XString::getUtf8() const { return getUtf8Sb().getString(); }
+const char* XString::getUtf8() const
+{
+    return getUtf8Sb().getString();
+}
 
 const StringBuffer& XString::getUtf8Sb() const
 {
@@ -222,7 +224,10 @@ const StringBuffer& XString::getUtf8Sb() const
     return m_utf8;
 }
 
-const char* XString::getAnsi() const { return getAnsiSb().getString(); }
+const char* XString::getAnsi() const
+{
+    return getAnsiSb().getString();
+}
 
 const StringBuffer& XString::getAnsiSb() const
 {
@@ -234,8 +239,7 @@ const OLECHAR* XString::getUnicode() const
 {
     deriveUnicode();
     // Only when even the zero unit could not be stored.
-    if (m_unicode.getSize() < 2)
-        return reinterpret_cast<const OLECHAR*>(kZeroUnit);
+    if (m_unicode.getSize() < 2) return reinterpret_cast<const OLECHAR*>(kZeroUnit);
     return reinterpret_cast<const OLECHAR*>(m_unicode.getData());
 }
 
@@ -266,10 +270,8 @@ bool XString::getConverted(const Charset& charset, DataBuffer& out) const
 {
     EncodingConvert ec;
     int cp = charset.getCodePage();
-    if (m_haveUtf8)
-        return ec.convert(kUtf8, cp, m_utf8.getString(), sizeOf(m_utf8), out);
-    if (m_haveUnicode)
-        return ec.convert(kUtf16, cp, m_unicode.getData(), unitBytes(m_unicode), out);
+    if (m_haveUtf8) return ec.convert(kUtf8, cp, m_utf8.getString(), sizeOf(m_utf8), out);
+    if (m_haveUnicode) return ec.convert(kUtf16, cp, m_unicode.getData(), unitBytes(m_unicode), out);
     return ec.convertFromAnsi(cp, m_ansi.getString(), sizeOf(m_ansi), out);
 }
 

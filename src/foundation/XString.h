@@ -1,6 +1,6 @@
 #pragma once
-#include "foundation/Api.h"
 #include <cstdint>
+#include "foundation/Api.h"
 
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"

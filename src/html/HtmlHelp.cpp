@@ -10,15 +10,20 @@ namespace hanamail {
 
 namespace {
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
+}
+char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 bool equalsIgnoreCase(const char* a, int32_t n, const char* b)
 {
     int32_t i = 0;
     for (; i < n; ++i) {
-        if (b[i] == '\0' || asciiLower(a[i]) != asciiLower(b[i]))
-            return false;
+        if (b[i] == '\0' || asciiLower(a[i]) != asciiLower(b[i])) return false;
     }
     return b[i] == '\0';
 }
@@ -28,21 +33,17 @@ int32_t findIgnoreCase(const char* s, int32_t n, int32_t from, const char* pat)
 {
     int32_t m = static_cast<int32_t>(std::strlen(pat));
     for (int32_t i = from < 0 ? 0 : from; i + m <= n; ++i) {
-        if (asciiLower(s[i]) != pat[0])
-            continue;
+        if (asciiLower(s[i]) != pat[0]) continue;
         int32_t k = 1;
-        while (k < m && asciiLower(s[i + k]) == pat[k])
-            ++k;
-        if (k == m)
-            return i;
+        while (k < m && asciiLower(s[i + k]) == pat[k]) ++k;
+        if (k == m) return i;
     }
     return -1;
 }
 
 int32_t findChar(const char* s, int32_t n, int32_t from, char c)
 {
-    if (from >= n)
-        return -1;
+    if (from >= n) return -1;
     const void* p = std::memchr(s + from, c, static_cast<size_t>(n - from));
     return p ? static_cast<int32_t>(static_cast<const char*>(p) - s) : -1;
 }
@@ -53,8 +54,7 @@ int32_t findTagStart(const char* s, int32_t n, int32_t from, const char* open)
 {
     int32_t m = static_cast<int32_t>(std::strlen(open));
     for (int32_t p = findIgnoreCase(s, n, from, open); p >= 0; p = findIgnoreCase(s, n, p + m, open)) {
-        if (p + m < n && (isSpace(s[p + m]) || s[p + m] == '>' || s[p + m] == '/'))
-            return p;
+        if (p + m < n && (isSpace(s[p + m]) || s[p + m] == '>' || s[p + m] == '/')) return p;
     }
     return -1;
 }
@@ -82,11 +82,9 @@ public:
     TagReader(const char* p, int32_t n) : m_p(p), m_n(n)
     {
         skipSpace();
-        if (m_i < m_n && m_p[m_i] == '<')
-            ++m_i;
+        if (m_i < m_n && m_p[m_i] == '<') ++m_i;
         int32_t start = m_i;
-        while (m_i < m_n && !isSpace(m_p[m_i]) && m_p[m_i] != '>')
-            ++m_i;
+        while (m_i < m_n && !isSpace(m_p[m_i]) && m_p[m_i] != '>') ++m_i;
         m_name = m_p + start;
         m_nameLen = m_i - start;
     }
@@ -100,23 +98,19 @@ public:
     {
         a = TagAttr();
         skipSpace();
-        if (m_i >= m_n)
-            return false;
+        if (m_i >= m_n) return false;
         if (m_p[m_i] == '>') {
             m_closed = true;
             m_i = m_n;
             return false;
         }
         int32_t start = m_i;
-        while (m_i < m_n && !isSpace(m_p[m_i]) && m_p[m_i] != '>' && m_p[m_i] != '=')
-            ++m_i;
+        while (m_i < m_n && !isSpace(m_p[m_i]) && m_p[m_i] != '>' && m_p[m_i] != '=') ++m_i;
         a.name = m_p + start;
         a.nameLen = m_i - start;
         int32_t j = m_i;
-        while (j < m_n && isSpace(m_p[j]))
-            ++j;
-        if (j >= m_n || m_p[j] != '=')
-            return true;
+        while (j < m_n && isSpace(m_p[j])) ++j;
+        if (j >= m_n || m_p[j] != '=') return true;
         a.hasValue = true;
         m_i = j + 1;
         skipSpace();
@@ -127,16 +121,14 @@ public:
 private:
     void skipSpace()
     {
-        while (m_i < m_n && isSpace(m_p[m_i]))
-            ++m_i;
+        while (m_i < m_n && isSpace(m_p[m_i])) ++m_i;
     }
 
     void readValue(TagAttr& a)
     {
         // Markup written from script strings escapes its quotes: href=\"x\".
         bool escaped = m_i + 1 < m_n && m_p[m_i] == '\\' && (m_p[m_i + 1] == '"' || m_p[m_i + 1] == '\'');
-        if (escaped)
-            ++m_i;
+        if (escaped) ++m_i;
         if (m_i < m_n && (m_p[m_i] == '"' || m_p[m_i] == '\'')) {
             a.quote = m_p[m_i++];
             int32_t start = m_i;
@@ -153,15 +145,13 @@ private:
                 }
                 m_i = m_n;
             }
-            if (escaped && end > start && m_p[end - 1] == '\\')
-                --end;
+            if (escaped && end > start && m_p[end - 1] == '\\') --end;
             a.value = m_p + start;
             a.valueLen = end - start;
             return;
         }
         int32_t start = m_i;
-        while (m_i < m_n && !isSpace(m_p[m_i]) && m_p[m_i] != '>')
-            ++m_i;
+        while (m_i < m_n && !isSpace(m_p[m_i]) && m_p[m_i] != '>') ++m_i;
         a.value = m_p + start;
         a.valueLen = m_i - start;
     }
@@ -202,10 +192,8 @@ void appendValue(StringBuffer& out, const TagAttr& a)
 bool normaliseBreaks(const char* tag, int32_t n, std::string& scratch)
 {
     bool needed = false;
-    for (int32_t i = 0; i < n && !needed; ++i)
-        needed = tag[i] == '\r' || tag[i] == '\n' || tag[i] == '\0';
-    if (!needed)
-        return false;
+    for (int32_t i = 0; i < n && !needed; ++i) needed = tag[i] == '\r' || tag[i] == '\n' || tag[i] == '\0';
+    if (!needed) return false;
     scratch.reserve(static_cast<size_t>(n));
     for (int32_t i = 0; i < n; ++i) {
         if (tag[i] == '\n')
@@ -220,19 +208,15 @@ std::string attributeValue(const char* tag, int32_t n, const char* name)
 {
     int32_t start = 0;
     int32_t len = 0;
-    if (!HtmlHelp::findAttribute(tag, n, name, start, len))
-        return std::string();
+    if (!HtmlHelp::findAttribute(tag, n, name, start, len)) return std::string();
     std::string v(tag + start, static_cast<size_t>(len));
     size_t b = 0;
-    while (b < v.size() && isSpace(v[b]))
-        ++b;
+    while (b < v.size() && isSpace(v[b])) ++b;
     size_t e = v.size();
-    while (e > b && isSpace(v[e - 1]))
-        --e;
+    while (e > b && isSpace(v[e - 1])) --e;
     v = v.substr(b, e - b);
     for (char& c : v) {
-        if (c == '\\')
-            c = '/';
+        if (c == '\\') c = '/';
     }
     return v;
 }
@@ -242,11 +226,9 @@ std::string attributeValue(const char* tag, int32_t n, const char* name)
 bool nextMetaTag(const char* s, int32_t n, int32_t from, int32_t& start, int32_t& end)
 {
     start = findTagStart(s, n, from, "<meta");
-    if (start < 0)
-        return false;
+    if (start < 0) return false;
     end = findChar(s, n, start + 5, '>');
-    if (end >= 0)
-        ++end;
+    if (end >= 0) ++end;
     return true;
 }
 
@@ -254,8 +236,7 @@ bool nextMetaTag(const char* s, int32_t n, int32_t from, int32_t& start, int32_t
 bool isMetaPiece(const char* p, int32_t k)
 {
     for (int32_t i = 0; i < k; ++i) {
-        if (asciiLower(p[i]) != "<meta"[i])
-            return false;
+        if (asciiLower(p[i]) != "<meta"[i]) return false;
     }
     return true;
 }
@@ -265,20 +246,16 @@ std::string charsetInContent(const std::string& content)
 {
     int32_t n = static_cast<int32_t>(content.size());
     int32_t p = findIgnoreCase(content.data(), n, 0, "charset=");
-    if (p < 0)
-        return std::string();
+    if (p < 0) return std::string();
     int32_t i = p + 8;
-    while (i < n && (content[i] == ' ' || content[i] == '\t'))
-        ++i;
+    while (i < n && (content[i] == ' ' || content[i] == '\t')) ++i;
     int32_t e = i;
     if (i < n && (content[i] == '"' || content[i] == '\'')) {
         char q = content[i++];
         e = findChar(content.data(), n, i, q);
-        if (e < 0)
-            e = n;
+        if (e < 0) e = n;
     } else {
-        while (e < n && content[e] != '"' && content[e] != ';' && content[e] != ' ' && content[e] != '\t')
-            ++e;
+        while (e < n && content[e] != '"' && content[e] != ';' && content[e] != ' ' && content[e] != '\t') ++e;
     }
     return content.substr(static_cast<size_t>(i), static_cast<size_t>(e - i));
 }
@@ -296,8 +273,7 @@ MetaInfo readMeta(const char* tag, int32_t n)
     HtmlHelp::cleanHtmlTag(tag, n, clean, nullptr);
     MetaInfo m;
     m.failure = clean.failure();
-    if (m.failure != BufferFailure::None)
-        return m;
+    if (m.failure != BufferFailure::None) return m;
     const char* c = clean.getString();
     int32_t cn = clean.getSize();
     std::string equiv = attributeValue(c, cn, "http-equiv");
@@ -309,8 +285,8 @@ MetaInfo readMeta(const char* tag, int32_t n)
 
 std::string declaredCharset(const MetaInfo& m)
 {
-    if (m.contentTypeEquiv && findIgnoreCase(m.content.data(), static_cast<int32_t>(m.content.size()), 0,
-                                             "charset=") >= 0)
+    if (m.contentTypeEquiv &&
+        findIgnoreCase(m.content.data(), static_cast<int32_t>(m.content.size()), 0, "charset=") >= 0)
         return charsetInContent(m.content);
     return m.charsetAttr;
 }
@@ -325,15 +301,20 @@ bool isDeclaration(const MetaInfo& m)
 
 // ---- Document skeleton, on a std::string so that NUL bytes survive.
 
-int32_t sizeOf(const std::string& s) { return static_cast<int32_t>(s.size()); }
+int32_t sizeOf(const std::string& s)
+{
+    return static_cast<int32_t>(s.size());
+}
 
-bool containsIgnoreCase(const std::string& s, const char* pat) { return findIgnoreCase(s.data(), sizeOf(s), 0, pat) >= 0; }
+bool containsIgnoreCase(const std::string& s, const char* pat)
+{
+    return findIgnoreCase(s.data(), sizeOf(s), 0, pat) >= 0;
+}
 
 bool replaceFirst(std::string& s, const char* find, const char* repl)
 {
     size_t p = s.find(find);
-    if (p == std::string::npos)
-        return false;
+    if (p == std::string::npos) return false;
     s.replace(p, std::strlen(find), repl);
     return true;
 }
@@ -342,11 +323,9 @@ bool replaceFirst(std::string& s, const char* find, const char* repl)
 bool insertAfterTag(std::string& s, const char* open, const std::string& text)
 {
     int32_t p = findTagStart(s.data(), sizeOf(s), 0, open);
-    if (p < 0)
-        return false;
+    if (p < 0) return false;
     int32_t gt = findChar(s.data(), sizeOf(s), p, '>');
-    if (gt < 0)
-        return false;
+    if (gt < 0) return false;
     s.insert(static_cast<size_t>(gt) + 1, text);
     return true;
 }
@@ -354,8 +333,7 @@ bool insertAfterTag(std::string& s, const char* open, const std::string& text)
 bool insertBefore(std::string& s, const char* patIgnoreCase, const char* text)
 {
     int32_t p = findIgnoreCase(s.data(), sizeOf(s), 0, patIgnoreCase);
-    if (p < 0)
-        return false;
+    if (p < 0) return false;
     s.insert(static_cast<size_t>(p), text);
     return true;
 }
@@ -364,17 +342,14 @@ bool insertBefore(std::string& s, const char* patIgnoreCase, const char* text)
 // tags with attributes or in mixed case get the same insertions at the tag.
 void ensureStructure(std::string& s)
 {
-    if (!containsIgnoreCase(s, "<html"))
-        s.insert(0, "<html>");
-    if (!containsIgnoreCase(s, "</html>"))
-        s.append("</html>");
+    if (!containsIgnoreCase(s, "<html")) s.insert(0, "<html>");
+    if (!containsIgnoreCase(s, "</html>")) s.append("</html>");
     if (findTagStart(s.data(), sizeOf(s), 0, "<head") < 0) {
         replaceFirst(s, "<HTML>", "<html>");
         bool headAdded = replaceFirst(s, "<html>", "<html><head>") || insertAfterTag(s, "<html", "<head>");
         if (containsIgnoreCase(s, "<body")) {
             replaceFirst(s, "<BODY", "<body");
-            if (headAdded && !replaceFirst(s, "<body", "</head><body"))
-                insertBefore(s, "<body", "</head>");
+            if (headAdded && !replaceFirst(s, "<body", "</head><body")) insertBefore(s, "<body", "</head>");
         } else {
             replaceFirst(s, "</HTML>", "</html>");
             replaceFirst(s, "<head>", "<head></head>");
@@ -382,13 +357,11 @@ void ensureStructure(std::string& s)
     }
     if (!containsIgnoreCase(s, "<body")) {
         replaceFirst(s, "</HEAD>", "</head>");
-        if (!replaceFirst(s, "</head>", "</head><body>"))
-            insertAfterTag(s, "</head", "<body>");
+        if (!replaceFirst(s, "</head>", "</head><body>")) insertAfterTag(s, "</head", "<body>");
     }
     if (!containsIgnoreCase(s, "</body>")) {
         replaceFirst(s, "</HTML>", "</html>");
-        if (!replaceFirst(s, "</html>", "</body></html>"))
-            insertBefore(s, "</html>", "</body>");
+        if (!replaceFirst(s, "</html>", "</body></html>")) insertBefore(s, "</html>", "</body>");
     }
 }
 
@@ -402,8 +375,7 @@ bool storeIfFits(StringBuffer& html, const std::string& s)
     }
     // Room first, so the text is not lost when there is none.
     const int32_t n = sizeOf(s);
-    if (n > html.getSize() && !html.reserveAppend(n - html.getSize()))
-        return false;
+    if (n > html.getSize() && !html.reserveAppend(n - html.getSize())) return false;
     return assignBytes(html, s.data(), n);
 }
 
@@ -411,8 +383,7 @@ bool storeIfFits(StringBuffer& html, const std::string& s)
 // break out of the attribute it is written into.
 bool isCharsetNameByte(char c)
 {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
-        return true;
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
     return c != '\0' && std::strchr("-_.:+!#$%&'^`{}~", c) != nullptr;
 }
 
@@ -443,8 +414,7 @@ void HtmlHelp::cleanHtmlTag(const char* tag, int32_t n, StringBuffer& out, LogBa
     bool dropped = false;
     TagAttr a;
     while (reader.next(a)) {
-        if (a.nameLen == 0)
-            continue;  // a stray "=" names nothing
+        if (a.nameLen == 0) continue;  // a stray "=" names nothing
         if (count == kMaxTagAttributes) {
             dropped = true;
             break;
@@ -484,8 +454,7 @@ bool HtmlHelp::findAttribute(const char* cleanTag, int32_t n, const char* name, 
 {
     start = 0;
     len = 0;
-    if (!cleanTag || !name || !*name || n <= 0)
-        return false;
+    if (!cleanTag || !name || !*name || n <= 0) return false;
     for (char quote : {'"', '\''}) {
         TagReader reader(cleanTag, n);
         TagAttr a;
@@ -513,13 +482,10 @@ bool HtmlHelp::getBaseHref(const StringBuffer& html, StringBuffer& href)
     int32_t n = html.getSize();
     int32_t p = findTagStart(s, n, 0, "<base");
     // "<base/>" names no href; white space must follow the name.
-    while (p >= 0 && s[p + 5] == '/')
-        p = findTagStart(s, n, p + 5, "<base");
-    if (p < 0)
-        return false;
+    while (p >= 0 && s[p + 5] == '/') p = findTagStart(s, n, p + 5, "<base");
+    if (p < 0) return false;
     int32_t gt = findChar(s, n, p, '>');
-    if (gt < 0)
-        return false;
+    if (gt < 0) return false;
     StringBuffer clean;
     cleanHtmlTag(s + p, gt + 1 - p, clean, nullptr);
     if (clean.hasFailed()) {
@@ -543,8 +509,7 @@ bool HtmlHelp::getMetaCharset(const StringBuffer& html, StringBuffer& charset)
             return false;
         }
         std::string cs = declaredCharset(meta);
-        if (!cs.empty())
-            return assignBytes(charset, cs.data(), sizeOf(cs));
+        if (!cs.empty()) return assignBytes(charset, cs.data(), sizeOf(cs));
     }
     return false;
 }
@@ -595,8 +560,7 @@ int HtmlHelp::removeMetaCharset(StringBuffer& html)
             }
         }
     }
-    if (removed == 0)
-        return 0;
+    if (removed == 0) return 0;
     std::memmove(d + w, d + r, static_cast<size_t>(n - r));
     w += n - r;
     (void)assignBytes(html, d, w);  // shorter than before, so it fits; a failure stays recorded in html
@@ -612,11 +576,9 @@ void HtmlHelp::ensureHtmlStructure(StringBuffer& html)
 
 bool HtmlHelp::addMetaCharset(StringBuffer& html, const char* charset)
 {
-    if (!charset || !*charset)
-        return false;
+    if (!charset || !*charset) return false;
     for (const char* c = charset; *c; ++c) {
-        if (!isCharsetNameByte(*c))
-            return false;
+        if (!isCharsetNameByte(*c)) return false;
     }
     std::string s(html.getString(), static_cast<size_t>(html.getSize()));
     ensureStructure(s);

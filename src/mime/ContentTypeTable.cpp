@@ -215,13 +215,15 @@ constexpr ExtensionRow kRows[] = {
 
 static_assert(sizeof kRows / sizeof kRows[0] == 196, "the extension table has 196 rows");
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 bool sameIgnoringCase(const char* a, const char* b)
 {
     for (; *a && *b; ++a, ++b) {
-        if (asciiLower(*a) != asciiLower(*b))
-            return false;
+        if (asciiLower(*a) != asciiLower(*b)) return false;
     }
     return *a == *b;
 }
@@ -230,16 +232,17 @@ bool sameIgnoringCase(const char* a, const char* b)
 
 bool ContentTypeTable::forExtension(const char* ext, StringBuffer& out)
 {
-    if (!ext || !*ext)
-        return false;
+    if (!ext || !*ext) return false;
     // The first character must match exactly, the rest without regard to case.
     for (const ExtensionRow& row : kRows) {
-        if (row.extension[0] == ext[0] && sameIgnoringCase(row.extension, ext))
-            return out.append(row.contentType);
+        if (row.extension[0] == ext[0] && sameIgnoringCase(row.extension, ext)) return out.append(row.contentType);
     }
     return false;
 }
 
-int ContentTypeTable::rowCount() { return static_cast<int>(sizeof kRows / sizeof kRows[0]); }
+int ContentTypeTable::rowCount()
+{
+    return static_cast<int>(sizeof kRows / sizeof kRows[0]);
+}
 
 }  // namespace hanamail

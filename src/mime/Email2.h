@@ -234,8 +234,7 @@ public:
     // Attaches the file's bytes; a null or empty content type is chosen from
     // the extension. False, with the file layer's lines in log and the email
     // unchanged, when the file cannot be read.
-    bool AddFileAttachment(const char* path, const char* contentType, StringBuffer& outContentType,
-                           class LogBase& log);
+    bool AddFileAttachment(const char* path, const char* contentType, StringBuffer& outContentType, class LogBase& log);
     // The same for bytes in memory; a null or empty filename is "attach.dat".
     bool AddDataAttachment(const char* filename, const char* contentType, const void* bytes, uint32_t n,
                            StringBuffer& outContentType);

@@ -4,13 +4,12 @@
 // OLE Automation types; elsewhere a compatible implementation of our own.
 
 #ifdef _WIN32
-#include <windows.h>
 #include <oleauto.h>
+#include <windows.h>
 #else
 #include "platform/posix/AutomationTypes.h"
 #endif
 
 namespace hanamail {
-
 
 }  // namespace hanamail

@@ -28,9 +28,15 @@ bool tooLarge(LogBase& log)
 
 ClsZip2::ClsZip2(ZipSystem* system) : m_system(system), m_filenameCodePage(platform::oemCodePage()) {}
 
-ClsZip2::~ClsZip2() { m_entries.removeAll(); }
+ClsZip2::~ClsZip2()
+{
+    m_entries.removeAll();
+}
 
-ClsZipEntry2* ClsZip2::entryAt(int32_t i) const { return static_cast<ClsZipEntry2*>(m_entries.get(i)); }
+ClsZipEntry2* ClsZip2::entryAt(int32_t i) const
+{
+    return static_cast<ClsZipEntry2*>(m_entries.get(i));
+}
 
 ZipEntryDn ClsZip2::AppendData(const char* name, const void* bytes, uint32_t n, LogBase& log)
 {
@@ -74,23 +80,20 @@ bool ClsZip2::WriteToMemory(DataBuffer& out, LogBase& log)
     uint64_t toWrite = 0;
     for (int32_t i = 0; i < m_entries.getSize(); ++i) {
         ClsZipEntry2* e = entryAt(i);
-        if (e && e->kind() != ClsZipEntry2::kRemovedEntry)
-            ++toWrite;
+        if (e && e->kind() != ClsZipEntry2::kRemovedEntry) ++toWrite;
     }
-    if (!ZipLimits::entryCountFits(toWrite))
-        return tooLarge(log);
+    if (!ZipLimits::entryCountFits(toWrite)) return tooLarge(log);
 
     bool allWritten = true;
     ZipDeflater deflater;
     for (int32_t i = 0; i < m_entries.getSize(); ++i) {
         ClsZipEntry2* e = entryAt(i);
-        if (!e || e->kind() == ClsZipEntry2::kRemovedEntry)
-            continue;
+        if (!e || e->kind() == ClsZipEntry2::kRemovedEntry) continue;
         switch (e->writeLocal(out, deflater, log)) {
-        case ClsZipEntry2::WriteResult::kWritten: break;
-        case ClsZipEntry2::WriteResult::kLeftOut: allWritten = false; break;
-        case ClsZipEntry2::WriteResult::kTooLarge: return tooLarge(log);
-        case ClsZipEntry2::WriteResult::kFailed: return false;
+            case ClsZipEntry2::WriteResult::kWritten: break;
+            case ClsZipEntry2::WriteResult::kLeftOut: allWritten = false; break;
+            case ClsZipEntry2::WriteResult::kTooLarge: return tooLarge(log);
+            case ClsZipEntry2::WriteResult::kFailed: return false;
         }
     }
 
@@ -98,13 +101,12 @@ bool ClsZip2::WriteToMemory(DataBuffer& out, LogBase& log)
     uint32_t count = 0;
     for (int32_t i = 0; i < m_entries.getSize(); ++i) {
         ClsZipEntry2* e = entryAt(i);
-        if (!e || e->kind() == ClsZipEntry2::kRemovedEntry || !e->localWritten())
-            continue;
+        if (!e || e->kind() == ClsZipEntry2::kRemovedEntry || !e->localWritten()) continue;
         switch (e->writeCentral(out, log)) {
-        case ClsZipEntry2::WriteResult::kWritten: ++count; break;
-        case ClsZipEntry2::WriteResult::kLeftOut: break;
-        case ClsZipEntry2::WriteResult::kTooLarge: return tooLarge(log);
-        case ClsZipEntry2::WriteResult::kFailed: return false;
+            case ClsZipEntry2::WriteResult::kWritten: ++count; break;
+            case ClsZipEntry2::WriteResult::kLeftOut: break;
+            case ClsZipEntry2::WriteResult::kTooLarge: return tooLarge(log);
+            case ClsZipEntry2::WriteResult::kFailed: return false;
         }
     }
     uint32_t centralSize = out.getSize() - centralStart;

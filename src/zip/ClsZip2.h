@@ -53,7 +53,7 @@ public:
 private:
     ZipEntryDn addEntry(const char* name, const void* bytes, uint32_t n, LogBase& log);
 
-    ZipSystem* m_system;   // not counted: the registry owns this archive
+    ZipSystem* m_system;    // not counted: the registry owns this archive
     ExtPtrArray m_entries;  // in the order added; owned by the registry
     int m_filenameCodePage;
     StringBuffer m_pathPrefix;

@@ -6,8 +6,8 @@
 #include "platform/DosTime.h"
 #include "zip/AltData.h"
 #include "zip/ClsZip2.h"
-#include "zip/ZipCrc.h"
 #include "zip/ZipBytes.h"
+#include "zip/ZipCrc.h"
 #include "zip/ZipDeflater.h"
 #include "zip/ZipEntryName.h"
 #include "zip/ZipLimits.h"
@@ -33,19 +33,16 @@ constexpr uint32_t kCentralHeaderSize = 46;
 
 ClsZipEntry2::WriteResult appendFailed(const DataBuffer& out, uint32_t n, LogBase& log)
 {
-    if (static_cast<uint64_t>(out.getSize()) + n > DataBuffer::kMaxSize)
-        return ClsZipEntry2::WriteResult::kTooLarge;
+    if (static_cast<uint64_t>(out.getSize()) + n > DataBuffer::kMaxSize) return ClsZipEntry2::WriteResult::kTooLarge;
     log.logError("Out of memory while writing Zip archive");
     return ClsZipEntry2::WriteResult::kFailed;
 }
 }  // namespace
 
-ClsZipEntry2* ClsZipEntry2::createDataEntry(ClsZip2* archive, const StringBuffer& name, const void* bytes,
-                                            uint32_t n)
+ClsZipEntry2* ClsZipEntry2::createDataEntry(ClsZip2* archive, const StringBuffer& name, const void* bytes, uint32_t n)
 {
     auto* entry = new (std::nothrow) ClsZipEntry2(archive, kDataEntry);
-    if (!entry)
-        return nullptr;
+    if (!entry) return nullptr;
     entry->m_data = new (std::nothrow) AltData();
     if (!entry->m_data || !entry->m_data->setBytes(bytes, n) || !entry->m_name.append(name)) {
         delete entry;
@@ -56,20 +53,21 @@ ClsZipEntry2* ClsZipEntry2::createDataEntry(ClsZip2* archive, const StringBuffer
 
 ClsZipEntry2::ClsZipEntry2(ClsZip2* archive, Kind kind) : m_kind(kind), m_archive(archive) {}
 
-ClsZipEntry2::~ClsZipEntry2() { delete m_data; }
+ClsZipEntry2::~ClsZipEntry2()
+{
+    delete m_data;
+}
 
 bool ClsZipEntry2::SetCompressionMethod(int method)
 {
-    if (!m_data || (method != AltData::kDeflate && method != AltData::kStored))
-        return false;
+    if (!m_data || (method != AltData::kDeflate && method != AltData::kStored)) return false;
     m_data->method = static_cast<uint16_t>(method);
     return true;
 }
 
 bool ClsZipEntry2::SetCompressionLevel(int level)
 {
-    if (!m_data || level < 0 || level > 9)
-        return false;
+    if (!m_data || level < 0 || level > 9) return false;
     m_data->level = level;
     return true;
 }
@@ -77,19 +75,15 @@ bool ClsZipEntry2::SetCompressionLevel(int level)
 bool ClsZipEntry2::buildStoredName()
 {
     StringBuffer full;
-    if (m_archive && !m_archive->pathPrefix().isEmpty())
-        full << m_archive->pathPrefix();
+    if (m_archive && !m_archive->pathPrefix().isEmpty()) full << m_archive->pathPrefix();
     full << m_name;
     StringBuffer safe;
     ZipEntryName::makeSafe(full.getString(), safe);
-    if (m_archive && m_archive->discardPaths())
-        ZipEntryName::dropDirectories(safe);
+    if (m_archive && m_archive->discardPaths()) ZipEntryName::dropDirectories(safe);
     bool utf8 = false;
     m_storedName.clear();
-    if (safe.isEmpty())
-        return true;
-    if (!ZipEntryName::encode(safe, m_archive ? m_archive->filenameCodePage() : 0, m_storedName, utf8))
-        return false;
+    if (safe.isEmpty()) return true;
+    if (!ZipEntryName::encode(safe, m_archive ? m_archive->filenameCodePage() : 0, m_storedName, utf8)) return false;
     m_flags = utf8 ? kUtf8NameFlag : 0;
     return true;
 }
@@ -118,8 +112,7 @@ ClsZipEntry2::WriteResult ClsZipEntry2::writeLocal(DataBuffer& out, ZipDeflater&
     uint32_t nameLen = m_storedName.getSize();
     uint32_t size = m_data->size();
     uint32_t offset = out.getSize();
-    if (!ZipLimits::nameFits(nameLen) || !ZipLimits::entryFits(offset, nameLen, size, 0))
-        return WriteResult::kTooLarge;
+    if (!ZipLimits::nameFits(nameLen) || !ZipLimits::entryFits(offset, nameLen, size, 0)) return WriteResult::kTooLarge;
 
     // Taken once: writing the archive again keeps the entry's first stamp.
     if (!m_data->dateTimeSet) {
@@ -143,39 +136,34 @@ ClsZipEntry2::WriteResult ClsZipEntry2::writeLocal(DataBuffer& out, ZipDeflater&
     put32(h + 22, size);
     put16(h + 26, static_cast<uint16_t>(nameLen));
     put16(h + 28, 0);
-    if (!out.append(h, kLocalHeaderSize))
-        return appendFailed(out, kLocalHeaderSize, log);
-    if (!out.append(m_storedName))
-        return appendFailed(out, nameLen, log);
+    if (!out.append(h, kLocalHeaderSize)) return appendFailed(out, kLocalHeaderSize, log);
+    if (!out.append(m_storedName)) return appendFailed(out, nameLen, log);
 
     uint32_t dataStart = out.getSize();
     if (size > 0) {
         if (m_method == AltData::kDeflate) {
             switch (deflater.deflateAll(m_data->bytes(), size, m_data->level, out)) {
-            case ZipDeflater::Result::kOk: break;
-            case ZipDeflater::Result::kTooLarge: return WriteResult::kTooLarge;
-            case ZipDeflater::Result::kNoMemory: return appendFailed(out, 0, log);
-            case ZipDeflater::Result::kFailed:
-                log.logError("Failed to compress Zip entry data");
-                return WriteResult::kFailed;
+                case ZipDeflater::Result::kOk: break;
+                case ZipDeflater::Result::kTooLarge: return WriteResult::kTooLarge;
+                case ZipDeflater::Result::kNoMemory: return appendFailed(out, 0, log);
+                case ZipDeflater::Result::kFailed:
+                    log.logError("Failed to compress Zip entry data");
+                    return WriteResult::kFailed;
             }
         } else if (!out.append(m_data->bytes(), size)) {
             return appendFailed(out, size, log);
         }
     }
     uint32_t compressed = out.getSize() - dataStart;
-    if (!ZipLimits::entryFits(offset, nameLen, size, compressed))
-        return WriteResult::kTooLarge;
+    if (!ZipLimits::entryFits(offset, nameLen, size, compressed)) return WriteResult::kTooLarge;
     m_data->crc = size > 0 ? ZipCrc::of(m_data->bytes(), size) : 0;
     m_data->compressedSize = compressed;
 
     put32(h + 14, m_data->crc);
     put32(h + 18, compressed);
     unsigned char* base = out.getDataMutable();
-    if (!base)
-        return appendFailed(out, 0, log);
-    for (uint32_t i = 0; i < kLocalHeaderSize; ++i)
-        base[offset + i] = h[i];
+    if (!base) return appendFailed(out, 0, log);
+    for (uint32_t i = 0; i < kLocalHeaderSize; ++i) base[offset + i] = h[i];
     m_localWritten = true;
     return WriteResult::kWritten;
 }
@@ -211,10 +199,8 @@ ClsZipEntry2::WriteResult ClsZipEntry2::writeCentral(DataBuffer& out, LogBase& l
     put32(h + 42, m_data->localHeaderOffset);
     if (!ZipLimits::sizeFits(static_cast<uint64_t>(out.getSize()) + kCentralHeaderSize + nameLen))
         return WriteResult::kTooLarge;
-    if (!out.append(h, kCentralHeaderSize))
-        return appendFailed(out, kCentralHeaderSize, log);
-    if (!out.append(m_storedName))
-        return appendFailed(out, nameLen, log);
+    if (!out.append(h, kCentralHeaderSize)) return appendFailed(out, kCentralHeaderSize, log);
+    if (!out.append(m_storedName)) return appendFailed(out, nameLen, log);
     return WriteResult::kWritten;
 }
 

@@ -11,8 +11,7 @@ constexpr uint32_t kMaxPiece = 1u << 30;
 
 void ZipCrc::update(const void* bytes, uint32_t n)
 {
-    if (!bytes)
-        return;
+    if (!bytes) return;
     const Bytef* p = static_cast<const Bytef*>(bytes);
     uLong c = m_value;
     while (n > 0) {

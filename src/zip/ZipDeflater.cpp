@@ -20,8 +20,7 @@ constexpr int kMemLevel = 8;
 void reserve(DataBuffer& out, uint64_t extra)
 {
     uint64_t want = static_cast<uint64_t>(out.getSize()) + extra;
-    if (want <= out.getCapacity())
-        return;
+    if (want <= out.getCapacity()) return;
     want = std::max<uint64_t>(want, static_cast<uint64_t>(out.getCapacity()) * 2);
     want = std::min<uint64_t>(want, DataBuffer::kMaxSize);
     (void)out.ensureCapacity(static_cast<uint32_t>(want));  // a hint only: append reports real failures
@@ -46,12 +45,10 @@ void ZipDeflater::end()
 
 bool ZipDeflater::begin(int level)
 {
-    if (m_stream && m_level == level)
-        return deflateReset(m_stream) == Z_OK;
+    if (m_stream && m_level == level) return deflateReset(m_stream) == Z_OK;
     end();
     m_stream = new (std::nothrow) z_stream{};
-    if (!m_stream)
-        return false;
+    if (!m_stream) return false;
     if (deflateInit2(m_stream, level, Z_DEFLATED, kWindowBits, kMemLevel, Z_DEFAULT_STRATEGY) != Z_OK) {
         delete m_stream;
         m_stream = nullptr;
@@ -72,11 +69,9 @@ ZipDeflater::Result ZipDeflater::deflateAll(const unsigned char* bytes, uint32_t
 {
     if (!m_chunk) {
         m_chunk = static_cast<unsigned char*>(std::malloc(kChunk));
-        if (!m_chunk)
-            return Result::kNoMemory;
+        if (!m_chunk) return Result::kNoMemory;
     }
-    if (!begin(level))
-        return m_stream ? Result::kFailed : Result::kNoMemory;
+    if (!begin(level)) return m_stream ? Result::kFailed : Result::kNoMemory;
     reserve(out, bound(n));
     static const unsigned char kNothing = 0;
     m_stream->next_in = const_cast<Bytef*>(bytes ? bytes : &kNothing);
@@ -90,12 +85,9 @@ ZipDeflater::Result ZipDeflater::deflateAll(const unsigned char* bytes, uint32_t
             return Result::kFailed;
         }
         uint32_t produced = kChunk - m_stream->avail_out;
-        if (static_cast<uint64_t>(out.getSize()) + produced > DataBuffer::kMaxSize)
-            return Result::kTooLarge;
-        if (!out.append(m_chunk, produced))
-            return Result::kNoMemory;
-        if (rc == Z_STREAM_END)
-            return Result::kOk;
+        if (static_cast<uint64_t>(out.getSize()) + produced > DataBuffer::kMaxSize) return Result::kTooLarge;
+        if (!out.append(m_chunk, produced)) return Result::kNoMemory;
+        if (rc == Z_STREAM_END) return Result::kOk;
         if (rc == Z_BUF_ERROR && produced == 0) {  // no progress possible
             end();
             return Result::kFailed;

@@ -10,8 +10,7 @@ namespace hanamail {
 ZipDn ZipDn::createNewArchive()
 {
     ZipSystem* system = ZipSystem::createNew();
-    if (!system)
-        return ZipDn();
+    if (!system) return ZipDn();
     ClsZip2* zip = new (std::nothrow) ClsZip2(system);
     uint32_t id = zip ? zip->serialNumber() : 0;
     int32_t index = -1;
@@ -23,6 +22,9 @@ ZipDn ZipDn::createNewArchive()
     return ZipDn(system, id, index);
 }
 
-ClsZip2* ZipDn::archive() const { return m_system ? m_system->findArchive(m_id, m_index) : nullptr; }
+ClsZip2* ZipDn::archive() const
+{
+    return m_system ? m_system->findArchive(m_id, m_index) : nullptr;
+}
 
 }  // namespace hanamail

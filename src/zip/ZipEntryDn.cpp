@@ -5,6 +5,9 @@
 
 namespace hanamail {
 
-ClsZipEntry2* ZipEntryDn::entry() const { return m_system ? m_system->findEntry(m_id, m_index) : nullptr; }
+ClsZipEntry2* ZipEntryDn::entry() const
+{
+    return m_system ? m_system->findEntry(m_id, m_index) : nullptr;
+}
 
 }  // namespace hanamail

@@ -29,11 +29,9 @@ bool decodeUtf8(const unsigned char* p, uint32_t n, uint32_t& cp, uint32_t& len)
         cp = b & 0x07, len = 4, min = 0x10000;
     else
         return false;
-    if (n < len)
-        return false;
+    if (n < len) return false;
     for (uint32_t i = 1; i < len; ++i) {
-        if ((p[i] & 0xC0) != 0x80)
-            return false;
+        if ((p[i] & 0xC0) != 0x80) return false;
         cp = (cp << 6) | (p[i] & 0x3F);
     }
     return cp >= min && cp <= 0x10FFFF;
@@ -52,8 +50,7 @@ void appendUtf8(uint32_t cp, DataBuffer& out)
     } else {
         b[0] = static_cast<unsigned char>(0xF0 | (cp >> 18)), n = 4;
     }
-    for (uint32_t i = 1; i < n; ++i)
-        b[i] = static_cast<unsigned char>(0x80 | ((cp >> (6 * (n - 1 - i))) & 0x3F));
+    for (uint32_t i = 1; i < n; ++i) b[i] = static_cast<unsigned char>(0x80 | ((cp >> (6 * (n - 1 - i))) & 0x3F));
     (void)out.append(b, n);  // a failure stays recorded in out, which the caller checks
 }
 
@@ -66,15 +63,12 @@ bool toStrictUtf8(const unsigned char* p, uint32_t n, DataBuffer& out)
     uint32_t i = 0;
     while (i < n) {
         uint32_t cp = 0, len = 0;
-        if (!decodeUtf8(p + i, n - i, cp, len))
-            return false;
+        if (!decodeUtf8(p + i, n - i, cp, len)) return false;
         i += len;
-        if (cp >= 0xDC00 && cp <= 0xDFFF)
-            return false;
+        if (cp >= 0xDC00 && cp <= 0xDFFF) return false;
         if (cp >= 0xD800 && cp <= 0xDBFF) {
             uint32_t low = 0;
-            if (i >= n || !decodeUtf8(p + i, n - i, low, len) || low < 0xDC00 || low > 0xDFFF)
-                return false;
+            if (i >= n || !decodeUtf8(p + i, n - i, low, len) || low < 0xDC00 || low > 0xDFFF) return false;
             i += len;
             cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
         }
@@ -92,14 +86,12 @@ bool isDrivePrefix(const char* seg, size_t n)
 void ZipEntryName::makeSafe(const char* utf8, StringBuffer& out)
 {
     out.clear();
-    if (!utf8)
-        return;
+    if (!utf8) return;
     bool first = true;
     const char* p = utf8;
     while (*p) {
         const char* start = p;
-        while (*p && *p != '/' && *p != '\\')
-            ++p;
+        while (*p && *p != '/' && *p != '\\') ++p;
         size_t n = static_cast<size_t>(p - start);
         if (first && isDrivePrefix(start, n)) {
             start += 2;
@@ -108,12 +100,10 @@ void ZipEntryName::makeSafe(const char* utf8, StringBuffer& out)
         first = false;
         bool dots = (n == 1 && start[0] == '.') || (n == 2 && start[0] == '.' && start[1] == '.');
         if (n > 0 && !dots) {
-            if (!out.isEmpty())
-                out << '/';
+            if (!out.isEmpty()) out << '/';
             out << std::string_view(start, static_cast<size_t>(n));
         }
-        if (*p)
-            ++p;
+        if (*p) ++p;
     }
 }
 
@@ -138,17 +128,14 @@ bool ZipEntryName::encode(const StringBuffer& utf8, int codePage, DataBuffer& ou
         // best-fit substitutes) would extract under another name, or collide.
         EncodingConvert ec;
         DataBuffer back;
-        if (ec.convert(kUtf8, codePage, s, n, out) &&
-            ec.convert(codePage, kUtf8, out.getData(), out.getSize(), back) && back.getSize() == n &&
-            (n == 0 || std::memcmp(back.getData(), s, n) == 0))
+        if (ec.convert(kUtf8, codePage, s, n, out) && ec.convert(codePage, kUtf8, out.getData(), out.getSize(), back) &&
+            back.getSize() == n && (n == 0 || std::memcmp(back.getData(), s, n) == 0))
             return true;
         out.clear();
     }
-    if (utf8.isAllAscii())
-        return out.append(s, n);
+    if (utf8.isAllAscii()) return out.append(s, n);
     // Strict UTF-8 is never longer than its input: no append below can fail.
-    if (!out.ensureCapacity(n))
-        return false;
+    if (!out.ensureCapacity(n)) return false;
     if (toStrictUtf8(reinterpret_cast<const unsigned char*>(s), n, out)) {
         utf8Flag = true;
         return true;

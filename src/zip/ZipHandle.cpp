@@ -6,8 +6,7 @@ namespace hanamail {
 
 ZipHandle::ZipHandle(ZipSystem* system, uint32_t id, int32_t index) : m_id(id), m_index(index), m_system(system)
 {
-    if (m_system)
-        m_system->addRef();
+    if (m_system) m_system->addRef();
 }
 
 ZipHandle::ZipHandle(const ZipHandle& other) : ZipHandle(other.m_system, other.m_id, other.m_index) {}
@@ -22,8 +21,7 @@ ZipHandle::ZipHandle(ZipHandle&& other) noexcept : m_id(other.m_id), m_index(oth
 ZipHandle& ZipHandle::operator=(const ZipHandle& other)
 {
     if (this != &other) {
-        if (other.m_system)
-            other.m_system->addRef();
+        if (other.m_system) other.m_system->addRef();
         drop();
         m_system = other.m_system;
         m_id = other.m_id;
@@ -46,12 +44,14 @@ ZipHandle& ZipHandle::operator=(ZipHandle&& other) noexcept
     return *this;
 }
 
-ZipHandle::~ZipHandle() { drop(); }
+ZipHandle::~ZipHandle()
+{
+    drop();
+}
 
 void ZipHandle::drop()
 {
-    if (m_system)
-        m_system->release();
+    if (m_system) m_system->release();
     m_system = nullptr;
 }
 

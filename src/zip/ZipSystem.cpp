@@ -10,11 +10,9 @@ namespace hanamail {
 namespace {
 TembrixObject* findById(const ExtPtrArray& list, uint32_t id, int32_t& index)
 {
-    if (id == 0)
-        return nullptr;
+    if (id == 0) return nullptr;
     TembrixObject* hinted = index >= 0 && index < list.getSize() ? list.get(index) : nullptr;
-    if (hinted && hinted->serialNumber() == id)
-        return hinted;
+    if (hinted && hinted->serialNumber() == id) return hinted;
     for (int32_t i = 0; i < list.getSize(); ++i) {
         TembrixObject* p = list.get(i);
         if (p && p->serialNumber() == id) {
@@ -27,8 +25,7 @@ TembrixObject* findById(const ExtPtrArray& list, uint32_t id, int32_t& index)
 
 bool add(ExtPtrArray& list, TembrixObject* p, int32_t& index)
 {
-    if (!p)
-        return false;
+    if (!p) return false;
     int n = list.append(p);
     if (n < 0) {
         delete p;
@@ -39,7 +36,10 @@ bool add(ExtPtrArray& list, TembrixObject* p, int32_t& index)
 }
 }  // namespace
 
-ZipSystem* ZipSystem::createNew() { return new (std::nothrow) ZipSystem(); }
+ZipSystem* ZipSystem::createNew()
+{
+    return new (std::nothrow) ZipSystem();
+}
 
 ZipSystem::~ZipSystem()
 {
@@ -49,13 +49,18 @@ ZipSystem::~ZipSystem()
 
 void ZipSystem::release()
 {
-    if (--m_refCount <= 0)
-        delete this;
+    if (--m_refCount <= 0) delete this;
 }
 
-bool ZipSystem::registerArchive(ClsZip2* zip, int32_t& index) { return add(m_archives, zip, index); }
+bool ZipSystem::registerArchive(ClsZip2* zip, int32_t& index)
+{
+    return add(m_archives, zip, index);
+}
 
-bool ZipSystem::registerEntry(ClsZipEntry2* entry, int32_t& index) { return add(m_entries, entry, index); }
+bool ZipSystem::registerEntry(ClsZipEntry2* entry, int32_t& index)
+{
+    return add(m_entries, entry, index);
+}
 
 ClsZip2* ZipSystem::findArchive(uint32_t id, int32_t& index) const
 {

@@ -38,8 +38,7 @@ TEST(Base64Codec, VectorPathsAgreeWithScalar)
         auto path = static_cast<Base64Codec::Path>(p);
         for (size_t n = 0; n < 400; n += 1 + n / 16) {
             std::string data(n, '\0');
-            for (auto& c : data)
-                c = static_cast<char>(rng());
+            for (auto& c : data) c = static_cast<char>(rng());
             std::string text = encodeWith(data, Base64Codec::kScalar);
             ASSERT_EQ(encodeWith(data, path), text) << "path " << p << " n " << n;
 

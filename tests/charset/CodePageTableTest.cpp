@@ -26,7 +26,10 @@ struct Result {
     Bytes out;
 };
 
-Bytes toBytes(const DataBuffer& b) { return Bytes(b.getData(), b.getData() + b.getSize()); }
+Bytes toBytes(const DataBuffer& b)
+{
+    return Bytes(b.getData(), b.getData() + b.getSize());
+}
 
 Bytes utf16le(const Units& units)
 {
@@ -63,7 +66,10 @@ Result encode(const CodePageTable& t, const Bytes& in)
     return {ok, toBytes(out)};
 }
 
-Result encodeUnits(const CodePageTable& t, const Units& units) { return encode(t, utf16le(units)); }
+Result encodeUnits(const CodePageTable& t, const Units& units)
+{
+    return encode(t, utf16le(units));
+}
 
 // Runs first in this program, so the page is not built yet.
 TEST(CodePageTable, FirstUseFromTwoThreadsBuildsOneTable)
@@ -94,32 +100,27 @@ TEST(CodePageTable, FirstUseFromTwoThreadsBuildsOneTable)
 // ---- Reference mapping files ------------------------------------------------
 
 struct RefPage {
-    int single[256];                   // byte -> unit, -1 = none (decode and decode-lenient)
+    int single[256];                     // byte -> unit, -1 = none (decode and decode-lenient)
     std::map<uint16_t, uint16_t> pairs;  // lead << 8 | trail -> unit
     std::map<uint16_t, Bytes> encode;    // unit -> bytes
 };
 
 bool loadRef(const std::string& path, RefPage& page)
 {
-    for (int& s : page.single)
-        s = -1;
+    for (int& s : page.single) s = -1;
     gzFile f = gzopen(path.c_str(), "rb");  // reads plain files as they are
-    if (!f)
-        return false;
+    if (!f) return false;
     char line[256];
     std::string section;
     while (gzgets(f, line, sizeof line)) {
         std::string s(line);
-        while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
-            s.pop_back();
+        while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
         if (s.rfind("#", 0) == 0) {
-            if (s == "# decode" || s == "# encode" || s == "# decode-lenient" || s == "# end")
-                section = s.substr(2);
+            if (s == "# decode" || s == "# encode" || s == "# decode-lenient" || s == "# end") section = s.substr(2);
             continue;
         }
         size_t tab = s.find('\t');
-        if (tab == std::string::npos)
-            continue;
+        if (tab == std::string::npos) continue;
         unsigned long code = std::stoul(s.substr(2, tab - 2), nullptr, 16);
         uint16_t unit = static_cast<uint16_t>(std::stoul(s.substr(tab + 3), nullptr, 16));
         bool twoBytes = tab - 2 == 4;
@@ -128,8 +129,7 @@ bool loadRef(const std::string& path, RefPage& page)
             page.encode[unit] = bytes;
         } else if (section == "decode" || section == "decode-lenient") {
             // Unit 0 from any byte but 0 means no mapping.
-            if (unit == 0 && code != 0)
-                continue;
+            if (unit == 0 && code != 0) continue;
             if (twoBytes)
                 page.pairs[uint16_t(code)] = unit;
             else
@@ -168,8 +168,7 @@ void checkPage(int cp, const RefPage& page)
     for (const auto& [lead, unused] : leads) {
         for (int trail = 0; trail < 256; ++trail) {
             uint16_t code = uint16_t(lead << 8 | trail);
-            if (page.pairs.count(code))
-                continue;
+            if (page.pairs.count(code)) continue;
             Bytes want = singleExpected(page, uint8_t(lead));
             Bytes tail = singleExpected(page, uint8_t(trail));
             want.insert(want.end(), tail.begin(), tail.end());
@@ -189,8 +188,7 @@ void checkPage(int cp, const RefPage& page)
     for (uint32_t u = 0; u < 0x10000; ++u) {
         all.push_back(uint16_t(u));
         auto it = page.encode.find(uint16_t(u));
-        if (it != page.encode.end())
-            want.insert(want.end(), it->second.begin(), it->second.end());
+        if (it != page.encode.end()) want.insert(want.end(), it->second.begin(), it->second.end());
     }
     Result r = encodeUnits(*t, all);
     EXPECT_FALSE(r.ok);
@@ -207,19 +205,16 @@ TEST(CodePageTableReference, EveryFileMatchesItsTables)
 {
     const std::string dir = std::string(HANAMAIL_SHARED_DIR) + "/codepages/";
     FILE* index = std::fopen((dir + "index.tsv").c_str(), "r");
-    if (!index)
-        GTEST_SKIP() << "no reference data in " << dir;
+    if (!index) GTEST_SKIP() << "no reference data in " << dir;
     char line[512];
     int tables = 0;
     int computed = 0;
     while (std::fgets(line, sizeof line, index)) {
-        if (line[0] == '#')
-            continue;
+        if (line[0] == '#') continue;
         int cp = 0;
         char name[64];
         char file[64];
-        if (std::sscanf(line, "%d\t%63[^\t]\t%63[^\t]", &cp, name, file) != 3)
-            continue;
+        if (std::sscanf(line, "%d\t%63[^\t]\t%63[^\t]", &cp, name, file) != 3) continue;
         if (std::strcmp(file, "-") == 0) {
             ++computed;
             EXPECT_FALSE(CodePageTable::isTableCodePage(cp)) << cp;
@@ -243,8 +238,7 @@ TEST(CodePageTable, KnowsWhichCodePagesAreTables)
 {
     for (int cp : {932, 936, 949, 950, 1361, 10001, 51932, 51936, 51949, 20261})
         EXPECT_TRUE(table(cp).isMultiByte()) << cp;
-    for (int cp : {37, 437, 1047, 1252, 20127, 20269, 28591, 38598})
-        EXPECT_FALSE(table(cp).isMultiByte()) << cp;
+    for (int cp : {37, 437, 1047, 1252, 20127, 20269, 28591, 38598}) EXPECT_FALSE(table(cp).isMultiByte()) << cp;
     for (int cp : {0, 1200, 1201, 65000, 65001, 65005, 65006, 50220, 50225, 20932, 54936, 12345}) {
         EXPECT_FALSE(CodePageTable::isTableCodePage(cp)) << cp;
         EXPECT_EQ(CodePageTable::forCodePage(cp), nullptr) << cp;

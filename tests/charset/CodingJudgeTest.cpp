@@ -66,7 +66,10 @@ print('\n'.join(bad))
 sys.exit(1 if bad else 0)
 )PY";
 
-std::string str(const StringBuffer& sb) { return std::string(sb.getString(), static_cast<size_t>(sb.getSize())); }
+std::string str(const StringBuffer& sb)
+{
+    return std::string(sb.getString(), static_cast<size_t>(sb.getSize()));
+}
 std::string str(const DataBuffer& db)
 {
     return std::string(reinterpret_cast<const char*>(db.getData()), db.getSize());
@@ -185,11 +188,9 @@ TEST_F(CodingJudge, EncodedWordsBothWays)
         // Unfold as the header reader does: the line break and one white-space character go.
         std::string unfolded;
         for (size_t k = 0; k < theirs.size(); ++k) {
-            if (theirs[k] == '\r')
-                continue;
+            if (theirs[k] == '\r') continue;
             if (theirs[k] == '\n') {
-                if (k + 1 < theirs.size() && (theirs[k + 1] == ' ' || theirs[k + 1] == '\t'))
-                    ++k;
+                if (k + 1 < theirs.size() && (theirs[k + 1] == ' ' || theirs[k + 1] == '\t')) ++k;
                 continue;
             }
             unfolded += theirs[k];

@@ -15,7 +15,10 @@ using namespace hanamail;
 
 namespace {
 
-std::string str(const StringBuffer& sb) { return std::string(sb.getString(), static_cast<size_t>(sb.getSize())); }
+std::string str(const StringBuffer& sb)
+{
+    return std::string(sb.getString(), static_cast<size_t>(sb.getSize()));
+}
 std::string str(const DataBuffer& db)
 {
     return std::string(reinterpret_cast<const char*>(db.getData()), db.getSize());
@@ -87,8 +90,7 @@ std::string inCharset(const std::string& utf8, int cp)
 std::string randomBytes(std::mt19937& rng, size_t n, const std::string& alphabet = std::string())
 {
     std::string s(n, '\0');
-    for (auto& c : s)
-        c = alphabet.empty() ? static_cast<char>(rng() & 0xFF) : alphabet[rng() % alphabet.size()];
+    for (auto& c : s) c = alphabet.empty() ? static_cast<char>(rng() & 0xFF) : alphabet[rng() % alphabet.size()];
     return s;
 }
 
@@ -175,8 +177,12 @@ TEST(QuotedPrintable, EncoderEscapes)
     EXPECT_EQ(qp(std::string(80, 'a')), std::string(72, 'a') + "=\r\n" + std::string(8, 'a'));
     EXPECT_EQ(qp(std::string(72, 'a') + "\r\nb"), std::string(72, 'a') + "\r\nb");
     // "=FFFFFF41" is an old escape form; an 0xFF before "FFFF" must not look like one.
-    EXPECT_EQ(qp("\xFF" "FFFFA"), "=FF=46FFFA");
-    EXPECT_EQ(qp("\xFF" "FFF"), "=FFFFF");
+    EXPECT_EQ(qp("\xFF"
+                 "FFFFA"),
+              "=FF=46FFFA");
+    EXPECT_EQ(qp("\xFF"
+                 "FFF"),
+              "=FFFFF");
 }
 
 TEST(QuotedPrintable, DecoderKeepsBytesAndUnknownEscapes)
@@ -187,7 +193,9 @@ TEST(QuotedPrintable, DecoderKeepsBytesAndUnknownEscapes)
     EXPECT_EQ(unqp("last line \t"), "last line");
     EXPECT_EQ(unqp("=41=4a=4A"), "A=4aJ");
     EXPECT_EQ(unqp("=FFFFFF41"), "A");
-    EXPECT_EQ(unqp("=FFFF"), "\xFF" "FF");
+    EXPECT_EQ(unqp("=FFFF"),
+              "\xFF"
+              "FF");
     EXPECT_EQ(unqp("\xC3\xBC\xA0\n"), "\xC3\xBC\xA0\r\n");
     EXPECT_EQ(unqp("a=G1 b=A\n"), "a=G1 b=A\r\n");
     EXPECT_EQ(unqp("?id=5&x=ab"), "?id=5&x=ab");
@@ -298,7 +306,9 @@ TEST(EncodedWords, Decoding)
     EXPECT_EQ(words("=?utf-8?B?YQ==?= =?utf-8?B?Yg==?="), "a b");
     EXPECT_EQ(words("=?UTF-8?b?YQ==?==?8BIT?Q?=C3=A9?="), "a\xC3\xA9");
     EXPECT_EQ(words("=?iso-8859-1*fr?Q?=E9?="), "\xC3\xA9");
-    EXPECT_EQ(words("=?x-unknown?Q?=E9?= =?utf-8?Q?" "?="), "\xE9 ");
+    EXPECT_EQ(words("=?x-unknown?Q?=E9?= =?utf-8?Q?"
+                    "?="),
+              "\xE9 ");
     EXPECT_EQ(words("=?iso-2022-jp?B?GyRCJCIbKEI=?="), "あ");
     // A "=?" that opens no word is text, and what follows is still read.
     EXPECT_EQ(words("abc =?x"), "abc =?x");

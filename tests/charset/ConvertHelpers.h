@@ -18,8 +18,7 @@ using Bytes = std::string;
 inline Bytes bytes(std::initializer_list<int> list)
 {
     Bytes b;
-    for (int v : list)
-        b.push_back(static_cast<char>(v));
+    for (int v : list) b.push_back(static_cast<char>(v));
     return b;
 }
 
@@ -76,8 +75,7 @@ inline void appendUtf16(Bytes& b, uint32_t cp)
 inline Bytes utf8Of(std::initializer_list<uint32_t> cps)
 {
     Bytes b;
-    for (uint32_t cp : cps)
-        appendUtf8(b, cp);
+    for (uint32_t cp : cps) appendUtf8(b, cp);
     return b;
 }
 
@@ -99,8 +97,7 @@ inline std::string hex(const Bytes& b)
     static const char digits[] = "0123456789ABCDEF";
     std::string s;
     for (unsigned char c : b) {
-        if (!s.empty())
-            s.push_back(' ');
+        if (!s.empty()) s.push_back(' ');
         s.push_back(digits[c >> 4]);
         s.push_back(digits[c & 15]);
     }

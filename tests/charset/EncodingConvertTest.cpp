@@ -3,12 +3,12 @@
 #include <cstring>
 #include <string>
 
+#include "ConvertHelpers.h"
+#include "charset/ConvertState.h"
 #include "charset/EncodingConvert.h"
 #include "charset/EncodingUtf8.h"
-#include "charset/ConvertState.h"
 #include "foundation/DataBuffer.h"
 #include "platform/Platform.h"
-#include "ConvertHelpers.h"
 
 using namespace hanamail;
 
@@ -17,11 +17,11 @@ using namespace convtest;
 namespace {
 
 // Checks bytes and result of one conversion.
-#define EXPECT_CONVERTS(from, to, in, hexOut, okOut)             \
-    do {                                                         \
-        const Result r_ = convert((from), (to), (in));           \
+#define EXPECT_CONVERTS(from, to, in, hexOut, okOut)                \
+    do {                                                            \
+        const Result r_ = convert((from), (to), (in));              \
         EXPECT_EQ(hex(r_.out), (hexOut)) << (from) << "->" << (to); \
-        EXPECT_EQ(r_.ok, (okOut)) << (from) << "->" << (to);     \
+        EXPECT_EQ(r_.ok, (okOut)) << (from) << "->" << (to);        \
     } while (0)
 
 TEST(EncodingConvert, ByteOrderMarks)
@@ -115,8 +115,7 @@ TEST(EncodingConvert, AllCodePointsRoundTripThroughUtf16)
     Bytes utf8, utf16;
     uint32_t asciiRun = 0;
     for (uint32_t cp = 0x80; cp <= 0x10FFFF; ++cp) {
-        if (cp >= 0xD800 && cp <= 0xDFFF)
-            continue;
+        if (cp >= 0xD800 && cp <= 0xDFFF) continue;
         if (cp % 61 == 0) {
             for (uint32_t k = 0; k < asciiRun % 40; ++k) {
                 appendUtf8(utf8, 0x20 + k);
@@ -176,9 +175,9 @@ TEST(EncodingConvert, Utf7Encoding)
     Result r = utf7({'A', '+', 'B', 0xE9});
     EXPECT_EQ(r.out, "A+-B+AOk-");
     EXPECT_TRUE(r.ok);
-    EXPECT_EQ(utf7({0xFEFF, 'a'}).out, "a");                       // leading mark dropped
-    EXPECT_EQ(utf7({'!', 'x'}).out, "+ACE-x");                     // optional direct characters are encoded
-    EXPECT_EQ(utf7({0xE9, '+'}).out, "+AOk-+-");                   // run closed before "+-"
+    EXPECT_EQ(utf7({0xFEFF, 'a'}).out, "a");                      // leading mark dropped
+    EXPECT_EQ(utf7({'!', 'x'}).out, "+ACE-x");                    // optional direct characters are encoded
+    EXPECT_EQ(utf7({0xE9, '+'}).out, "+AOk-+-");                  // run closed before "+-"
     EXPECT_EQ(utf7({0x65E5, 0x672C, 0x8A9E}).out, "+ZeVnLIqe-");  // one run, closed at the end
     EXPECT_EQ(utf7({0xD83D, 0xDE00}).out, "+2D3eAA-");
     EXPECT_EQ(convert(65001, 65000, utf8Of({0x1F600, ' ', 'a'})).out, "+2D3eAA- a");
@@ -194,7 +193,7 @@ TEST(EncodingConvert, Utf7Decoding)
     EXPECT_CONVERTS(65000, 1200, Bytes("+ZeVnLIqe-"), hex(u16({0x65E5, 0x672C, 0x8A9E})), true);
     // Faults are reported and decoding goes on.
     EXPECT_CONVERTS(65000, 1200, Bytes("+AOl-x"), hex(u16({0xE9, 'x'})), false);  // leftover bits
-    EXPECT_CONVERTS(65000, 1200, Bytes("+!x"), hex(u16({'!', 'x'})), false);        // empty run
+    EXPECT_CONVERTS(65000, 1200, Bytes("+!x"), hex(u16({'!', 'x'})), false);      // empty run
     EXPECT_CONVERTS(65000, 1200, Bytes("a+"), hex(u16({'a'})), false);
     EXPECT_CONVERTS(65000, 1200, Bytes("\xE9z"), hex(u16({0xE9, 'z'})), false);
 }

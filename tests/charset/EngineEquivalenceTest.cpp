@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "ConvertHelpers.h"
 #include "charset/EncodingConvert.h"
 #include "foundation/DataBuffer.h"
-#include "ConvertHelpers.h"
 
 using namespace hanamail;
 
@@ -21,7 +21,7 @@ using namespace convtest;
 
 namespace {
 
-const int kCodePages[] = {65001, 932,  51932, 936,   949,   950,   1252,  28591, 50220,
+const int kCodePages[] = {65001, 932,   51932, 936,  949,  950,   1252,  28591, 50220,
                           50221, 50222, 50225, 1200, 1201, 65000, 65005, 65006};
 
 // Sizes at which the engine cuts its work: UTF-8 blocks, pieces of ISO-2022
@@ -37,11 +37,14 @@ public:
     uint32_t codePoint()
     {
         switch (below(11)) {
-            case 0: case 1: case 2: return 0x20 + below(0x5F);
+            case 0:
+            case 1:
+            case 2: return 0x20 + below(0x5F);
             case 3: return below(0x80);
             case 4: return 0x80 + below(0x780);
             case 5: return 0x3040 + below(0x100);
-            case 6: case 7: return 0x4E00 + below(0x5200);
+            case 6:
+            case 7: return 0x4E00 + below(0x5200);
             case 8: return 0xAC00 + below(0x2BA4);
             case 9: return 0xFF61 + below(0x3F);
             default: return 0x10000 + below(0xF0000);
@@ -51,19 +54,22 @@ public:
     // Pieces that read differently depending on what follows them.
     Bytes awkward(int sourceCp)
     {
-        static const char* const utf8[] = {"\xC3", "\xE3\x81", "\xF0\x9F\x98", "\xF0\x9F\x98\x80", "\xED\xA0\xBD",
-                                           "\xED\xB8\x80", "\xE0\x80\x80", "\xC0\xAF", "\x80\x80", "\xFF",
-                                           "\xF4\x90\x80\x80", "\xEF\xBB\xBF"};
-        static const char* const jis[] = {"\x1B", "\x1B$", "\x1B$B", "\x1B(B", "\x1B(J", "\x1B$@", "\x1B(I",
-                                          "\x1B$B\x30", "\r\n", "\x82", "\xB6\xDE"};
+        static const char* const utf8[] = {"\xC3",         "\xE3\x81",     "\xF0\x9F\x98",     "\xF0\x9F\x98\x80",
+                                           "\xED\xA0\xBD", "\xED\xB8\x80", "\xE0\x80\x80",     "\xC0\xAF",
+                                           "\x80\x80",     "\xFF",         "\xF4\x90\x80\x80", "\xEF\xBB\xBF"};
+        static const char* const jis[] = {"\x1B",   "\x1B$",      "\x1B$B", "\x1B(B", "\x1B(J",  "\x1B$@",
+                                          "\x1B(I", "\x1B$B\x30", "\r\n",   "\x82",   "\xB6\xDE"};
         static const char* const kr[] = {"\x1B", "\x1B$)", "\x1B$)C", "\x0E", "\x0F", "\x0E\x30", "\xB0"};
-        static const char* const dbcs[] = {"\x82", "\x81", "\xE0", "\x8F", "\xA4", "\xFE", "\x80", "\xB6", "\xDE",
-                                           "\xA0", "\x00", "\xFD"};
+        static const char* const dbcs[] = {"\x82", "\x81", "\xE0", "\x8F", "\xA4", "\xFE",
+                                           "\x80", "\xB6", "\xDE", "\xA0", "\x00", "\xFD"};
         switch (sourceCp) {
             case 65001: return utf8[below(12)];
-            case 50220: case 50221: case 50222: return jis[below(11)];
+            case 50220:
+            case 50221:
+            case 50222: return jis[below(11)];
             case 50225: return kr[below(7)];
-            case 1200: case 1201: {
+            case 1200:
+            case 1201: {
                 // Lone and paired surrogates, a byte-order mark, an odd byte.
                 static const uint32_t units[] = {0xD83D, 0xDE00, 0xFEFF, 0xFFFE, 0x0041, 0x3042};
                 const uint32_t u = units[below(6)];
@@ -87,7 +93,9 @@ public:
                     else
                         appendUtf8(b, codePoint());
                     break;
-                case 50220: case 50221: case 50222:
+                case 50220:
+                case 50221:
+                case 50222:
                     if (r < 6)
                         b += r < 3 ? "\x1B$B" : "\x1B(B";
                     else if (r < 8)
@@ -105,14 +113,16 @@ public:
                     else
                         b += static_cast<char>(0x20 + below(0x5F));
                     break;
-                case 1200: case 1201: case 65005: case 65006: {
+                case 1200:
+                case 1201:
+                case 65005:
+                case 65006: {
                     const uint32_t cp = codePoint();
                     const bool wide = sourceCp >= 65005;
                     const bool big = sourceCp == 1201 || sourceCp == 65006;
                     Bytes unit;
                     if (wide) {
-                        for (int k = 0; k < 4; ++k)
-                            unit += static_cast<char>((cp >> (8 * k)) & 0xFF);
+                        for (int k = 0; k < 4; ++k) unit += static_cast<char>((cp >> (8 * k)) & 0xFF);
                     } else {
                         appendUtf16(unit, cp);
                     }
@@ -143,8 +153,7 @@ public:
     Bytes randomBytes(uint32_t len)
     {
         Bytes b(len, '\0');
-        for (char& c : b)
-            c = static_cast<char>(below(256));
+        for (char& c : b) c = static_cast<char>(below(256));
         return b;
     }
 
@@ -176,8 +185,7 @@ void expectSame(int from, int to, const Bytes& in, int bufferKind, const char* w
     if (a1 != b1) {
         // Long texts: show where they part, not all of them.
         size_t at = 0;
-        while (at < a1.size() && at < b1.size() && a1[at] == b1[at])
-            ++at;
+        while (at < a1.size() && at < b1.size() && a1[at] == b1[at]) ++at;
         const size_t from0 = at > 8 ? at - 8 : 0;
         FAIL() << from << "->" << to << " " << what << ", " << in.size() << " bytes in, " << a1.size() << " vs "
                << b1.size() << " out, first difference at " << at << ": " << hex(a1.substr(from0, 24)) << " / "
@@ -200,8 +208,7 @@ TEST(EngineEquivalence, EveryPairOnShortTexts)
                     // Awkward pieces anywhere, and at the very end.
                     for (uint32_t j = gen.below(4); j > 0 && !in.empty(); --j)
                         in.insert(gen.below(static_cast<uint32_t>(in.size())), gen.awkward(from));
-                    if (k % 3 == 2)
-                        in += gen.awkward(from);
+                    if (k % 3 == 2) in += gen.awkward(from);
                 }
                 expectSame(from, to, in, k % 3, "short");
             }
@@ -217,8 +224,7 @@ TEST(EngineEquivalence, LongTextsWithAwkwardBytesAtTheCuts)
     Gen gen(77u);
     for (int from : sources) {
         for (int to : targets) {
-            if (from == to)
-                continue;
+            if (from == to) continue;
             const uint32_t len = 70000 + gen.below(3000);
             Bytes in = gen.filler(from, len);
             // Plant awkward pieces just before, at and after each cut, from
@@ -240,8 +246,9 @@ TEST(EngineEquivalence, Utf8ReadAtEveryOffsetOfABlock)
 {
     // A sequence that needs care, at each position of the first blocks, in
     // CJK, Latin and ASCII surroundings.
-    const Bytes tricky[] = {"\xF0\x9F\x98\x80", "\xE0\xA0", "\xED\xA0\xBD\xED\xB8\x80", "\xC3", "\xE3\x81\x82\xC3\xA9",
-                            "\x80", "\xE0\x9F\x80"};
+    const Bytes tricky[] = {
+        "\xF0\x9F\x98\x80", "\xE0\xA0", "\xED\xA0\xBD\xED\xB8\x80", "\xC3", "\xE3\x81\x82\xC3\xA9", "\x80",
+        "\xE0\x9F\x80"};
     Bytes cjk;
     Bytes latin;
     for (int k = 0; k < 80; ++k) {
@@ -254,8 +261,7 @@ TEST(EngineEquivalence, Utf8ReadAtEveryOffsetOfABlock)
             for (uint32_t at = 0; at < 200; ++at) {
                 Bytes in = around;
                 in.insert(at, t);
-                for (int to : {1200, 932, 1252, 65005})
-                    expectSame(65001, to, in, 0, "block offset");
+                for (int to : {1200, 932, 1252, 65005}) expectSame(65001, to, in, 0, "block offset");
             }
         }
     }
@@ -283,8 +289,7 @@ TEST(EngineEquivalence, UnitsThatPairAcrossPieces)
     // come through a table decoding one unit at a time.
     for (uint32_t units : {8190u, 8191u, 32767u, 32768u, 65535u}) {
         Bytes in;
-        for (uint32_t k = 0; k < units; ++k)
-            in += u16({k % 5 == 0 ? 0x3042u : 0x41u});
+        for (uint32_t k = 0; k < units; ++k) in += u16({k % 5 == 0 ? 0x3042u : 0x41u});
         in += u16({0xD83D, 0xDE00, 0xD83D, 0x41});
         expectSame(1200, 65001, in, 0, "pair at the edge");
         expectSame(1200, 50220, in, 1, "pair at the edge");

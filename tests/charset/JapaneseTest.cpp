@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "ConvertHelpers.h"
 #include "charset/Japanese.h"
 #include "foundation/DataBuffer.h"
-#include "ConvertHelpers.h"
 
 using namespace hanamail;
 
@@ -17,8 +17,7 @@ Bytes toJis(const Bytes& sjis, bool* ok = nullptr)
     DataBuffer out;
     const bool r = Japanese().sjisToJis(reinterpret_cast<const unsigned char*>(sjis.data()),
                                         static_cast<uint32_t>(sjis.size()), out);
-    if (ok)
-        *ok = r;
+    if (ok) *ok = r;
     return toBytes(out);
 }
 
@@ -52,7 +51,9 @@ void expectWellFormedJis(const Bytes& jis, const std::string& what)
 
 TEST(Japanese, SjisToJisSwitchesModesAroundKanji)
 {
-    EXPECT_EQ(toJis("A\x82\xA0" "B\r\n"), "A" + kToJis + "$\"" + kToAscii + "B\r\n");
+    EXPECT_EQ(toJis("A\x82\xA0"
+                    "B\r\n"),
+              "A" + kToJis + "$\"" + kToAscii + "B\r\n");
     EXPECT_EQ(toJis("\x88\x9F\r\n\x88\x9F"), kToJis + "0!" + kToAscii + "\r\n" + kToJis + "0!" + kToAscii);
     EXPECT_EQ(toJis("\x82\xA0\x82\xA2"), kToJis + "$\"$$" + kToAscii);
     // NEC row 13 and the NEC-selected IBM rows keep their JIS rows.
@@ -62,10 +63,10 @@ TEST(Japanese, SjisToJisSwitchesModesAroundKanji)
 
 TEST(Japanese, HalfWidthKatakanaBecomeFullWidth)
 {
-    EXPECT_EQ(toJis("\xB6\xDE"), kToJis + "%," + kToAscii);  // ｶﾞ -> ガ
-    EXPECT_EQ(toJis("\xCA\xDF"), kToJis + "%Q" + kToAscii);  // ﾊﾟ -> パ
-    EXPECT_EQ(toJis("\xB1"), kToJis + "%\"" + kToAscii);     // ｱ at the very end
-    EXPECT_EQ(toJis("\xB3\xDE"), kToJis + "%t" + kToAscii);  // ｳﾞ -> ヴ
+    EXPECT_EQ(toJis("\xB6\xDE"), kToJis + "%," + kToAscii);            // ｶﾞ -> ガ
+    EXPECT_EQ(toJis("\xCA\xDF"), kToJis + "%Q" + kToAscii);            // ﾊﾟ -> パ
+    EXPECT_EQ(toJis("\xB1"), kToJis + "%\"" + kToAscii);               // ｱ at the very end
+    EXPECT_EQ(toJis("\xB3\xDE"), kToJis + "%t" + kToAscii);            // ｳﾞ -> ヴ
     EXPECT_EQ(toJis("\xCA\xDE\xCE\xDF"), kToJis + "%P%]" + kToAscii);  // バポ
     // A mark after anything else stands alone: ｱﾞ -> ア゛, ﾟ -> ゜, ｶﾟ -> カ゜.
     EXPECT_EQ(toJis("\xB1\xDE"), kToJis + "%\"!+" + kToAscii);
@@ -78,7 +79,10 @@ TEST(Japanese, SjisToJisDropsWhatJisCannotHold)
 {
     bool ok = true;
     // User-defined and IBM rows: the pair goes, the text goes on.
-    EXPECT_EQ(toJis("a\xF0\x40" "b\xFA\x40\xFC\x4B", &ok), "ab");
+    EXPECT_EQ(toJis("a\xF0\x40"
+                    "b\xFA\x40\xFC\x4B",
+                    &ok),
+              "ab");
     EXPECT_FALSE(ok);
     // A lead byte with a bad trail byte goes alone; the trail byte is still read.
     EXPECT_EQ(toJis("\x82\xA0\x82\n\x82\xA0", &ok), kToJis + "$\"" + kToAscii + "\n" + kToJis + "$\"" + kToAscii);
@@ -88,7 +92,10 @@ TEST(Japanese, SjisToJisDropsWhatJisCannotHold)
     // A lead byte at the end, and 8-bit single bytes.
     EXPECT_EQ(toJis("a\x82", &ok), "a");
     EXPECT_FALSE(ok);
-    EXPECT_EQ(toJis("\x80\xA0\xFD\xFE\xFF" "z", &ok), "z");
+    EXPECT_EQ(toJis("\x80\xA0\xFD\xFE\xFF"
+                    "z",
+                    &ok),
+              "z");
     EXPECT_FALSE(ok);
     EXPECT_EQ(toJis("plain\r\n", &ok), "plain\r\n");
     EXPECT_TRUE(ok);
@@ -129,7 +136,9 @@ TEST(Japanese, LongTextCrossesTheStagingBlock)
 
 TEST(Japanese, JisToSjisFollowsTheEscapes)
 {
-    EXPECT_EQ(toSjis(kToJis + "$\"\x1B(Ja"), "\x82\xA0" "a");
+    EXPECT_EQ(toSjis(kToJis + "$\"\x1B(Ja"),
+              "\x82\xA0"
+              "a");
     EXPECT_EQ(toSjis(kToJis + "0!\n0!"), "\x88\x9F\n0!");  // LF ends JIS mode
     EXPECT_EQ(toSjis("\x1B$@$\"" + kToAscii + "x"), "\x82\xA0x");
     // Unknown escapes are skipped without changing the mode.
@@ -165,10 +174,10 @@ TEST(Japanese, JisArithmeticRoundTripsEveryRowAndCell)
 TEST(Japanese, EngineRoundTripsJapaneseText)
 {
     // 日本語テキスト、ｶﾀｶﾅﾊﾟ ①Ⅰ㈱
-    const Bytes utf8 = utf8Of({0x65E5, 0x672C, 0x8A9E, 0x30C6, 0x30AD, 0x30B9, 0x30C8, 0x3001, 0xFF76, 0xFF80,
-                               0xFF76, 0xFF85, 0xFF8A, 0xFF9F, 0x20, 0x2460, 0x2160, 0x3231});
-    const Bytes sjis = bytes({0x93, 0xFA, 0x96, 0x7B, 0x8C, 0xEA, 0x83, 0x65, 0x83, 0x4C, 0x83, 0x58, 0x83, 0x67,
-                              0x81, 0x41, 0xB6, 0xC0, 0xB6, 0xC5, 0xCA, 0xDF, 0x20, 0x87, 0x40, 0x87, 0x54, 0x87, 0x8A});
+    const Bytes utf8 = utf8Of({0x65E5, 0x672C, 0x8A9E, 0x30C6, 0x30AD, 0x30B9, 0x30C8, 0x3001, 0xFF76, 0xFF80, 0xFF76,
+                               0xFF85, 0xFF8A, 0xFF9F, 0x20, 0x2460, 0x2160, 0x3231});
+    const Bytes sjis = bytes({0x93, 0xFA, 0x96, 0x7B, 0x8C, 0xEA, 0x83, 0x65, 0x83, 0x4C, 0x83, 0x58, 0x83, 0x67, 0x81,
+                              0x41, 0xB6, 0xC0, 0xB6, 0xC5, 0xCA, 0xDF, 0x20, 0x87, 0x40, 0x87, 0x54, 0x87, 0x8A});
     Result r = convert(65001, 932, utf8);
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(hex(r.out), hex(sjis));
@@ -176,9 +185,9 @@ TEST(Japanese, EngineRoundTripsJapaneseText)
 
     r = convert(65001, 51932, utf8);
     EXPECT_TRUE(r.ok);
-    const Bytes euc = bytes({0xC6, 0xFC, 0xCB, 0xDC, 0xB8, 0xEC, 0xA5, 0xC6, 0xA5, 0xAD, 0xA5, 0xB9, 0xA5, 0xC8,
-                             0xA1, 0xA2, 0x8E, 0xB6, 0x8E, 0xC0, 0x8E, 0xB6, 0x8E, 0xC5, 0x8E, 0xCA, 0x8E, 0xDF,
-                             0x20, 0xAD, 0xA1, 0xAD, 0xB5, 0xAD, 0xEA});
+    const Bytes euc = bytes({0xC6, 0xFC, 0xCB, 0xDC, 0xB8, 0xEC, 0xA5, 0xC6, 0xA5, 0xAD, 0xA5, 0xB9,
+                             0xA5, 0xC8, 0xA1, 0xA2, 0x8E, 0xB6, 0x8E, 0xC0, 0x8E, 0xB6, 0x8E, 0xC5,
+                             0x8E, 0xCA, 0x8E, 0xDF, 0x20, 0xAD, 0xA1, 0xAD, 0xB5, 0xAD, 0xEA});
     EXPECT_EQ(hex(r.out), hex(euc));
     EXPECT_EQ(hex(convert(51932, 65001, euc).out), hex(utf8));
 
@@ -186,10 +195,9 @@ TEST(Japanese, EngineRoundTripsJapaneseText)
     r = convert(65001, 50220, utf8);
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.out, kToJis + "F|K\\8l%F%-%9%H!\"%+%?%+%J%Q" + kToAscii + " " + kToJis + "-!-5-j" + kToAscii);
-    const Bytes full = utf8Of({0x65E5, 0x672C, 0x8A9E, 0x30C6, 0x30AD, 0x30B9, 0x30C8, 0x3001, 0x30AB, 0x30BF,
-                               0x30AB, 0x30CA, 0x30D1, 0x20, 0x2460, 0x2160, 0x3231});
-    for (int cp : {50220, 50221, 50222})
-        EXPECT_EQ(hex(convert(cp, 65001, r.out).out), hex(full)) << cp;
+    const Bytes full = utf8Of({0x65E5, 0x672C, 0x8A9E, 0x30C6, 0x30AD, 0x30B9, 0x30C8, 0x3001, 0x30AB, 0x30BF, 0x30AB,
+                               0x30CA, 0x30D1, 0x20, 0x2460, 0x2160, 0x3231});
+    for (int cp : {50220, 50221, 50222}) EXPECT_EQ(hex(convert(cp, 65001, r.out).out), hex(full)) << cp;
 
     // IBM rows: 932 writes them (髙 FB FC, ⅰ FA 40); ISO-2022-JP cannot carry them.
     const Bytes ibm = utf8Of({0x9AD9, 0x2170});

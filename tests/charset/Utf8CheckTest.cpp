@@ -50,16 +50,16 @@ TEST(Utf8Check, IllFormedSequencesAreFoundAtTheirFirstByte)
         uint32_t offset;
     };
     const Case cases[] = {
-        {"ab\x80", 2},              // a lone continuation byte
-        {"x\xC0\xAF", 1},           // overlong two-byte form
-        {"\xE0\x80\x80", 0},        // overlong three-byte form
-        {"ok \xED\xA0\x80", 3},     // a surrogate written as three bytes (CESU)
-        {"\xF0\x8F\xBF\xBF", 0},    // overlong four-byte form
-        {"\xF4\x90\x80\x80", 0},    // beyond U+10FFFF
-        {"\xF5\x80\x80\x80", 0},    // no such lead byte
-        {"日\xE6\x97", 3},          // cut off by the end of the text
-        {"\x93quoted\x94", 0},      // Windows-1252 quotes
-        {"\x82\xA0", 0},            // Shift_JIS
+        {"ab\x80", 2},            // a lone continuation byte
+        {"x\xC0\xAF", 1},         // overlong two-byte form
+        {"\xE0\x80\x80", 0},      // overlong three-byte form
+        {"ok \xED\xA0\x80", 3},   // a surrogate written as three bytes (CESU)
+        {"\xF0\x8F\xBF\xBF", 0},  // overlong four-byte form
+        {"\xF4\x90\x80\x80", 0},  // beyond U+10FFFF
+        {"\xF5\x80\x80\x80", 0},  // no such lead byte
+        {"日\xE6\x97", 3},        // cut off by the end of the text
+        {"\x93quoted\x94", 0},    // Windows-1252 quotes
+        {"\x82\xA0", 0},          // Shift_JIS
     };
     for (const Case& c : cases) EXPECT_EQ(firstInvalid(c.text), c.offset) << c.offset;
 }

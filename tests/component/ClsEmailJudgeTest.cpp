@@ -125,7 +125,8 @@ const std::string kFile2 = "image.bin";
 
 TEST(ClsEmailJudge, PythonReadsComposedEmails)
 {
-    if (!pyjudge::pythonRuns("import email")) FAIL() << "python3 is the judge here and is missing (scripts/setup installs it)";
+    if (!pyjudge::pythonRuns("import email"))
+        FAIL() << "python3 is the judge here and is missing (scripts/setup installs it)";
     const fs::path dir = fs::temp_directory_path() / ("clsemail_judge_" + std::to_string(::getpid()));
     fs::create_directories(dir);
 

@@ -7,12 +7,12 @@
 #include <random>
 #include <string>
 
+#include "EmailTestSupport.h"
 #include "foundation/BufferLimit.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 #include "foundation/XString.h"
 #include "hanamail/Email.h"
-#include "EmailTestSupport.h"
 
 using namespace hanamail;
 

@@ -8,11 +8,11 @@
 #include <sstream>
 #include <string>
 
-#include "hanamail/Email.h"
 #include "EmailTestSupport.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 #include "foundation/XString.h"
+#include "hanamail/Email.h"
 #include "mime/Email2.h"
 
 using namespace hanamail;

@@ -190,9 +190,9 @@ TEST_F(ClsEmailTextJudge, LineEndsOfAnySystemBecomeCrLf)
             XString type;
             ASSERT_TRUE(e.AddDataAttachment(xs("raw.bin"), bin, type));
             save(e, "lines-" + cs + (htmlFirst ? "-html" : ""),
-                 "plain\t" + hex(plainRead) + "\nhtml_has\t" + hex("<p>一</p>\n<p>二</p>\n<p>三</p>") +
-                     "\nfile\t" + hex("メモ.txt") + ":" + hex("x\r\ny\r\nz") + ":-\nfile\t" + hex("raw.bin") + ":" +
-                     hex(binary) + ":-\n");
+                 "plain\t" + hex(plainRead) + "\nhtml_has\t" + hex("<p>一</p>\n<p>二</p>\n<p>三</p>") + "\nfile\t" +
+                     hex("メモ.txt") + ":" + hex("x\r\ny\r\nz") + ":-\nfile\t" + hex("raw.bin") + ":" + hex(binary) +
+                     ":-\n");
         }
     }
     judge();
@@ -208,8 +208,7 @@ TEST_F(ClsEmailTextJudge, IllFormedUtf8BecomesReplacementCharacters)
         ClsEmail e;
         e.SetCharset(xs(cs));
         e.AddHeaderField(xs("Subject"), xs(subject));
-        EXPECT_NE(logOf(e).find("Invalid UTF-8 in the field value at offset 6 replaced by U+FFFD"),
-                  std::string::npos)
+        EXPECT_NE(logOf(e).find("Invalid UTF-8 in the field value at offset 6 replaced by U+FFFD"), std::string::npos)
             << logOf(e);
         ASSERT_TRUE(e.AddTo(xs(name), xs("taro@example.jp")));
         EXPECT_NE(logOf(e).find("Invalid UTF-8 in the name at offset 3"), std::string::npos) << logOf(e);
@@ -225,8 +224,8 @@ TEST_F(ClsEmailTextJudge, IllFormedUtf8BecomesReplacementCharacters)
         ASSERT_TRUE(e.AddFileAttachment(xs((m_dir / "file\xe6.txt").string()), type)) << logOf(e);
         EXPECT_NE(logOf(e).find("Invalid UTF-8 in the file name"), std::string::npos) << logOf(e);
         save(e, "bad-" + cs,
-             "subject_raw\t" + hex(subject) + "\ntoname_raw\t" + hex(name) + "\nplain_raw\t" + hex(body) +
-                 "\nfile\t" + hex("memo\xEF\xBF\xBD.txt") + ":" + hex("note \xEF\xBF\xBD") + ":utf-8\nfile\t" +
+             "subject_raw\t" + hex(subject) + "\ntoname_raw\t" + hex(name) + "\nplain_raw\t" + hex(body) + "\nfile\t" +
+                 hex("memo\xEF\xBF\xBD.txt") + ":" + hex("note \xEF\xBF\xBD") + ":utf-8\nfile\t" +
                  hex("file\xEF\xBF\xBD.txt") + ":" + hex("file") + ":-\n");
     }
     judge();
@@ -263,7 +262,8 @@ TEST_F(ClsEmailTextJudge, CharactersNoCharsetHoldsFallBackToUtf8AndSaySo)
         e.SetCharset(xs(cs));
         e.AddHeaderField(xs("Subject"), xs("会議😀"));
         e.SetPlainBody(xs("本文😀です"));
-        save(e, "emoji-" + cs, "subject\t" + hex("会議😀") + "\nplain\t" + hex("本文😀です") + "\nplain_charset\tutf-8\n");
+        save(e, "emoji-" + cs,
+             "subject\t" + hex("会議😀") + "\nplain\t" + hex("本文😀です") + "\nplain_charset\tutf-8\n");
         const std::string line = "The charset " + cs + " cannot hold every character; utf-8 is used.";
         EXPECT_EQ(std::string(e.charsetNotice().getString()), line);
         EXPECT_NE(logOf(e).find(line), std::string::npos) << logOf(e);
@@ -310,7 +310,7 @@ TEST_F(ClsEmailTextJudge, TextFilesAreLabelledUtf8OnlyWhenTheyAreUtf8)
     const std::string ascii = "plain ASCII\r\n";
     ClsEmail e;
     e.SetPlainBody(xs("添付します。"));
-    const std::vector<std::pair<std::string, std::string>> files = {
+    const std::vector<std::pair<std::string, std::string> > files = {
         {"sjis.txt", sjis}, {"utf8.txt", utf8}, {"ascii.txt", ascii}};
     std::string exp = "plain\t" + hex("添付します。") + "\n";
     for (const auto& [leaf, bytes] : files) {

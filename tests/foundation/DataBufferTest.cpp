@@ -1,5 +1,5 @@
-#include "platform/Automation.h"
 #include "foundation/DataBuffer.h"
+#include "platform/Automation.h"
 
 #include <gtest/gtest.h>
 

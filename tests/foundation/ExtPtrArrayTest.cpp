@@ -51,8 +51,7 @@ TEST(ExtPtrArray, ManyAppendsKeepOrder)
 {
     ExtPtrArray a;
     int deleted = 0;
-    for (int i = 0; i < 1000; ++i)
-        ASSERT_EQ(a.append(new Counted(&deleted)), i + 1);
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(a.append(new Counted(&deleted)), i + 1);
     a.setAt(1005, nullptr);
     a.removeAllObjects();
     EXPECT_EQ(deleted, 1000);

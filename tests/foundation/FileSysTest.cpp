@@ -30,8 +30,7 @@ public:
         for (int i = 0;; ++i) {
             m_path = base / ("hanamail_fs_" + std::to_string(platform::tickCount()) + "_" + std::to_string(i));
             std::error_code ec;
-            if (fs::create_directory(m_path, ec))
-                break;
+            if (fs::create_directory(m_path, ec)) break;
         }
         // Generic separators, so that names can be extended with "/" on both platforms.
         std::u8string u8 = m_path.generic_u8string();
@@ -104,8 +103,8 @@ TEST(FileSysLoad, WholeFilesIntoDataBuffer)
     std::string missing = dir.file("missing.txt");
     EXPECT_FALSE(FileSys::loadFile(missing.c_str(), db, &log));
     EXPECT_EQ(db.getSize(), 0u);
-    EXPECT_EQ(textOf(log), "Failed to open file (2)\r\nfilename: " + missing + "\r\nosErrorInfo: " +
-                               osText(kNotFound[0], kNotFound[1]) + "\r\n");
+    EXPECT_EQ(textOf(log), "Failed to open file (2)\r\nfilename: " + missing +
+                               "\r\nosErrorInfo: " + osText(kNotFound[0], kNotFound[1]) + "\r\n");
 
     // By the wide name the open reports (3).
     log.clearLog();
@@ -132,7 +131,11 @@ TEST(FileSysLoad, TextWithByteOrderMarks)
         std::string text;
     };
     const Case cases[] = {
-        {"le", std::string("\xff\xfe" "A\0\x42\x30", 6), "A\xe3\x81\x82"},
+        {"le",
+         std::string("\xff\xfe"
+                     "A\0\x42\x30",
+                     6),
+         "A\xe3\x81\x82"},
         {"be", std::string("\xfe\xff\0A\x30\x42", 6), "A\xe3\x81\x82"},
         {"utf8", "\xef\xbb\xbfhello", "hello"},
         {"bomonly", "\xef\xbb\xbf", "\xef\xbb\xbf"},  // kept as it is
@@ -204,8 +207,8 @@ TEST(FileSysWrite, CreateTruncateAndFailures)
 
     std::string bad = dir.file("no_dir/out.txt");
     EXPECT_FALSE(FileSys::writeFile(bad.c_str(), "x", 1, &log));
-    EXPECT_EQ(textOf(log), "Failed to open file (2)\r\nfilename: " + bad + "\r\nosErrorInfo: " +
-                               osText(2, 3) + "\r\nfilename: " + bad + "\r\nFailed to write complete file (7)\r\n");
+    EXPECT_EQ(textOf(log), "Failed to open file (2)\r\nfilename: " + bad + "\r\nosErrorInfo: " + osText(2, 3) +
+                               "\r\nfilename: " + bad + "\r\nFailed to write complete file (7)\r\n");
 }
 
 TEST(FileSysQuery, SizeExistenceAndNames)
@@ -327,11 +330,13 @@ TEST(ClsFileSysTest, ReadAndWriteTextFiles)
     EXPECT_FALSE(fs.ReadTextFile(missing, charset, out));
     EXPECT_EQ(out.getNumChars(), 0u);
     fs.getErrorText(errorText, true);
-    EXPECT_EQ(std::string(errorText.getUtf8()), "Failed to open file (3)\r\nfilename: " + missingName +
-                                                     "\r\nosErrorInfo: " + osText(2, 2) + "\r\n");
+    EXPECT_EQ(std::string(errorText.getUtf8()),
+              "Failed to open file (3)\r\nfilename: " + missingName + "\r\nosErrorInfo: " + osText(2, 2) + "\r\n");
     StringBuffer xml;
     fs.getLog().getXml(xml);
-    EXPECT_EQ(std::string(xml.getString()).rfind("<TembrixLog>\n<ReadTextFile>\n    <error>Failed to open file (3)</error>\n", 0), 0u);
+    EXPECT_EQ(std::string(xml.getString())
+                  .rfind("<TembrixLog>\n<ReadTextFile>\n    <error>Failed to open file (3)</error>\n", 0),
+              0u);
 
     // Writing clears the log of the previous operation and logs nothing itself.
     XString bad;
@@ -355,8 +360,12 @@ TEST(ClsFileSysText, MarksDecideAndUtf8IsChecked)
     const struct {
         const char* leaf;
         std::string bytes;
-    } marked[] = {{"le.txt", std::string("\xff\xfe" "A\0\x42\x30\x3d\xd8\x00\xde\r\0\n\0", 14)},
-                  {"be.txt", std::string("\xfe\xff" "\0A\x30\x42\xd8\x3d\xde\x00\0\r\0\n", 14)},
+    } marked[] = {{"le.txt", std::string("\xff\xfe"
+                                         "A\0\x42\x30\x3d\xd8\x00\xde\r\0\n\0",
+                                         14)},
+                  {"be.txt", std::string("\xfe\xff"
+                                         "\0A\x30\x42\xd8\x3d\xde\x00\0\r\0\n",
+                                         14)},
                   {"u8.txt", "\xef\xbb\xbf" + text}};
     for (const auto& m : marked) {
         XString name;
@@ -401,8 +410,8 @@ TEST(FileSysSharing, HeldFileIsRetriedThenReported)
     uint32_t elapsed = platform::tickCount() - start;
     platform::closeFile(held);
     EXPECT_GE(elapsed, 140u);  // three waits of 50 ms between four attempts
-    EXPECT_EQ(textOf(log), "Failed to open file (3)\r\nfilename: " + name + "\r\nosErrorInfo: " +
-                               platform::systemErrorText(32) + "\r\n");
+    EXPECT_EQ(textOf(log), "Failed to open file (3)\r\nfilename: " + name +
+                               "\r\nosErrorInfo: " + platform::systemErrorText(32) + "\r\n");
     EXPECT_TRUE(FileSys::loadFile(name.c_str(), db, nullptr));
 }
 #endif

@@ -46,8 +46,7 @@ public:
         for (int i = 0;; ++i) {
             m_path = base / ("hanamail_log_" + std::to_string(platform::tickCount()) + "_" + std::to_string(i));
             std::error_code ec;
-            if (std::filesystem::create_directory(m_path, ec))
-                break;
+            if (std::filesystem::create_directory(m_path, ec)) break;
         }
     }
     ~TempDir()
@@ -78,8 +77,7 @@ bool matches(const std::string& s, const char* pattern)
             while (i < s.size() && std::isxdigit(static_cast<unsigned char>(s[i])) &&
                    !std::isupper(static_cast<unsigned char>(s[i])))
                 ++i;
-            if (i == start)
-                return false;
+            if (i == start) return false;
         } else if (i >= s.size() || (*p == '9' ? !std::isdigit(static_cast<unsigned char>(s[i])) : s[i] != *p)) {
             return false;
         } else {
@@ -123,8 +121,9 @@ TEST(LoggerForms, TextXmlAndHtmlOfOneOperation)
     EXPECT_EQ(std::string(html.getString()),
               "name: Bob<br>address: bob<br>Invalid email address<br>first line<br>  second line<br>cmp: a&lt;b<br>");
     // Rendering the HTML form does not change the text form.
-    EXPECT_EQ(textOf(log), "name: Bob\r\naddress: bob\r\nInvalid email address\r\nfirst line\r\n  second line\r\n"
-                           "cmp: a<b\r\n");
+    EXPECT_EQ(textOf(log),
+              "name: Bob\r\naddress: bob\r\nInvalid email address\r\nfirst line\r\n  second line\r\n"
+              "cmp: a<b\r\n");
 }
 
 TEST(LoggerForms, NestedOpenAndRawXml)
@@ -256,7 +255,8 @@ TEST(LoggerSaving, SavedFilesAndErrorText)
     std::string dated = readAll(path);
     size_t at = dated.find("\n    <error date=\"");
     ASSERT_NE(at, std::string::npos) << dated;
-    EXPECT_TRUE(matches(dated.substr(at, 69), "\n    <error date=\"99/99/9999 99:99:99\">Invalid email address</error>\n"))
+    EXPECT_TRUE(
+        matches(dated.substr(at, 69), "\n    <error date=\"99/99/9999 99:99:99\">Invalid email address</error>\n"))
         << dated.substr(at, 69);
     EXPECT_FALSE(obj.saveErrorXml("   "));
     EXPECT_FALSE(obj.saveErrorXml(""));

@@ -13,7 +13,10 @@ using namespace hanamail;
 
 namespace {
 
-std::string str(const StringBuffer& sb) { return std::string(sb.getString(), static_cast<size_t>(sb.getSize())); }
+std::string str(const StringBuffer& sb)
+{
+    return std::string(sb.getString(), static_cast<size_t>(sb.getSize()));
+}
 
 TEST(StringBufferGrowth, SingleByteAppendsGrowByHalf)
 {
@@ -62,8 +65,7 @@ TEST(StringBufferLimits, OversizedAppendFailsAndLeavesObjectUnchanged)
 TEST(StringBufferEdit, AppendHexLayout)
 {
     unsigned char bytes[17];
-    for (int i = 0; i < 17; ++i)
-        bytes[i] = static_cast<unsigned char>(i);
+    for (int i = 0; i < 17; ++i) bytes[i] = static_cast<unsigned char>(i);
     StringBuffer sb;
     EXPECT_TRUE(sb.appendHex(bytes, 17));
     EXPECT_EQ(str(sb), "0001 0203 0405 0607 0809 0A0B 0C0D 0E0F \n10");
@@ -207,14 +209,19 @@ TEST(StringBufferCompare, CaseFoldingIgnoresTheLocale)
     const char* old = std::setlocale(LC_CTYPE, nullptr);
     std::string saved = old ? old : "C";
     bool latin1 = std::setlocale(LC_CTYPE, "en_US.ISO-8859-1") || std::setlocale(LC_CTYPE, "de_DE.ISO-8859-1");
-    StringBuffer sb("Gr\xC3\xBC\xC3\x9F" "e");
+    StringBuffer sb(
+        "Gr\xC3\xBC\xC3\x9F"
+        "e");
     sb.toUpperCase();
-    EXPECT_EQ(str(sb), "GR\xC3\xBC\xC3\x9F" "E");
+    EXPECT_EQ(str(sb),
+              "GR\xC3\xBC\xC3\x9F"
+              "E");
     sb.toLowerCase();
-    EXPECT_EQ(str(sb), "gr\xC3\xBC\xC3\x9F" "e");
+    EXPECT_EQ(str(sb),
+              "gr\xC3\xBC\xC3\x9F"
+              "e");
     std::setlocale(LC_CTYPE, saved.c_str());
-    if (!latin1)
-        GTEST_LOG_(INFO) << "no Latin-1 locale installed; checked with the default locale only";
+    if (!latin1) GTEST_LOG_(INFO) << "no Latin-1 locale installed; checked with the default locale only";
 }
 
 TEST(StringBufferMisc, SplitSkipsEmptyPiecesAndHonoursMax)
@@ -251,8 +258,7 @@ TEST(StringBufferMisc, TakeDataAndAsciiTest)
 TEST(StringBufferMisc, AppendOfItselfIsSafe)
 {
     StringBuffer sb("0123456789");
-    for (int i = 0; i < 6; ++i)
-        ASSERT_TRUE(sb.append(sb));
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(sb.append(sb));
     EXPECT_EQ(sb.getSize(), 640);
     EXPECT_TRUE(sb.setString(sb.getString() + 630));
     EXPECT_EQ(str(sb), "0123456789");

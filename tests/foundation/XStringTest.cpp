@@ -1,5 +1,5 @@
-#include "platform/Automation.h"
 #include "foundation/XString.h"
+#include "platform/Automation.h"
 
 #include <gtest/gtest.h>
 
@@ -14,24 +14,33 @@ using namespace hanamail;
 
 namespace {
 
-std::u16string units(const OLECHAR* p, size_t n) { return std::u16string(reinterpret_cast<const char16_t*>(p), n); }
+std::u16string units(const OLECHAR* p, size_t n)
+{
+    return std::u16string(reinterpret_cast<const char16_t*>(p), n);
+}
 std::u16string units(BSTR b)
 {
     std::u16string s = units(b, SysStringLen(b));
     SysFreeString(b);
     return s;
 }
-std::string str(const StringBuffer& sb) { return std::string(sb.getString(), static_cast<size_t>(sb.getSize())); }
-const OLECHAR* ole(const char16_t* s) { return reinterpret_cast<const OLECHAR*>(s); }
+std::string str(const StringBuffer& sb)
+{
+    return std::string(sb.getString(), static_cast<size_t>(sb.getSize()));
+}
+const OLECHAR* ole(const char16_t* s)
+{
+    return reinterpret_cast<const OLECHAR*>(s);
+}
 
 // "café" in the ANSI code page of this process, where the test knows it.
 bool ansiCafe(std::string& out)
 {
     switch (platform::ansiCodePage()) {
-    case 65001: out = "caf\xC3\xA9"; return true;
-    case 1252:
-    case 28591: out = "caf\xE9"; return true;
-    default: return false;
+        case 65001: out = "caf\xC3\xA9"; return true;
+        case 1252:
+        case 28591: out = "caf\xE9"; return true;
+        default: return false;
     }
 }
 
@@ -77,7 +86,9 @@ TEST(XString, FormsAgree)
 
     XString y;
     y.setFromUnicode(ole(u"a\U0001F600b"));
-    EXPECT_STREQ(y.getUtf8(), "a\xF0\x9F\x98\x80" "b");
+    EXPECT_STREQ(y.getUtf8(),
+                 "a\xF0\x9F\x98\x80"
+                 "b");
     y.appendUtf8("ü");
     EXPECT_EQ(units(y.getBstr()), u"a\U0001F600bü");
 
@@ -94,8 +105,7 @@ TEST(XString, FormsAgree)
 TEST(XString, AnsiFormMatchesTextGivenInAnsi)
 {
     std::string cafe;
-    if (!ansiCafe(cafe))
-        GTEST_SKIP() << "no fixed spelling for ANSI code page " << platform::ansiCodePage();
+    if (!ansiCafe(cafe)) GTEST_SKIP() << "no fixed spelling for ANSI code page " << platform::ansiCodePage();
     XString fromUtf8;
     fromUtf8.setFromUtf8("café");
     units(fromUtf8.getBstr());
@@ -139,7 +149,9 @@ TEST(XString, ConvertsIntoACharset)
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.getData()), out.getSize()), "caf\xE9");
     x.setFromUnicode(ole(u"a報"));
     EXPECT_FALSE(x.getConverted(latin1, out));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.getData()), out.getSize()), "caf\xE9" "a");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.getData()), out.getSize()),
+              "caf\xE9"
+              "a");
 }
 
 TEST(StringBufferConvert, CodePagesAndBstr)

@@ -14,8 +14,14 @@ using namespace std::string_literals;
 
 namespace {
 
-std::string str(const StringBuffer& sb) { return std::string(sb.getString(), static_cast<size_t>(sb.getSize())); }
-StringBuffer buf(const std::string& s) { return StringBuffer(s.data(), static_cast<int32_t>(s.size()), 0); }
+std::string str(const StringBuffer& sb)
+{
+    return std::string(sb.getString(), static_cast<size_t>(sb.getSize()));
+}
+StringBuffer buf(const std::string& s)
+{
+    return StringBuffer(s.data(), static_cast<int32_t>(s.size()), 0);
+}
 
 std::string clean(const std::string& tag)
 {
@@ -104,8 +110,7 @@ TEST(HtmlTagClean, MalformedInput)
     EXPECT_EQ(clean("<img src=" + huge + " alt=y>"), "<img src=\"" + huge + "\" alt=\"y\">");
 
     std::string many = "<p";
-    for (int i = 0; i < 150; ++i)
-        many += " a" + std::to_string(i) + "=" + std::to_string(i);
+    for (int i = 0; i < 150; ++i) many += " a" + std::to_string(i) + "=" + std::to_string(i);
     std::string cleaned = clean(many + ">");
     EXPECT_NE(cleaned.find(" a99=\"99\">"), std::string::npos);
     EXPECT_EQ(cleaned.find("a100"), std::string::npos);
@@ -215,8 +220,7 @@ TEST(HtmlStructure, CompletesTheSkeleton)
 
 TEST(HtmlStructure, AddsTheDeclarationFirstInTheHead)
 {
-    EXPECT_EQ(withMeta("Hello", "shift_jis"),
-              "<html><head>" + kDecl + "shift_jis\"></head><body>Hello</body></html>");
+    EXPECT_EQ(withMeta("Hello", "shift_jis"), "<html><head>" + kDecl + "shift_jis\"></head><body>Hello</body></html>");
     EXPECT_EQ(withMeta("<HTML><HEAD><TITLE>t</TITLE></HEAD><BODY>x</BODY></HTML>", "utf-8"),
               "<HTML><head>" + kDecl + "utf-8\"><TITLE>t</TITLE></HEAD><BODY>x</BODY></HTML>");
     EXPECT_EQ(withMeta("<html><head profile=\"p\"></head><body>x</body></html>", "big5"),
@@ -230,8 +234,9 @@ TEST(HtmlStructure, AddsTheDeclarationFirstInTheHead)
 
 TEST(HtmlStructure, NewCharsetReplacesTheOld)
 {
-    std::string html = "<html><head><meta charset=\"utf-8\"><META http-equiv=\"Content-Type\" "
-                       "content=\"text/html; charset=iso-8859-1\"></head><body>x</body></html>";
+    std::string html =
+        "<html><head><meta charset=\"utf-8\"><META http-equiv=\"Content-Type\" "
+        "content=\"text/html; charset=iso-8859-1\"></head><body>x</body></html>";
     StringBuffer sb = buf(html);
     EXPECT_EQ(HtmlHelp::removeMetaCharset(sb), 2);
     ASSERT_TRUE(HtmlHelp::addMetaCharset(sb, "euc-jp"));

@@ -21,7 +21,7 @@ TEST(ContentTypeTable, KnownExtensions)
     EXPECT_EQ(ContentTypeTable::rowCount(), 196);
     EXPECT_EQ(lookup("pdf"), "application/pdf");
     EXPECT_EQ(lookup("doc"), "application/msword");
-    EXPECT_EQ(lookup("xof"), "x-world/x-vrml");  // the last row
+    EXPECT_EQ(lookup("xof"), "x-world/x-vrml");     // the last row
     EXPECT_EQ(lookup("evy"), "application/envoy");  // the first row
     EXPECT_EQ(lookup("*"), "application/octet-stream");
     // Spreadsheet exports and calendar invitations are text that mail programs open.

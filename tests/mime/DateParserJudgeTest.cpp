@@ -67,7 +67,8 @@ for line in open(sys.argv[1], encoding='utf-8').read().split('\n')[:-1]:
 
 TEST(DateParserJudge, AgreesWithPythonEmailUtils)
 {
-    if (std::system("python3 -c 'import email.utils' >/dev/null 2>&1") != 0) FAIL() << "python3 is the judge here and is missing (scripts/setup installs it)";
+    if (std::system("python3 -c 'import email.utils' >/dev/null 2>&1") != 0)
+        FAIL() << "python3 is the judge here and is missing (scripts/setup installs it)";
     namespace fs = std::filesystem;
     fs::path dir = fs::temp_directory_path() / ("hanamail-dates-" + std::to_string(getpid()));
     fs::create_directories(dir);

@@ -108,8 +108,8 @@ TEST(MailTextCharset, TextLinesEndInCrLf)
     struct Case {
         std::string in, out;
     };
-    const Case cases[] = {{"a\nb", "a\r\nb"},         {"a\rb\r", "a\r\nb\r\n"},     {"a\r\n\nb", "a\r\n\r\nb"},
-                          {"\n\r\r\n", "\r\n\r\n\r\n"}, {"\r\r", "\r\n\r\n"},         {"no end", "no end"}};
+    const Case cases[] = {{"a\nb", "a\r\nb"},           {"a\rb\r", "a\r\nb\r\n"}, {"a\r\n\nb", "a\r\n\r\nb"},
+                          {"\n\r\r\n", "\r\n\r\n\r\n"}, {"\r\r", "\r\n\r\n"},     {"no end", "no end"}};
     for (const Case& c : cases) {
         const auto* p = reinterpret_cast<const unsigned char*>(c.in.data());
         const uint32_t n = static_cast<uint32_t>(c.in.size());

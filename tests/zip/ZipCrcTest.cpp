@@ -16,8 +16,7 @@ TEST(ZipCrc, WholeAndPiecewiseGiveTheCheckValue)
     EXPECT_EQ(ZipCrc::of(check, 0), 0u);
 
     std::string text;
-    for (int i = 0; i < 5000; ++i)
-        text += static_cast<char>(i * 7 + (i >> 3));
+    for (int i = 0; i < 5000; ++i) text += static_cast<char>(i * 7 + (i >> 3));
     const uint32_t whole = ZipCrc::of(text.data(), static_cast<uint32_t>(text.size()));
     for (uint32_t step : {1u, 3u, 64u, 4999u}) {
         ZipCrc crc;

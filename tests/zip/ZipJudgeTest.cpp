@@ -16,7 +16,10 @@ using namespace hanamail;
 namespace {
 
 #ifdef _WIN32
-TEST(ZipJudges, ArchivesPassZipfileUnzipAndZipinfo) { GTEST_SKIP() << "the judges run on the POSIX build"; }
+TEST(ZipJudges, ArchivesPassZipfileUnzipAndZipinfo)
+{
+    GTEST_SKIP() << "the judges run on the POSIX build";
+}
 #else
 
 void writeFile(const std::filesystem::path& p, const std::string& bytes)
@@ -32,11 +35,9 @@ TEST(ZipJudges, ArchivesPassZipfileUnzipAndZipinfo)
         FAIL() << "python3 is the judge here and is missing (scripts/setup installs it)";
     std::mt19937 rng(20240613);
     std::string random(300000, '\0');
-    for (char& c : random)
-        c = static_cast<char>(rng());
+    for (char& c : random) c = static_cast<char>(rng());
     std::string text;
-    for (int i = 0; i < 3000; ++i)
-        text += "Zeile " + std::to_string(i) + ": caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC\r\n";
+    for (int i = 0; i < 3000; ++i) text += "Zeile " + std::to_string(i) + ": caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC\r\n";
     struct Entry {
         const char* given;
         std::string bytes;
@@ -63,9 +64,9 @@ TEST(ZipJudges, ArchivesPassZipfileUnzipAndZipinfo)
     std::string manifest;
     for (size_t i = 0; i < entries.size(); ++i) {
         const Entry& e = entries[i];
-        ZipEntryDn added = e.bytes.empty() ? dn.archive()->AppendEmpty(e.given)
-                                           : dn.archive()->AppendData(e.given, e.bytes.data(),
-                                                                      static_cast<uint32_t>(e.bytes.size()));
+        ZipEntryDn added =
+            e.bytes.empty() ? dn.archive()->AppendEmpty(e.given)
+                            : dn.archive()->AppendData(e.given, e.bytes.data(), static_cast<uint32_t>(e.bytes.size()));
         ASSERT_FALSE(added.isNull()) << e.given;
         auto data = dir / std::to_string(i);
         writeFile(data, e.bytes);
@@ -86,10 +87,8 @@ TEST(ZipJudges, ArchivesPassZipfileUnzipAndZipinfo)
                       dir.string() + "/manifest'";
     int rc = std::system(cmd.c_str());
     int status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    if (status == 0)
-        std::filesystem::remove_all(dir);
-    if (status == 77)
-        FAIL() << "unzip or zipinfo is a judge here and is missing (scripts/setup installs them)";
+    if (status == 0) std::filesystem::remove_all(dir);
+    if (status == 77) FAIL() << "unzip or zipinfo is a judge here and is missing (scripts/setup installs them)";
     EXPECT_EQ(status, 0) << "judges disagree; archive kept in " << dir;
 }
 #endif

@@ -20,12 +20,18 @@ namespace {
 TEST(ZipEntryName, NamesCannotLeaveTheExtractionFolder)
 {
     const std::vector<std::pair<const char*, const char*>> cases = {
-        {"dir\\sub.txt", "dir/sub.txt"},   {"../../x.exe", "x.exe"},
-        {"/etc/passwd", "etc/passwd"},     {"C:\\Users\\me\\a.txt", "Users/me/a.txt"},
-        {"c:rel.txt", "rel.txt"},          {"\\\\server\\share\\f", "server/share/f"},
-        {"a/./b/../c//d/", "a/b/c/d"},     {"x/C:/y", "x/C:/y"},
-        {"...", "..."},                    {"報告.pdf", "報告.pdf"},
-        {"..", ""},                        {"C:\\", ""},
+        {"dir\\sub.txt", "dir/sub.txt"},
+        {"../../x.exe", "x.exe"},
+        {"/etc/passwd", "etc/passwd"},
+        {"C:\\Users\\me\\a.txt", "Users/me/a.txt"},
+        {"c:rel.txt", "rel.txt"},
+        {"\\\\server\\share\\f", "server/share/f"},
+        {"a/./b/../c//d/", "a/b/c/d"},
+        {"x/C:/y", "x/C:/y"},
+        {"...", "..."},
+        {"報告.pdf", "報告.pdf"},
+        {"..", ""},
+        {"C:\\", ""},
     };
     for (const auto& [in, want] : cases) {
         StringBuffer out;
@@ -76,8 +82,7 @@ TEST(ZipEntryName, NameInTheFilenameCodePageWhenItFits)
     EXPECT_EQ(s.central, s.local);
     EXPECT_EQ(s.localFlags | s.centralFlags | s.madeBy, 0);
 
-    if (!EncodingConvert::canConvert(932))
-        GTEST_SKIP() << "code page 932 not available";
+    if (!EncodingConvert::canConvert(932)) GTEST_SKIP() << "code page 932 not available";
     zip->setFilenameCodePage(932);
     s = writeOne(zip, "報告.pdf");
     EXPECT_EQ(s.central, "\x95\xF1\x8D\x90.pdf");

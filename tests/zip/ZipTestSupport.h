@@ -12,11 +12,18 @@ namespace ziptest {
 
 inline uint16_t get16(const std::string& z, uint32_t at)
 {
-    return static_cast<uint16_t>(static_cast<unsigned char>(z.at(at)) | (static_cast<unsigned char>(z.at(at + 1)) << 8));
+    return static_cast<uint16_t>(static_cast<unsigned char>(z.at(at)) |
+                                 (static_cast<unsigned char>(z.at(at + 1)) << 8));
 }
-inline uint32_t get32(const std::string& z, uint32_t at) { return get16(z, at) | (uint32_t(get16(z, at + 2)) << 16); }
+inline uint32_t get32(const std::string& z, uint32_t at)
+{
+    return get16(z, at) | (uint32_t(get16(z, at + 2)) << 16);
+}
 
-inline std::string bytesOf(const DataBuffer& b) { return std::string(reinterpret_cast<const char*>(b.getData()), b.getSize()); }
+inline std::string bytesOf(const DataBuffer& b)
+{
+    return std::string(reinterpret_cast<const char*>(b.getData()), b.getSize());
+}
 
 inline std::string textOf(Logger& log)
 {
@@ -33,8 +40,17 @@ struct LocalHeader {
 };
 inline LocalHeader readLocal(const std::string& z, uint32_t at)
 {
-    LocalHeader h{get32(z, at),      get32(z, at + 14), get32(z, at + 18), get32(z, at + 22), get16(z, at + 4),
-                  get16(z, at + 6),  get16(z, at + 8),  get16(z, at + 10), get16(z, at + 12), {}, {}};
+    LocalHeader h{get32(z, at),
+                  get32(z, at + 14),
+                  get32(z, at + 18),
+                  get32(z, at + 22),
+                  get16(z, at + 4),
+                  get16(z, at + 6),
+                  get16(z, at + 8),
+                  get16(z, at + 10),
+                  get16(z, at + 12),
+                  {},
+                  {}};
     h.name = z.substr(at + 30, get16(z, at + 26));
     h.data = z.substr(at + 30 + h.name.size() + get16(z, at + 28), h.compressedSize);
     return h;
@@ -47,11 +63,21 @@ struct CentralHeader {
 };
 inline CentralHeader readCentral(const std::string& z, uint32_t at)
 {
-    CentralHeader h{get32(z, at),      get32(z, at + 16), get32(z, at + 20), get32(z, at + 24),
-                    get32(z, at + 38), get32(z, at + 42), get16(z, at + 4),  get16(z, at + 6),
-                    get16(z, at + 8),  get16(z, at + 10), get16(z, at + 12), get16(z, at + 14),
-                    static_cast<uint16_t>(get16(z, at + 30) | get16(z, at + 32) | get16(z, at + 34) | get16(z, at + 36)),
-                    {}};
+    CentralHeader h{
+        get32(z, at),
+        get32(z, at + 16),
+        get32(z, at + 20),
+        get32(z, at + 24),
+        get32(z, at + 38),
+        get32(z, at + 42),
+        get16(z, at + 4),
+        get16(z, at + 6),
+        get16(z, at + 8),
+        get16(z, at + 10),
+        get16(z, at + 12),
+        get16(z, at + 14),
+        static_cast<uint16_t>(get16(z, at + 30) | get16(z, at + 32) | get16(z, at + 34) | get16(z, at + 36)),
+        {}};
     h.name = z.substr(at + 46, get16(z, at + 28));
     return h;
 }
@@ -63,8 +89,10 @@ struct EndRecord {
 inline EndRecord readEnd(const std::string& z)
 {
     uint32_t at = static_cast<uint32_t>(z.size() - 22);
-    return EndRecord{get32(z, at),     get32(z, at + 12), get32(z, at + 16), static_cast<uint16_t>(get16(z, at + 4) | get16(z, at + 6)),
-                     get16(z, at + 8), get16(z, at + 10), get16(z, at + 20)};
+    return EndRecord{get32(z, at),      get32(z, at + 12),
+                     get32(z, at + 16), static_cast<uint16_t>(get16(z, at + 4) | get16(z, at + 6)),
+                     get16(z, at + 8),  get16(z, at + 10),
+                     get16(z, at + 20)};
 }
 
 }  // namespace ziptest

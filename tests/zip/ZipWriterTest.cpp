@@ -52,8 +52,7 @@ ClsZipEntry2* add(ClsZip2* zip, const char* name, const std::string& bytes, int 
 {
     ClsZipEntry2* e = zip->AppendData(name, bytes.data(), static_cast<uint32_t>(bytes.size())).entry();
     EXPECT_NE(e, nullptr) << name;
-    if (e)
-        e->SetCompressionLevel(level);
+    if (e) e->SetCompressionLevel(level);
     return e;
 }
 
@@ -67,8 +66,7 @@ std::string write(ClsZip2* zip)
 std::string le(uint64_t v, int bytes)
 {
     std::string out;
-    for (int i = 0; i < bytes; ++i)
-        out += static_cast<char>(v >> (8 * i));
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>(v >> (8 * i));
     return out;
 }
 
@@ -117,11 +115,9 @@ TEST(ZipWriter, BinaryStoredLevelZeroAndEmptyEntriesReadBack)
 {
     std::mt19937 rng(12345);
     std::string random(3 * 1024 * 1024 + 17, '\0');
-    for (char& ch : random)
-        ch = static_cast<char>(rng());
+    for (char& ch : random) ch = static_cast<char>(rng());
     std::string text;
-    for (int i = 0; i < 20000; ++i)
-        text += "line " + std::to_string(i) + "\r\n";
+    for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + "\r\n";
 
     ZipDn dn = ZipDn::createNewArchive();
     ClsZip2* zip = dn.archive();

@@ -17,8 +17,7 @@ namespace {
 
 bool emptyName(const char* name)
 {
-    if (name && *name)
-        return false;
+    if (name && *name) return false;
     errno = ENOENT;
     return true;
 }
@@ -28,8 +27,7 @@ bool emptyName(const char* name)
 // POSIX has no sharing modes, so there is nothing to retry.
 FileHandle openFile(const char* utf8Name, FileOpenMode mode)
 {
-    if (emptyName(utf8Name))
-        return kInvalidFile;
+    if (emptyName(utf8Name)) return kInvalidFile;
     int flags = O_CLOEXEC;
     switch (mode) {
         case FileOpenMode::Read:
@@ -41,11 +39,10 @@ FileHandle openFile(const char* utf8Name, FileOpenMode mode)
     do {
         fd = ::open(utf8Name, flags, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return kInvalidFile;
+    if (fd < 0) return kInvalidFile;
     if (mode == FileOpenMode::Read) {
         // A directory opens for reading here but not on Windows; refuse it alike.
-        struct stat st{};
+        struct stat st {};
         if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
             ::close(fd);
             errno = EISDIR;
@@ -57,8 +54,7 @@ FileHandle openFile(const char* utf8Name, FileOpenMode mode)
 
 void closeFile(FileHandle h)
 {
-    if (h == kInvalidFile)
-        return;
+    if (h == kInvalidFile) return;
     int saved = errno;
     ::close(static_cast<int>(h));
     errno = saved;
@@ -67,13 +63,12 @@ void closeFile(FileHandle h)
 bool getFileSize(FileHandle h, uint64_t& size)
 {
     size = 0;
-    struct stat st{};
+    struct stat st {};
     if (h == kInvalidFile) {
         errno = EBADF;
         return false;
     }
-    if (::fstat(static_cast<int>(h), &st) != 0)
-        return false;
+    if (::fstat(static_cast<int>(h), &st) != 0) return false;
     size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
     return true;
 }
@@ -85,12 +80,10 @@ bool readFile(FileHandle h, void* buf, uint32_t n, uint32_t& got)
     while (got < n) {
         ssize_t r = ::read(static_cast<int>(h), p + got, n - got);
         if (r < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return false;
         }
-        if (r == 0)
-            break;
+        if (r == 0) break;
         got += static_cast<uint32_t>(r);
     }
     return true;
@@ -103,8 +96,7 @@ bool writeFile(FileHandle h, const void* buf, uint32_t n, uint32_t& written)
     while (written < n) {
         ssize_t r = ::write(static_cast<int>(h), p + written, n - written);
         if (r < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return false;
         }
         if (r == 0) {
@@ -116,14 +108,20 @@ bool writeFile(FileHandle h, const void* buf, uint32_t n, uint32_t& written)
     return true;
 }
 
-bool deleteFile(const char* utf8Name) { return !emptyName(utf8Name) && ::unlink(utf8Name) == 0; }
+bool deleteFile(const char* utf8Name)
+{
+    return !emptyName(utf8Name) && ::unlink(utf8Name) == 0;
+}
 
 bool moveFile(const char* utf8From, const char* utf8To)
 {
     return !emptyName(utf8From) && !emptyName(utf8To) && ::rename(utf8From, utf8To) == 0;
 }
 
-bool createDirectory(const char* utf8Name) { return !emptyName(utf8Name) && ::mkdir(utf8Name, 0777) == 0; }
+bool createDirectory(const char* utf8Name)
+{
+    return !emptyName(utf8Name) && ::mkdir(utf8Name, 0777) == 0;
+}
 
 bool getCurrentDirectory(std::string& utf8Out)
 {
@@ -134,32 +132,31 @@ bool getCurrentDirectory(std::string& utf8Out)
             utf8Out = buf.data();
             return true;
         }
-        if (errno != ERANGE || buf.size() > (1u << 20))
-            return false;
+        if (errno != ERANGE || buf.size() > (1u << 20)) return false;
         buf.resize(buf.size() * 2);
     }
 }
 
-bool setCurrentDirectory(const char* utf8Name) { return !emptyName(utf8Name) && ::chdir(utf8Name) == 0; }
+bool setCurrentDirectory(const char* utf8Name)
+{
+    return !emptyName(utf8Name) && ::chdir(utf8Name) == 0;
+}
 
 bool getTempPath(std::string& utf8Out)
 {
     const char* dir = std::getenv("TMPDIR");
     utf8Out = (dir && *dir) ? dir : "/tmp";
-    if (utf8Out.back() != '/')
-        utf8Out.push_back('/');
+    if (utf8Out.back() != '/') utf8Out.push_back('/');
     return true;
 }
 
 bool getFullPathName(const char* utf8Name, std::string& utf8Out)
 {
     utf8Out.clear();
-    if (emptyName(utf8Name))
-        return false;
+    if (emptyName(utf8Name)) return false;
     std::string path;
     if (utf8Name[0] != '/') {
-        if (!getCurrentDirectory(path))
-            return false;
+        if (!getCurrentDirectory(path)) return false;
         path.push_back('/');
     }
     path += utf8Name;
@@ -168,12 +165,10 @@ bool getFullPathName(const char* utf8Name, std::string& utf8Out)
     size_t i = 0;
     while (i <= path.size()) {
         size_t j = path.find('/', i);
-        if (j == std::string::npos)
-            j = path.size();
+        if (j == std::string::npos) j = path.size();
         std::string part = path.substr(i, j - i);
         if (part == "..") {
-            if (!parts.empty())
-                parts.pop_back();
+            if (!parts.empty()) parts.pop_back();
         } else if (!part.empty() && part != ".") {
             parts.push_back(part);
         }
@@ -190,15 +185,30 @@ bool getFullPathName(const char* utf8Name, std::string& utf8Out)
     return true;
 }
 
-std::string lastErrorText() { return systemErrorText(lastErrorCode()); }
-void setLastErrorFileTooLarge() { errno = EFBIG; }
-void setLastErrorNoMemory() { errno = ENOMEM; }
+std::string lastErrorText()
+{
+    return systemErrorText(lastErrorCode());
+}
+void setLastErrorFileTooLarge()
+{
+    errno = EFBIG;
+}
+void setLastErrorNoMemory()
+{
+    errno = ENOMEM;
+}
 
 // POSIX streams never translate line ends.
 void setStdStreamsBinary() {}
 
-FileHandle standardInput() { return STDIN_FILENO; }
-FileHandle standardOutput() { return STDOUT_FILENO; }
+FileHandle standardInput()
+{
+    return STDIN_FILENO;
+}
+FileHandle standardOutput()
+{
+    return STDOUT_FILENO;
+}
 
 }  // namespace platform
 

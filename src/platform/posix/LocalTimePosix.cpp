@@ -12,8 +12,7 @@ LocalTime localTimeNow()
     clock_gettime(CLOCK_REALTIME, &ts);
     tm t{};
     LocalTime out{};
-    if (!localtime_r(&ts.tv_sec, &t))
-        return out;
+    if (!localtime_r(&ts.tv_sec, &t)) return out;
     out.year = static_cast<uint16_t>(t.tm_year + 1900);
     out.month = static_cast<uint16_t>(t.tm_mon + 1);
     out.dayOfWeek = static_cast<uint16_t>(t.tm_wday);

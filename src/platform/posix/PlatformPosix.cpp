@@ -15,16 +15,34 @@ namespace hanamail {
 namespace platform {
 
 // Text of the flat functions is UTF-8 on POSIX hosts.
-int ansiCodePage() { return 65001; }
-int oemCodePage() { return 437; }
+int ansiCodePage()
+{
+    return 65001;
+}
+int oemCodePage()
+{
+    return 437;
+}
 
-uint32_t lastErrorCode() { return static_cast<uint32_t>(errno); }
-void setLastErrorCode(uint32_t code) { errno = static_cast<int>(code); }
+uint32_t lastErrorCode()
+{
+    return static_cast<uint32_t>(errno);
+}
+void setLastErrorCode(uint32_t code)
+{
+    errno = static_cast<int>(code);
+}
 
 namespace {
 // strerror_r comes in two flavours; both overloads end up with the text.
-[[maybe_unused]] const char* pickText(int rc, const char* buf) { return rc == 0 ? buf : "Unknown error"; }
-[[maybe_unused]] const char* pickText(const char* text, const char*) { return text; }
+[[maybe_unused]] const char* pickText(int rc, const char* buf)
+{
+    return rc == 0 ? buf : "Unknown error";
+}
+[[maybe_unused]] const char* pickText(const char* text, const char*)
+{
+    return text;
+}
 }  // namespace
 
 std::string systemErrorText(uint32_t code)
@@ -41,7 +59,8 @@ uint32_t tickCount()
 {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
 void sleepMs(uint32_t ms)
@@ -54,8 +73,7 @@ void sleepMs(uint32_t ms)
 std::string localHostName()
 {
     char name[256];
-    if (gethostname(name, sizeof name) != 0)
-        return "unknown";
+    if (gethostname(name, sizeof name) != 0) return "unknown";
     name[sizeof name - 1] = '\0';
     return name[0] ? std::string(name) : std::string("unknown");
 }
@@ -67,8 +85,7 @@ bool createUuid(Uuid& out)
     while (got < sizeof b) {
         ssize_t n = getrandom(b + got, sizeof b - got, 0);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return false;
         }
         got += static_cast<size_t>(n);
@@ -84,7 +101,9 @@ bool createUuid(Uuid& out)
 
 }  // namespace platform
 
-
-std::string platform::uuidToString(const Uuid& u) { return formatUuid(u); }
+std::string platform::uuidToString(const Uuid& u)
+{
+    return formatUuid(u);
+}
 
 }  // namespace hanamail

@@ -24,11 +24,9 @@ bool toWide(const char* utf8, std::wstring& out)
         return false;
     }
     int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
-    if (n <= 0)
-        return false;
+    if (n <= 0) return false;
     out.resize(static_cast<size_t>(n));
-    if (MultiByteToWideChar(CP_UTF8, 0, utf8, -1, out.data(), n) <= 0)
-        return false;
+    if (MultiByteToWideChar(CP_UTF8, 0, utf8, -1, out.data(), n) <= 0) return false;
     out.resize(static_cast<size_t>(n - 1));
     return true;
 }
@@ -36,11 +34,9 @@ bool toWide(const char* utf8, std::wstring& out)
 std::string toUtf8(const wchar_t* wide, size_t n)
 {
     std::string out;
-    if (n == 0)
-        return out;
+    if (n == 0) return out;
     int len = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-    if (len <= 0)
-        return out;
+    if (len <= 0) return out;
     out.resize(static_cast<size_t>(len));
     WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(n), out.data(), len, nullptr, nullptr);
     return out;
@@ -51,8 +47,7 @@ std::string toUtf8(const wchar_t* wide, size_t n)
 FileHandle openFile(const char* utf8Name, FileOpenMode mode)
 {
     std::wstring name;
-    if (!toWide(utf8Name, name))
-        return kInvalidFile;
+    if (!toWide(utf8Name, name)) return kInvalidFile;
     DWORD access = GENERIC_READ;
     DWORD share = FILE_SHARE_READ;
     DWORD creation = OPEN_EXISTING;
@@ -72,11 +67,9 @@ FileHandle openFile(const char* utf8Name, FileOpenMode mode)
     }
     for (int attempt = 1;; ++attempt) {
         HANDLE h = CreateFileW(name.c_str(), access, share, nullptr, creation, attributes, nullptr);
-        if (h != INVALID_HANDLE_VALUE)
-            return reinterpret_cast<FileHandle>(h);
+        if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<FileHandle>(h);
         DWORD err = GetLastError();
-        if (err != ERROR_SHARING_VIOLATION || attempt >= kOpenAttempts)
-            return kInvalidFile;
+        if (err != ERROR_SHARING_VIOLATION || attempt >= kOpenAttempts) return kInvalidFile;
         Sleep(kOpenRetryDelayMs);
         SetLastError(err);
     }
@@ -84,8 +77,7 @@ FileHandle openFile(const char* utf8Name, FileOpenMode mode)
 
 void closeFile(FileHandle h)
 {
-    if (h == kInvalidFile)
-        return;
+    if (h == kInvalidFile) return;
     DWORD saved = GetLastError();
     CloseHandle(reinterpret_cast<HANDLE>(h));
     SetLastError(saved);
@@ -95,8 +87,7 @@ bool getFileSize(FileHandle h, uint64_t& size)
 {
     size = 0;
     LARGE_INTEGER li;
-    if (!GetFileSizeEx(reinterpret_cast<HANDLE>(h), &li))
-        return false;
+    if (!GetFileSizeEx(reinterpret_cast<HANDLE>(h), &li)) return false;
     size = li.QuadPart > 0 ? static_cast<uint64_t>(li.QuadPart) : 0;
     return true;
 }
@@ -140,12 +131,10 @@ bool getCurrentDirectory(std::string& utf8Out)
 {
     utf8Out.clear();
     DWORD n = GetCurrentDirectoryW(0, nullptr);
-    if (n == 0)
-        return false;
+    if (n == 0) return false;
     std::wstring buf(n, L'\0');
     DWORD got = GetCurrentDirectoryW(n, buf.data());
-    if (got == 0 || got >= n)
-        return false;
+    if (got == 0 || got >= n) return false;
     utf8Out = toUtf8(buf.data(), got);
     return true;
 }
@@ -161,8 +150,7 @@ bool getTempPath(std::string& utf8Out)
     utf8Out.clear();
     wchar_t buf[MAX_PATH + 2];
     DWORD n = GetTempPathW(MAX_PATH + 1, buf);
-    if (n == 0 || n > MAX_PATH + 1)
-        return false;
+    if (n == 0 || n > MAX_PATH + 1) return false;
     utf8Out = toUtf8(buf, n);
     return true;
 }
@@ -171,22 +159,28 @@ bool getFullPathName(const char* utf8Name, std::string& utf8Out)
 {
     utf8Out.clear();
     std::wstring name;
-    if (!toWide(utf8Name, name))
-        return false;
+    if (!toWide(utf8Name, name)) return false;
     DWORD n = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
-    if (n == 0)
-        return false;
+    if (n == 0) return false;
     std::wstring buf(n, L'\0');
     DWORD got = GetFullPathNameW(name.c_str(), n, buf.data(), nullptr);
-    if (got == 0 || got >= n)
-        return false;
+    if (got == 0 || got >= n) return false;
     utf8Out = toUtf8(buf.data(), got);
     return true;
 }
 
-std::string lastErrorText() { return systemErrorText(lastErrorCode()); }
-void setLastErrorFileTooLarge() { SetLastError(ERROR_FILE_TOO_LARGE); }
-void setLastErrorNoMemory() { SetLastError(ERROR_NOT_ENOUGH_MEMORY); }
+std::string lastErrorText()
+{
+    return systemErrorText(lastErrorCode());
+}
+void setLastErrorFileTooLarge()
+{
+    SetLastError(ERROR_FILE_TOO_LARGE);
+}
+void setLastErrorNoMemory()
+{
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+}
 
 void setStdStreamsBinary()
 {
