@@ -1,3 +1,5 @@
+// Base64 (RFC 4648 section 4; line-broken as RFC 2045 section 6.8 asks of MIME
+// bodies).
 #include "charset/Base64Codec.h"
 
 #include <array>

@@ -1,3 +1,6 @@
+// Transfer codings of bodies (base64 and quoted-printable, RFC 2045 section 6)
+// and the encoded words of header text (RFC 2047), with RFC 2231 parameter
+// values.
 #include "charset/ContentCoding.h"
 
 #include <array>
@@ -10,6 +13,7 @@
 
 #include "charset/Base64Codec.h"
 #include "charset/CharsetCatalogue.h"
+#include "charset/CodePages.h"
 #include "charset/EncodingConvert.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
@@ -18,10 +22,24 @@ namespace hanamail {
 
 namespace {
 
-constexpr int kUtf8 = 65001;
-constexpr int kUtf16 = 1200;
 constexpr char kHex[] = "0123456789ABCDEF";
 constexpr char kFold[] = "\r\n\t";
+
+// An encoded word may be 75 characters long at most (RFC 2047 section 2), its
+// charset name and "=?", "?B?", "?=" included. Text is cut into words of at
+// most this many UTF-16 units: 12 units are at most 36 UTF-8 bytes, 48
+// base64 characters; 17 units of a one-byte charset are at most 51 characters
+// in Q form. Both leave room for the longest charset label written.
+constexpr uint32_t kUnitsPerBWord = 12;
+constexpr uint32_t kUnitsPerQWord = 17;
+// Shorter text than this (in bytes) fits one word whatever it holds: 23
+// bytes are 32 base64 characters, 34 bytes at most about 34 Q characters of
+// plain text, which readers see more often than escaped bytes.
+constexpr uint32_t kOneBWordBytes = 24;
+constexpr uint32_t kOneQWordBytes = 35;
+// How far encodeWordAuto looks for a "?Q?" or "?B?" that says the text is
+// already an encoded word: a charset name never runs longer.
+constexpr uint32_t kEncodedWordScan = 100;
 
 const char* const kBWordCharsets[] = {
     "shift_jis",   "shift-jis",  "iso-2022-jp",  "euc-jp",     "euc-kr",       "iso-2022-kr", "gb2312",
@@ -600,11 +618,11 @@ void ContentCoding::encodeWords(const unsigned char* bytes, uint32_t n, const ch
         else
             encodeQWord(p, len, charset, out);
     };
-    if (n < (bForm ? 24u : 35u)) {
+    if (n < (bForm ? kOneBWordBytes : kOneQWordBytes)) {
         writeWord(bytes, n);
         return;
     }
-    const uint32_t unitsPerWord = bForm ? 12u : 17u;
+    const uint32_t unitsPerWord = bForm ? kUnitsPerBWord : kUnitsPerQWord;
     bool first = true;
     auto nextWord = [&](const void* p, uint32_t len) {
         if (len == 0) return;
@@ -656,7 +674,7 @@ void ContentCoding::encodeWordAuto(const void* bytes, uint32_t n, const char* ch
 {
     if (!bytes || n == 0) return;
     const auto* s = static_cast<const char*>(bytes);
-    const uint32_t scan = n < 100 ? n : 100;
+    const uint32_t scan = n < kEncodedWordScan ? n : kEncodedWordScan;
     for (uint32_t i = 0; i + 3 <= scan; ++i) {
         char letter = asciiLower(s[i + 1]);
         if (s[i] == '?' && s[i + 2] == '?' && (letter == 'q' || letter == 'b')) {

@@ -1,4 +1,5 @@
 #pragma once
+#include "charset/CodePages.h"
 
 // What the conversion engine and its plain reference form share.
 
@@ -6,19 +7,9 @@ namespace hanamail {
 
 namespace convertdetail {
 
-constexpr int kUtf16 = 1200;
-constexpr int kUtf16Be = 1201;
-constexpr int kUtf7 = 65000;
-constexpr int kUtf8 = 65001;
-constexpr int kUtf32 = 65005;
-constexpr int kUtf32Be = 65006;
-constexpr int kShiftJis = 932;
-constexpr int kUhc = 949;
-constexpr int kIso2022Kr = 50225;
-
 inline bool isIso2022Jp(int cp)
 {
-    return cp >= 50220 && cp <= 50222;
+    return cp >= kIso2022Jp && cp <= kIso2022JpLast;
 }
 
 // Unknown: no such code page. NameOnly: a charset name exists but the text

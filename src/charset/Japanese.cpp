@@ -1,3 +1,5 @@
+// The 7-bit Japanese encodings: ISO-2022-JP (RFC 1468) and the half-width kana
+// forms of code pages 50221 and 50222.
 #include "charset/Japanese.h"
 
 #include "charset/ScratchOutput.h"

@@ -1,3 +1,4 @@
+// ISO-2022-KR (RFC 1557) over the Korean unified Hangul code.
 #include "charset/Korean.h"
 
 #include "charset/ScratchOutput.h"

@@ -1,14 +1,13 @@
 #include "charset/UnicodeInfo.h"
 
 #include "charset/Charset.h"
+#include "charset/CodePages.h"
 #include "charset/EncodingConvert.h"
 #include "foundation/DataBuffer.h"
 
 namespace hanamail {
 
 namespace {
-constexpr int kUtf16 = 1200;
-constexpr int kUtf8 = 65001;
 
 bool in(uint32_t u, uint32_t lo, uint32_t hi)
 {

@@ -1,3 +1,4 @@
+// UTF-16 in both byte orders (RFC 2781).
 #include "charset/Utf16Codec.h"
 
 #include "charset/ScratchOutput.h"

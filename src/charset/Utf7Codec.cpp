@@ -1,3 +1,4 @@
+// UTF-7 (RFC 2152).
 #include "charset/Utf7Codec.h"
 
 #include "charset/ScratchOutput.h"

@@ -1,3 +1,5 @@
+// Well-formed UTF-8 (RFC 3629 section 4): overlong forms, surrogates and code
+// points past U+10FFFF are ill-formed.
 #include "charset/Utf8Check.h"
 
 #include "foundation/DataBuffer.h"

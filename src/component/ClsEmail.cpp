@@ -5,6 +5,7 @@
 
 #include "charset/Charset.h"
 #include "charset/CharsetCatalogue.h"
+#include "charset/CodePages.h"
 #include "charset/UnicodeInfo.h"
 #include "charset/Utf8Check.h"
 #include "foundation/DataBuffer.h"
@@ -26,7 +27,6 @@
 namespace hanamail {
 
 namespace {
-constexpr int kUtf8 = 65001;
 
 uint32_t sizeOf(const StringBuffer& sb)
 {

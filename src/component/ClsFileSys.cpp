@@ -5,6 +5,7 @@
 
 #include "charset/Charset.h"
 #include "charset/CharsetCatalogue.h"
+#include "charset/CodePages.h"
 #include "charset/EncodingConvert.h"
 #include "charset/Utf8Check.h"
 #include "foundation/DataBuffer.h"
@@ -15,8 +16,6 @@
 namespace hanamail {
 
 namespace {
-constexpr int kUtf16 = 1200;
-constexpr int kUtf8 = 65001;
 }  // namespace
 
 bool ClsFileSys::ReadTextFile(const XString& fileName, const XString& charset, XString& outText)

@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "charset/CodePages.h"
 #include "charset/EncodingConvert.h"
 #include "foundation/BufferLimit.h"
 #include "foundation/DataBuffer.h"
@@ -21,10 +22,6 @@ namespace {
 
 using platform::FileHandle;
 using platform::kInvalidFile;
-
-constexpr int kCodePageUtf16 = 1200;
-constexpr int kCodePageUtf16Be = 1201;
-constexpr int kCodePageUtf8 = 65001;
 
 LogBase& logOrNull(LogBase* log)
 {
@@ -91,10 +88,10 @@ bool FileSys::nameFitsAnsi(const char* utf8Name)
     bool ascii = true;
     for (size_t i = 0; i < n && ascii; ++i) ascii = static_cast<unsigned char>(utf8Name[i]) < 0x80;
     int acp = platform::ansiCodePage();
-    if (ascii || acp == kCodePageUtf8) return true;
+    if (ascii || acp == kUtf8) return true;
     EncodingConvert ec;
     DataBuffer ansi;
-    return ec.convert(kCodePageUtf8, acp, utf8Name, static_cast<uint32_t>(n), ansi);
+    return ec.convert(kUtf8, acp, utf8Name, static_cast<uint32_t>(n), ansi);
 }
 
 FileHandle FileSys::openForRead(const char* utf8Name, NameForm form, LogBase* log)
@@ -205,13 +202,13 @@ bool FileSys::loadFile(const char* utf8Name, StringBuffer& out, LogBase* log)
     bool ok;
     uint32_t markLength = 0;
     const int marked = textMark(bytes, size, markLength);
-    if (marked == kCodePageUtf16 || marked == kCodePageUtf16Be) {
+    if (marked == kUtf16 || marked == kUtf16Be) {
         EncodingConvert ec;
         DataBuffer utf8;
-        ec.convert(marked, kCodePageUtf8, bytes, size, utf8);
+        ec.convert(marked, kUtf8, bytes, size, utf8);
         ok = utf8.getSize() <= static_cast<uint32_t>(StringBuffer::kMaxLength) &&
              out.appendN(reinterpret_cast<const char*>(utf8.getData()), static_cast<int32_t>(utf8.getSize()));
-    } else if (marked == kCodePageUtf8 && size > 3) {  // a file of the mark alone keeps it
+    } else if (marked == kUtf8 && size > 3) {  // a file of the mark alone keeps it
         ok = out.appendN(reinterpret_cast<const char*>(bytes) + 3, static_cast<int32_t>(size - 3));
     } else {
         ok = out.appendN(reinterpret_cast<const char*>(bytes), static_cast<int32_t>(size));
@@ -224,15 +221,15 @@ int FileSys::textMark(const unsigned char* bytes, uint32_t n, uint32_t& markLeng
     markLength = 0;
     if (n >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
         markLength = 3;
-        return kCodePageUtf8;
+        return kUtf8;
     }
     if (n >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
         markLength = 2;
-        return kCodePageUtf16;
+        return kUtf16;
     }
     if (n >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
         markLength = 2;
-        return kCodePageUtf16Be;
+        return kUtf16Be;
     }
     return 0;
 }

@@ -2,6 +2,7 @@
 // in-place writing used by the encoders.
 #include <cstring>
 
+#include "charset/CodePages.h"
 #include "charset/EncodingConvert.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
@@ -11,8 +12,6 @@
 namespace hanamail {
 
 namespace {
-
-constexpr int kUtf16 = 1200;
 
 // Replaces the content of sb by the converted bytes; keeps it when they do not fit.
 bool replaceContent(StringBuffer& sb, const DataBuffer& converted)

@@ -1,5 +1,6 @@
 #include "foundation/XString.h"
 
+#include "charset/CodePages.h"
 #include "platform/Automation.h"
 
 #include <cstring>
@@ -11,8 +12,6 @@ namespace hanamail {
 
 namespace {
 
-constexpr int kUtf16 = 1200;
-constexpr int kUtf8 = 65001;
 alignas(OLECHAR) const unsigned char kZeroUnit[2] = {0, 0};  // read as a unit by getUnicode
 
 // A failure to make the bytes, or to store them, stays recorded in sb.

@@ -1,3 +1,5 @@
+// Content types by file extension (media types of RFC 2046 and the IANA
+// registry).
 #include "mime/ContentTypeTable.h"
 
 #include "foundation/StringBuffer.h"

@@ -1,3 +1,5 @@
+// Dates of header fields: the date-time of RFC 5322 section 3.3, with the
+// obsolete forms of section 4.3 read too.
 #include "mime/DateParser.h"
 
 #include <cstdio>

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "charset/CodePages.h"
 #include "charset/ContentCoding.h"
 #include "html/HtmlHelp.h"
 #include "mime/MailTextCharset.h"
@@ -318,8 +319,6 @@ void Email2::writeMimeText(StringBuffer& out, const char* excludedPrefix, const 
 // ---- The email level
 
 namespace {
-
-constexpr int kUtf8 = 65001;
 
 bool hasHigh(const void* bytes, uint32_t n)
 {

@@ -1,3 +1,6 @@
+// Header field values as written (RFC 5322 lines and folding; RFC 2047
+// encoded words for text that is not plain ASCII; RFC 2231 for parameters
+// that need them).
 #include "mime/HeaderValueWriter.h"
 
 #include <cstring>
@@ -5,6 +8,7 @@
 
 #include "charset/Charset.h"
 #include "charset/CharsetCatalogue.h"
+#include "charset/CodePages.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 #include "mime/MailTextCharset.h"
@@ -16,9 +20,25 @@ namespace hanamail {
 
 namespace {
 
-constexpr int kUtf8 = 65001;
 constexpr const char* kFold = "\r\n\t";
 constexpr size_t npos = std::string::npos;
+
+// Lines are kept near the 78 characters RFC 5322 section 2.1.1 recommends,
+// counting the field name in front of the first line:
+// - a value shorter than this beside most field names fits one line, so a
+//   list of addresses is folded after its commas only when longer;
+constexpr size_t kListFoldFrom = 60;
+// - no fold before this column: a shorter line gains nothing;
+constexpr size_t kFoldFromColumn = 20;
+// - a Content-Type or Content-Disposition value this long before its first
+//   ";" puts the parameters on the next line;
+constexpr size_t kParametersOwnLine = 35;
+// - parameters join a line while it stays this long at most;
+constexpr size_t kParameterLine = 64;
+// - plain text that would take the line past this is folded at its blanks;
+constexpr size_t kPlainLine = 65;
+// - display-name words longer than this put the address on a line of its own.
+constexpr size_t kDisplayWordsLine = 40;
 
 bool isPlainText(const std::string& s)
 {
@@ -469,7 +489,7 @@ void HeaderValueWriter::writeRiskyPlain(const std::string& text, std::string& li
 void HeaderValueWriter::foldPlain(const std::string& text, std::string& line) const
 {
     size_t column = line.size();
-    const bool listMode = text.size() > 60 && text.find('@') != npos && text.find(',') != npos;
+    const bool listMode = text.size() > kListFoldFrom && text.find('@') != npos && text.find(',') != npos;
     bool quoted = false;
     const size_t n = text.size();
     for (size_t i = 0; i < n; ++i) {
@@ -484,7 +504,7 @@ void HeaderValueWriter::foldPlain(const std::string& text, std::string& line) co
         line += c;
         ++column;
         // No fold after the last byte: a line of white space alone would follow.
-        if (!quoted && i + 1 < n && (c == ';' || (listMode && c == ',')) && column > 20) {
+        if (!quoted && i + 1 < n && (c == ';' || (listMode && c == ',')) && column > kFoldFromColumn) {
             line += kFold;
             column = 0;
         }
@@ -515,9 +535,9 @@ void HeaderValueWriter::encodeStructuredValue(const std::string& value, std::str
         io = line;
         return;
     }
-    if (line.size() >= 35) flush();
+    if (line.size() >= kParametersOwnLine) flush();
     encodeParameters(value.substr(semi + 1), out, line, pending);
-    if (line.size() + pending.size() <= 64) {
+    if (line.size() + pending.size() <= kParameterLine) {
         line += pending;
     } else {
         flush();
@@ -531,7 +551,7 @@ void HeaderValueWriter::encodeParameters(const std::string& rest, std::string& o
                                          std::string& pending)
 {
     auto merge = [&]() {
-        if (line.size() + pending.size() > 64) {
+        if (line.size() + pending.size() > kParameterLine) {
             if (!line.empty()) {
                 if (!out.empty()) out += kFold;
                 out += line;
@@ -601,7 +621,7 @@ void HeaderValueWriter::appendPlainOrWords(const std::string& chunk, std::string
     if (chunk.empty()) return;
     if (!isPlainInCharset(chunk))
         appendWords(chunk, line);
-    else if (line.size() + chunk.size() > 65)
+    else if (line.size() + chunk.size() > kPlainLine)
         foldPlain(chunk, line);
     else
         line += chunk;
@@ -660,7 +680,7 @@ void HeaderValueWriter::encodeWords(const std::string& segment, std::string& lin
                 appendWords(unescape(display.substr(1, display.size() - 2), true), line);
             else
                 appendWords(unescape(display, true), line);
-            if (line.size() - before > 40) line += kFold;
+            if (line.size() - before > kDisplayWordsLine) line += kFold;
         }
         line.append(segment, displayEnd, addressEnd - displayEnd);
         i = addressEnd;

@@ -29,7 +29,8 @@ public:
     // The charsets written with B words, 7-bit text included.
     static bool isWideCodePage(int cp);
 
-    // Header lines longer than this are folded at white space.
+    // A header line may hold 998 octets before its CR LF (RFC 5322 section
+    // 2.1.1); longer ones are folded at white space.
     static constexpr size_t kMaxLine = 998;
 
 private:

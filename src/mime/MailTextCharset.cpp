@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "charset/CodePages.h"
 #include "charset/EncodingConvert.h"
 #include "foundation/DataBuffer.h"
 
@@ -11,8 +12,6 @@ namespace hanamail {
 namespace mailtext {
 
 namespace {
-
-constexpr int kUtf8 = 65001;
 
 // The JIS form of a character and its twin in the Windows Japanese code pages.
 struct Twin {

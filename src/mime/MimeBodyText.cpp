@@ -1,3 +1,5 @@
+// Text bodies as written: charset (RFC 2046 section 4.1.2) and transfer coding
+// (RFC 2045 section 6).
 #include "mime/MimeBodyText.h"
 
 #include <string>
@@ -5,6 +7,7 @@
 
 #include "charset/Charset.h"
 #include "charset/CharsetCatalogue.h"
+#include "charset/CodePages.h"
 #include "charset/Utf8Check.h"
 #include "foundation/StringBuffer.h"
 #include "html/HtmlHelp.h"
@@ -16,9 +19,6 @@
 namespace hanamail {
 
 namespace {
-
-constexpr int kUtf8 = 65001;
-constexpr int kUsAscii = 20127;
 
 bool sameCharset(const StringBuffer& declared, const char* name)
 {

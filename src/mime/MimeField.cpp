@@ -1,3 +1,5 @@
+// One header field (RFC 5322 section 2.2; RFC 2047 encoded words in its
+// value).
 #include "mime/MimeField.h"
 
 #include <cstring>

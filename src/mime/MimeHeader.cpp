@@ -6,6 +6,7 @@
 
 #include "charset/Charset.h"
 #include "charset/CharsetCatalogue.h"
+#include "charset/CodePages.h"
 #include "charset/EncodingConvert.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
@@ -15,8 +16,6 @@
 namespace hanamail {
 
 namespace {
-
-constexpr int kUtf8 = 65001;
 
 char asciiLower(char c)
 {

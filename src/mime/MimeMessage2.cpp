@@ -1,8 +1,11 @@
+// The MIME entity tree and its writer (RFC 2045, RFC 2046 multiparts and
+// boundaries).
 #include "mime/MimeMessage2.h"
 
 #include <cstdlib>
 #include <string>
 
+#include "charset/CodePages.h"
 #include "charset/ContentCoding.h"
 #include "charset/EncodingConvert.h"
 #include "mime/MailTextCharset.h"
@@ -12,8 +15,6 @@
 namespace hanamail {
 
 namespace {
-
-constexpr int kUtf8 = 65001;
 
 bool isBlank(char c)
 {

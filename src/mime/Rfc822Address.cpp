@@ -1,3 +1,5 @@
+// Mailboxes and address lists (RFC 5322 section 3.4) with RFC 2047 words in
+// display names.
 #include "mime/Rfc822Address.h"
 
 #include <cstring>

@@ -4,12 +4,9 @@
 // OLE Automation types; elsewhere a compatible implementation of our own.
 
 #ifdef _WIN32
-#include <oleauto.h>
 #include <windows.h>
+// (after windows.h, which it needs)
+#include <oleauto.h>
 #else
 #include "platform/posix/AutomationTypes.h"
 #endif
-
-namespace hanamail {
-
-}  // namespace hanamail

@@ -1,3 +1,6 @@
+// Zip archives as written (the zip application note: local headers and the
+// central directory; classic headers only, so an archive past 4 GiB or 65535
+// entries is refused).
 #include "zip/ClsZip2.h"
 
 #include "foundation/DataBuffer.h"

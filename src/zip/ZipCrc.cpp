@@ -1,3 +1,4 @@
+// CRC-32 of zip entries (the zip application note, section 4.4.7).
 #include "zip/ZipCrc.h"
 
 #include <zlib.h>

@@ -1,3 +1,4 @@
+// Raw deflate streams (RFC 1951) for zip entries.
 #include "zip/ZipDeflater.h"
 
 #include <zlib.h>

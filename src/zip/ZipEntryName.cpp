@@ -1,7 +1,10 @@
+// Names of zip entries: code page 437 or UTF-8 with general-purpose flag bit
+// 11 (the zip application note, appendix D).
 #include "zip/ZipEntryName.h"
 
 #include <cstring>
 
+#include "charset/CodePages.h"
 #include "charset/EncodingConvert.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
@@ -9,7 +12,6 @@
 namespace hanamail {
 
 namespace {
-constexpr int kUtf8 = 65001;
 
 // One character of UTF-8 at p (n > 0 bytes): its code point and length.
 // Surrogate code points are accepted here; the caller pairs them.

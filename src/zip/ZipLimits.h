@@ -10,6 +10,8 @@ public:
     static constexpr uint64_t kMaxEntries = 0xFFFF;
     static constexpr uint64_t kMaxNameBytes = 0xFFFF;
     static constexpr uint64_t kMaxSizeOrOffset = 0xFFFFFFFEu;
+    // The fixed part of a local file header, before the name.
+    static constexpr uint64_t kLocalHeaderBytes = 30;
 
     static constexpr bool entryCountFits(uint64_t n) { return n <= kMaxEntries; }
     static constexpr bool nameFits(uint64_t bytes) { return bytes <= kMaxNameBytes; }
@@ -19,7 +21,7 @@ public:
     static constexpr bool entryFits(uint64_t offset, uint64_t nameBytes, uint64_t uncompressed, uint64_t compressed)
     {
         return nameFits(nameBytes) && sizeFits(uncompressed) && sizeFits(compressed) && sizeFits(offset) &&
-               sizeFits(offset + 30 + nameBytes + compressed);
+               sizeFits(offset + kLocalHeaderBytes + nameBytes + compressed);
     }
 };
 

@@ -33,6 +33,10 @@ TEST(Platform, UuidsAreUniqueVersion4Strings)
         ASSERT_EQ(s.size(), 36u);
         EXPECT_EQ(s[8], '-');
         EXPECT_EQ(s[14], '4');
+        // Version 4 and the RFC 4122 variant (10xx) in the binary form too.
+        EXPECT_EQ(u.data3 >> 12, 4);
+        EXPECT_EQ(u.data4[0] & 0xC0, 0x80);
+        EXPECT_NE(std::string("89AB").find(s[19]), std::string::npos) << s;
         EXPECT_EQ(s.find_first_of("abcdef"), std::string::npos);
         seen.insert(s);
     }

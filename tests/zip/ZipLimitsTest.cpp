@@ -24,6 +24,14 @@ TEST(ZipLimits, ClassicHeadersStopBelowTheirZip64Markers)
     EXPECT_FALSE(ZipLimits::entryFits(0, 5, 100, 4ull << 30));
     EXPECT_FALSE(ZipLimits::entryFits(0xFFFFFF00ull, 5, 1000, 1000));  // small, but ends past 4 GiB
     EXPECT_TRUE(ZipLimits::entryFits(0xFFFF0000ull, 5, 1000, 1000));
+    // The entry's last byte exactly at the last offset a classic header holds, and one past it.
+    const uint64_t header = ZipLimits::kLocalHeaderBytes;
+    EXPECT_TRUE(ZipLimits::entryFits(0xFFFFFFFEull - header - 5 - 1000, 5, 1000, 1000));
+    EXPECT_FALSE(ZipLimits::entryFits(0xFFFFFFFFull - header - 5 - 1000, 5, 1000, 1000));
+    EXPECT_TRUE(ZipLimits::entryCountFits(0xFFFF));
+    EXPECT_FALSE(ZipLimits::entryCountFits(0x10000));
+    EXPECT_TRUE(ZipLimits::nameFits(0xFFFF));
+    EXPECT_FALSE(ZipLimits::nameFits(0x10000));
 }
 
 TEST(ZipLimits, TooManyEntriesOrTooLongANameIsAnError)

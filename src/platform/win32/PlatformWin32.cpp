@@ -1,5 +1,6 @@
-#include <rpc.h>
 #include <windows.h>
+// (after windows.h, which it needs)
+#include <rpc.h>
 
 #include <cstring>
 
