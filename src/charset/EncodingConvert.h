@@ -34,7 +34,8 @@ public:
 
     // The same conversion the plain way: every intermediate text made whole
     // and every step a simple loop. The fast paths must give exactly its
-    // bytes and result; tests compare the two.
+    // bytes and result; tests compare the two. It lives with the tests
+    // (tests/charset/ReferenceConvert.cpp), not in the library.
     bool convertReference(int fromCp, int toCp, const void* bytes, uint32_t n, DataBuffer& out);
 
     // The step being (or last) run, for diagnostics.

@@ -1,18 +1,26 @@
 #include <ctime>
 
 #include "platform/LocalTime.h"
+#include "platform/TimeZone.h"
 
 namespace hanamail {
 
 namespace platform {
 
-LocalTime localTimeNow()
+namespace {
+
+// The local time now and its offset east of UTC in seconds; false when the
+// clock or the zone cannot be read.
+bool readLocalTime(LocalTime& out, long& offsetSeconds)
 {
+    out = LocalTime{};
+    offsetSeconds = 0;
     timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
+    if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return false;
+    // localtime_r need not look at TZ again; a zone changed while we run should still count.
+    tzset();
     tm t{};
-    LocalTime out{};
-    if (!localtime_r(&ts.tv_sec, &t)) return out;
+    if (!localtime_r(&ts.tv_sec, &t)) return false;
     out.year = static_cast<uint16_t>(t.tm_year + 1900);
     out.month = static_cast<uint16_t>(t.tm_mon + 1);
     out.dayOfWeek = static_cast<uint16_t>(t.tm_wday);
@@ -22,7 +30,27 @@ LocalTime localTimeNow()
     // A leap second reads as second 60; SYSTEMTIME has no room for it.
     out.second = static_cast<uint16_t>(t.tm_sec > 59 ? 59 : t.tm_sec);
     out.millisecond = static_cast<uint16_t>(ts.tv_nsec / 1000000L);
+    offsetSeconds = t.tm_gmtoff;
+    return true;
+}
+
+}  // namespace
+
+LocalTime localTimeNow()
+{
+    LocalTime out;
+    long offset = 0;
+    readLocalTime(out, offset);
     return out;
+}
+
+bool localTimeAndBias(LocalTime& out, int32_t& biasMinutes)
+{
+    long offset = 0;
+    const bool ok = readLocalTime(out, offset);
+    // The bias is minutes west of UTC, as on Windows.
+    biasMinutes = static_cast<int32_t>(-offset / 60);
+    return ok;
 }
 
 }  // namespace platform
