@@ -10,7 +10,9 @@
 #include <memory>
 #include <string>
 
+#include "foundation/ExtPtrArray.h"
 #include "foundation/Logger.h"
+#include "foundation/StringPair.h"
 #include "mime/Email2.h"
 #include "mime/MimeHeaderTestSupport.h"
 #include "mime/MimeWriteHelp.h"
@@ -95,6 +97,11 @@ for name in sorted(os.listdir(d)):
         want = '\t'.join(e[1:])
         if e[0] == 'has' and want not in db:
             bad.append('%s: no %r' % (stem, want[:200]))
+        elif e[0] == 'name':
+            # Python keeps the space between the encoded words of a display name.
+            names = [''.join(x.display_name.split()) for x in (b[e[1]].addresses if b[e[1]] else [])]
+            if bytes.fromhex(e[2]).decode('utf-8') not in names:
+                bad.append('%s: no %s name %r in %r' % (stem, e[1], e[2][:60], [x[:20] for x in names]))
         elif e[0] == 'absent' and bytes.fromhex(e[1]).lower() in raw_b.lower():
             bad.append('%s: %r written' % (stem, bytes.fromhex(e[1])))
 print('\n'.join(bad[:40]))
@@ -328,6 +335,26 @@ TEST_F(MimeReaderJudge, OurEmailsReadBackTheSame)
                       "\ttaro@example.jp\n" + "has\taddr\tto\t" + hex(kJaName) + "\thanako@example.jp\n" +
                       leafLine("text/plain", "", lfLines(kJaText)) +
                       leafLine("application/octet-stream", kJaFile, bin));
+    }
+    // A mail-merge copy in Shift_JIS: the replaced name, cut to 399 bytes, reads back whole characters.
+    {
+        std::unique_ptr<Email2> e(Email2::NewEmail());
+        e->AddHeaderField("Subject", "For NAME");
+        ASSERT_TRUE(e->AddTo("NAME", "to@example.jp"));
+        const std::string t = "Dear NAME,\r\n";
+        e->SetTextBody(t.data(), static_cast<uint32_t>(t.size()), false);
+        e->SetCharset(charsetNamed("shift_jis"));
+        std::string name;
+        for (int i = 0; i < 200; ++i) name += "\xE5\xB1\xB1";  // 600 bytes
+        ExtPtrArray pairs;
+        pairs.append(new StringPair("NAME", name.c_str()));
+        Logger log;
+        Email2* copy = e->CloneWithReplacements(pairs, log);
+        pairs.removeAllObjects();
+        ASSERT_NE(copy, nullptr);
+        roundTrip("merge", copy,
+                  "has\tsubject\t" + hex("For " + name) + "\n" + "name\tto\t" + hex(name.substr(0, 399)) + "\n" +
+                      leafLine("text/plain", "", "Dear " + name + ",\n"));
     }
     runJudges({{"roundtrip.py", kRoundTrip}});
 }
