@@ -11,6 +11,9 @@
 
 namespace hanamail {
 
+class ExtPtrArray;
+class LogBase;
+class MimeMessage2;
 class MimeSink;
 class Rfc822Address;
 
@@ -256,7 +259,31 @@ public:
     void RemoveAttachments();
     // --- end Attachments ---
 
+    // --- Reading (Email2Reader.cpp) ---
+    // The email of a parsed MIME tree: sender, recipients (a Bcc field moves
+    // into the Bcc list and leaves the entity's header), date, header and
+    // cached fields, with uuencoded bodies, AppleDouble wrappers and
+    // single-part attachment messages repaired. unwrapSecure asks for signed
+    // and encrypted content to be opened first; nothing here does that yet,
+    // so such content is read like any other. The caller deletes the email.
+    static Email2* ToEmail(MimeMessage2& entity, bool unwrapSecure, LogBase& log);
+    // ParseMime of the n bytes, then ToEmail. Null only when memory ran out.
+    static Email2* EmailFromMimeText(const char* text, uint32_t n, LogBase& log);
+    // A copy made by writing the email and reading it back; the Bcc list,
+    // which the text does not carry, is added entry by entry through AddBcc.
+    // Null (with a log line) when the email cannot be written.
+    Email2* Clone(LogBase& log) const;
+    // The mail-merge copy: pairs holds StringPair objects (find, replacement),
+    // applied in order to text bodies, the Subject and every address; To and
+    // Cc are then rebuilt.
+    Email2* CloneWithReplacements(const ExtPtrArray& pairs, LogBase& log) const;
+    // --- end Reading ---
+
 private:
+    static Email2* toEmail(MimeMessage2& entity, LogBase& log, int depth);
+    void copyBccFrom(const Email2& other, LogBase& log);
+    void replaceInNode(const char* find, const char* replacement);
+    void rebuildMergedRecipients(Recipients kind);
     // Adds a file part holding bytes (taken over, the buffer is left empty).
     bool addAttachment(const char* filename, const char* contentType, DataBuffer& bytes, StringBuffer& outContentType,
                        bool textLines = false);

@@ -215,8 +215,16 @@ void MimeHeader::LoadFromMimeText(const char* text, int32_t n)
             const char* line = norm.data() + pos;
             if (len >= 5 && std::memcmp(line, "From ", 5) == 0) {
                 // mailbox separator line
-            } else if (line[0] == ' ' || line[0] == '\t') {
+            } else if (line[0] == '\t') {
+                // This system's own folds: the tab was put there, it is no text.
                 field.append(line + 1, len - 1);
+            } else if (line[0] == ' ') {
+                // Other mailers fold at a space of the text (RFC 5322), which
+                // stays, except between two encoded words, where white space
+                // means nothing (RFC 2047).
+                const bool betweenWords = field.size() >= 2 && field.compare(field.size() - 2, 2, "?=") == 0 &&
+                                          len >= 3 && line[1] == '=' && line[2] == '?';
+                field.append(betweenWords ? line + 1 : line, betweenWords ? len - 1 : len);
             } else {
                 complete();
                 field.assign(line, len);

@@ -10,6 +10,7 @@
 #include "charset/EncodingConvert.h"
 #include "mime/MailTextCharset.h"
 #include "mime/MimeBodyText.h"
+#include "mime/MimeParamList.h"
 #include "mime/MimeWriteHelp.h"
 
 namespace hanamail {
@@ -42,35 +43,16 @@ std::string upToSemicolon(const std::string& v)
     return trimmed(v.substr(0, v.find(';')));
 }
 
-// Calls take(attribute, value) for each "attribute=value" of a parameter
-// list. A ';' or '=' inside a quoted string does not split; the value comes
-// without its quotes and escapes.
+// Calls take(attribute, value) for each parameter of a list: quoted values
+// unquoted, RFC 2231 parameters joined and decoded to UTF-8.
 template <typename Take>
 void forEachParam(const std::string& list, Take take)
 {
-    size_t start = 0;
-    const size_t n = list.size();
-    while (start < n) {
-        size_t end = start;
-        bool quoted = false;
-        for (; end < n; ++end) {
-            const char c = list[end];
-            if (quoted && c == '\\' && end + 1 < n)
-                ++end;
-            else if (c == '"')
-                quoted = !quoted;
-            else if (c == ';' && !quoted)
-                break;
-        }
-        const std::string token = list.substr(start, end - start);
-        const size_t eq = token.find('=');
-        if (eq != std::string::npos) {
-            StringBuffer attr(trimmed(token.substr(0, eq)).c_str());
-            StringBuffer value;
-            MimeHeader::unquoteParamValue(token.data() + eq + 1, static_cast<int32_t>(token.size() - eq - 1), value);
-            take(attr, value);
-        }
-        start = end + 1;
+    for (const hanamail::MimeParamList::Param& p : hanamail::MimeParamList::parse(list)) {
+        StringBuffer attr(p.name.c_str());
+        StringBuffer value;
+        value << std::string_view(p.value);
+        take(attr, value);
     }
 }
 

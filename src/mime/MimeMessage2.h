@@ -10,6 +10,7 @@
 
 namespace hanamail {
 
+class LogBase;
 class MimeBodyText;
 
 // A generic MIME entity tree: the parsed form of MIME text, and what the XML
@@ -96,7 +97,28 @@ public:
     // False when the text could not be written in full (out.failure() says why).
     [[nodiscard]] bool WriteMimeText(StringBuffer& out) const;
 
+    // ---- Reading MIME text (MimeParser.cpp)
+    // The entity becomes the tree of the n bytes of text (a NUL byte is text
+    // too). Reading never fails: malformed text gives the best tree it can,
+    // and what had to be given up is said in log.
+    void ParseMime(const char* text, uint32_t n, LogBase& log);
+    void ParseMime(const char* text, uint32_t n);
+    // The body of an entity whose header is loaded: decoded into the body,
+    // or split at the boundary into sub-parts.
+    void ParseBody(const char* body, uint32_t n, LogBase& log);
+    // A multipart body in which no boundary was found, as one entity.
+    void ParseAsSingle(const char* text, uint32_t n);
+    // Parts deeper than this are kept as the undivided body of their parent.
+    static constexpr int kMaxDepth = 64;
+    // More sub-parts than this in one multipart are dropped.
+    static constexpr int kMaxParts = 10000;
+    // Longer boundaries are not looked for (the limit of RFC 2046 is 70).
+    static constexpr int kMaxBoundary = 200;
+
 private:
+    void parseMime(const char* text, uint32_t n, LogBase& log, int depth);
+    void parseBody(const char* body, uint32_t n, LogBase& log, int depth);
+    void decodeSingleBody(const char* body, uint32_t n);
     void readContentType();
     void readDisposition();
     void readContentId();

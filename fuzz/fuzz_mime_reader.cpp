@@ -1,0 +1,54 @@
+// Arbitrary bytes read as MIME text: the reader must give an email for
+// every input, without reading past it, and the email must write again and
+// be read again. The first byte chooses whether the input is also read as a
+// multipart body of its own and whether the email is copied.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "foundation/LogNull.h"
+#include "foundation/StringBuffer.h"
+#include "mime/Email2.h"
+#include "mime/MimeMessage2.h"
+
+using namespace hanamail;
+
+namespace {
+
+void require(bool condition)
+{
+    if (!condition) __builtin_trap();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size == 0 || size > (1 << 18)) return 0;
+    const unsigned flags = data[0];
+    // An exact copy, so that a read past the end is caught.
+    std::vector<char> text(data + 1, data + size);
+    const uint32_t n = static_cast<uint32_t>(text.size());
+    LogNull log;
+
+    std::unique_ptr<Email2> e(Email2::EmailFromMimeText(text.data(), n, log));
+    require(e != nullptr);
+    StringBuffer out;
+    require(e->GetMimeText(out));
+    std::unique_ptr<Email2> again(
+        Email2::EmailFromMimeText(out.getString(), static_cast<uint32_t>(out.getSize()), log));
+    require(again != nullptr);
+
+    if (flags & 1) {
+        MimeMessage2 m;
+        m.SetContentType("multipart/mixed", nullptr, nullptr, nullptr, Charset(), "b", nullptr, nullptr);
+        m.ParseBody(text.data(), n, log);
+        m.ParseAsSingle(text.data(), n);
+    }
+    if (flags & 2) {
+        std::unique_ptr<Email2> copy(e->Clone(log));
+        require(copy != nullptr);
+    }
+    return 0;
+}
