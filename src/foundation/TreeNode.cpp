@@ -248,7 +248,7 @@ int32_t TreeNode::Parser::element(int32_t lt)
     StringBuffer tag;
     int32_t i = lt + 1;
     for (; i < m_n && !isBlank(m_t[i]) && m_t[i] != '/' && m_t[i] != '>'; ++i)
-        if (m_t[i] != '<') (void)tag.appendChar(m_t[i]);
+        if (m_t[i] != '<' && m_t[i] != '\0') (void)tag.appendChar(m_t[i]);
     TreeNode* node = m_open.empty() ? createRoot(tag.getString()) : m_open.back()->appendChild(tag.getString());
     if (!node) return m_n;  // memory exhausted: keep what was built
     bool empty = false;
@@ -279,7 +279,7 @@ int32_t TreeNode::Parser::attributes(int32_t i, TreeNode& node, bool declaration
         const int32_t nameStart = i;
         for (; i < m_n && !isBlank(m_t[i]) && m_t[i] != '=' && m_t[i] != '>' && m_t[i] != '/'; ++i) {
             if (declaration && at(m_t, m_n, i, "?>")) break;
-            if (!isQuote(m_t[i]) && m_t[i] != '<') (void)name.appendChar(m_t[i]);
+            if (!isQuote(m_t[i]) && m_t[i] != '<' && m_t[i] != '\0') (void)name.appendChar(m_t[i]);
         }
         while (i < m_n && isBlank(m_t[i])) ++i;
         StringBuffer value;
@@ -302,6 +302,7 @@ int32_t TreeNode::Parser::attributes(int32_t i, TreeNode& node, bool declaration
                 i = end;
             }
             appendDecoded(value, m_t + start, end - start);
+            value.removeChar('\0');
         }
         if (!name.isEmpty()) node.addAttribute(name.getString(), value.getString());
         if (i == nameStart && !hasValue) ++i;  // a byte no rule takes: step over it

@@ -276,6 +276,8 @@ TEST(TreeNodeBroken, NulBytesAreBytesNotEnds)
     EXPECT_STREQ(p.root->getTag(), "a");
     EXPECT_EQ(content(p.root.get()), std::string("x\0y \0", 5));
     ASSERT_EQ(p.root->numChildren(), 1);
+    // Tags, names and values are C strings: a NUL in them is dropped, not an end.
+    EXPECT_TRUE(p.root->getChild(0)->hasAttribute("k", "vw"));
     // Every byte of the input was looked at, and none past it.
     for (size_t cut = 0; cut <= text.size(); ++cut) {
         const std::unique_ptr<char[]> exact(new char[cut ? cut : 1]);
