@@ -464,6 +464,16 @@ MimeMessage2* Email2::ReadEntity(TreeNode& element, bool addPreamble)
     }
     std::string bodyText = contentOf(body);
     if (bodyText.empty() && !parts.empty() && addPreamble) bodyText = kPreambleLine;
+    // A form saved with LF line ends (as files are) gets the CR LF lines of
+    // MIME back, as the MIME reader gives them to such text.
+    if (bodyText.find('\r') == std::string::npos && bodyText.find('\n') != std::string::npos) {
+        std::string crlf;
+        for (char c : bodyText) {
+            if (c == '\n') crlf += '\r';
+            crlf += c;
+        }
+        bodyText.swap(crlf);
+    }
 
     auto* entity = new MimeMessage2();
     entity->Reset();
