@@ -61,6 +61,19 @@ bool hasParameters(const std::string& name)
     return name == "content-type" || name == "content-disposition";
 }
 
+// A name XML readers take as a tag or an attribute name (ASCII letters,
+// digits, ".", "-" and "_", not beginning with a digit, "." or "-").
+bool isXmlName(const std::string& s)
+{
+    if (s.empty()) return false;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+        if (!letter && (i == 0 || !((c >= '0' && c <= '9') || c == '.' || c == '-'))) return false;
+    }
+    return true;
+}
+
 // Bytes that XML 1.0 cannot carry as they are (control bytes but tab, CR and
 // LF), or that would not read back as the same bytes (anything not 7-bit).
 bool needsWord(const std::string& s)
@@ -176,11 +189,18 @@ FieldLine splitField(const std::string& line)
             }
         }
         ++count;
-        if (!hasValue || value.empty() || name.empty() || name.find_first_of("@/;)") != std::string::npos) {
+        name = lower(name);
+        // What cannot be an attribute stays text of the value: besides the
+        // pieces that are no parameters, a name that is no XML name (as
+        // "filename*") and a repeated name (an element has each attribute once).
+        bool repeated = false;
+        for (const Param& p : f.params) repeated = repeated || p.name == name;
+        if (!hasValue || value.empty() || name.empty() || name.find_first_of("@/;)") != std::string::npos ||
+            !isXmlName(name) || repeated) {
             appendToValue(f.value, trimmed(line.substr(start, i - start)));
             continue;
         }
-        f.params.push_back({lower(name), value});
+        f.params.push_back({name, value});
     }
     return f;
 }
@@ -236,7 +256,9 @@ void writeHeader(StringBuffer& out, const MimeMessage2& entity)
     StringBuffer fields;
     for (const std::string& line : lines) {
         const FieldLine f = splitField(line);
-        if (f.name.empty()) continue;
+        // A field whose name no XML reader takes as a tag is left out: it
+        // would make the whole document unreadable.
+        if (!isXmlName(f.name)) continue;
         fields << "<" << f.name.c_str();
         for (const Param& p : f.params) {
             fields << " " << p.name.c_str() << "=\"";
