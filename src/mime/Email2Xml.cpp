@@ -136,10 +136,18 @@ struct FieldLine {
     std::vector<Param> params;
 };
 
-void appendToValue(std::string& value, const std::string& text)
+// Text that is no parameter goes back into the value with the separator it
+// had (";", "; " or a blank): a word decoded on import keeps its own spaces,
+// and one added here would grow the value at every round.
+void appendToValue(std::string& value, const std::string& text, const std::string& separator)
 {
     if (text.empty()) return;
-    if (!value.empty() && value.back() != ';') value += "; ";
+    const bool semicolon = separator.find(';') != std::string::npos;
+    const bool blank = !separator.empty() && isBlank(separator.back());
+    if (!value.empty()) {
+        if (semicolon && value.back() != ';') value += ';';
+        if (blank || !semicolon) value += ' ';
+    }
     value += text;
 }
 
@@ -162,6 +170,7 @@ FieldLine splitField(const std::string& line)
     i = end;
     int count = 0;
     while (i < line.size() && count < kMaxParams) {
+        const size_t before = i;
         while (i < line.size() && (line[i] == ';' || isBlank(line[i]))) ++i;
         if (i >= line.size()) break;
         const size_t start = i;
@@ -197,7 +206,7 @@ FieldLine splitField(const std::string& line)
         for (const Param& p : f.params) repeated = repeated || p.name == name;
         if (!hasValue || value.empty() || name.empty() || name.find_first_of("@/;)") != std::string::npos ||
             !isXmlName(name) || repeated) {
-            appendToValue(f.value, trimmed(line.substr(start, i - start)));
+            appendToValue(f.value, trimmed(line.substr(start, i - start)), line.substr(before, start - before));
             continue;
         }
         f.params.push_back({name, value});
