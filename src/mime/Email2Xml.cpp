@@ -1,7 +1,6 @@
 // The XML form of an email: a direct rendering of its MIME tree, and the
 // reader that rebuilds the MIME entities from it.
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>

@@ -1,6 +1,8 @@
 #pragma once
 // Emails for the XML-form tests: plain, Japanese, alternatives with an HTML
 // part, attachments of every byte, and hostile header and body text.
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <string>
