@@ -10,6 +10,8 @@
 //   email.AddTo(name, addr);
 //   XString mime;
 //   email.GetMime(mime);          // mime.getUtf8()
+//   XString xml;
+//   email.GetXml(xml);            // the XML form; SetFromXmlText reads it back
 //   XString log;
 //   email.getErrorText(log, false);   // what the last operation did
 #include "component/ClsEmail.h"

@@ -580,6 +580,57 @@ bool ClsEmail::streamMime(MimeSink& sink)
     return false;
 }
 
+// ---- XML form
+
+bool ClsEmail::writeXml(StringBuffer& xml)
+{
+    if (m_email->GetXml(xml, true)) return true;
+    if (xml.hasFailed())
+        m_log.logError(xml.failure() == BufferFailure::OutOfMemory ? "Out of memory" : "Email too large");
+    xml.clear();
+    return false;
+}
+
+bool ClsEmail::GetXml(XString& outXml)
+{
+    m_log.clearLog();
+    LogContextExit ctx(m_log, "GetXml");
+    StringBuffer xml;
+    if (!writeXml(xml)) {
+        outXml.clear();
+        return false;
+    }
+    outXml.setFromUtf8N(xml.getString(), xml.getSize());
+    return true;
+}
+
+bool ClsEmail::SaveXml(const XString& fileName)
+{
+    m_log.clearLog();
+    LogContextExit ctx(m_log, "SaveXml");
+    StringBuffer name;
+    trimmedUtf8(fileName, name);
+    if (name.isEmpty()) {
+        m_log.logError("The filename parameter is missing");
+        return false;
+    }
+    StringBuffer xml("<?xml version=\"1.0\" ?>\n");
+    if (!writeXml(xml)) return false;
+    xml.toLf();
+    return FileSys::writeFile(name.getString(), xml.getString(), static_cast<uint32_t>(xml.getSize()), &m_log);
+}
+
+bool ClsEmail::SetFromXmlText(const StringBuffer& xmlUtf8)
+{
+    m_log.clearLog();
+    // The new message replaces the old one only when it could be read whole.
+    Email2* email = Email2::ImportXml(xmlUtf8.getString(), xmlUtf8.getSize(), &m_log);
+    if (!email) return false;
+    delete m_email;
+    m_email = email;
+    return true;
+}
+
 // ---- Charset
 
 void ClsEmail::GetCharset(XString& outName)

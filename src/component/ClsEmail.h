@@ -74,6 +74,17 @@ public:
     // every character and UTF-8 was used instead; empty otherwise.
     const StringBuffer& charsetNotice() const { return m_charsetNotice; }
 
+    // ---- XML form
+    // The XML form of the message, without an XML declaration; false, with
+    // the reason logged and an empty text, when it could not be written.
+    HANAMAIL_API bool GetXml(XString& outXml);
+    // Writes an XML declaration and the XML form to the file, with LF line ends.
+    HANAMAIL_API bool SaveXml(const XString& fileName);
+    // Replaces the message with the one of the XML form (its "mime_message"
+    // element); false, the old message staying, when the text holds none.
+    // The parser's complaints go into the log.
+    HANAMAIL_API bool SetFromXmlText(const StringBuffer& xmlUtf8);
+
     // ---- Charset
     // Empty when the email has none.
     HANAMAIL_API void GetCharset(XString& outName);
@@ -90,6 +101,8 @@ private:
     // The MIME text, or false with the reason logged.
     bool writeMime(StringBuffer& mime);
     bool streamMime(MimeSink& sink);
+    // The XML form, or false with the reason logged.
+    bool writeXml(StringBuffer& xml);
     enum class RecipientKind { To, Cc, Bcc };
     bool addRecipient(RecipientKind kind, const char* context, const XString& name, const XString& address);
     void chooseCharsetFor(Email2& node, const XString& text);

@@ -489,7 +489,7 @@ bool Email2::AddHeaderField(const char* name, const char* value)
     } else {
         // Sender, Resent-To and the like name mailboxes that readers and
         // servers act on: each must be an ASCII addr-spec, as for AddTo.
-        if (MimeField::isAddressFieldName(name) && !allUsableAddresses(value)) return false;
+        if (MimeField::isAddressFieldName(name) && !isEmptyGroup(value) && !allUsableAddresses(value)) return false;
         m_header.ReplaceField(name, value ? value : "");
     }
     return true;
@@ -502,6 +502,18 @@ bool Email2::addBccField(const char* value)
     if (!allUsableAddresses(value)) return false;
     addRecipientList(Recipients::Bcc, value);
     return true;
+}
+
+bool Email2::isEmptyGroup(const char* value)
+{
+    // "undisclosed-recipients:;": a group that names nobody.
+    if (!value || Rfc822Address::hasControlBytes(value)) return false;
+    std::string_view v(value);
+    while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+    if (v.empty() || v.back() != ';') return false;
+    v.remove_suffix(1);
+    while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+    return !v.empty() && v.back() == ':' && v.find_first_of("@<>,;") == std::string_view::npos;
 }
 
 bool Email2::allUsableAddresses(const char* value)

@@ -16,6 +16,7 @@ class LogBase;
 class MimeMessage2;
 class MimeSink;
 class Rfc822Address;
+class TreeNode;
 
 // One node of the email being composed. The email itself is the root node;
 // every sub-part is an Email2 too. Each node carries its header, its body
@@ -279,11 +280,42 @@ public:
     Email2* CloneWithReplacements(const ExtPtrArray& pairs, LogBase& log) const;
     // --- end Reading ---
 
+    // --- XML form (Email2Xml.cpp) ---
+    // The email as XML: one element per header field, parameters as
+    // attributes, addresses as name and address, bodies transfer-encoded,
+    // sub-parts nested. With normalise, text parts get the transfer encodings
+    // of their code pages first (NormaliseTransferEncodings). The Bcc list
+    // travels as one "bcc" field. Appends to out; false when the header gave
+    // no XML or out could not hold it.
+    [[nodiscard]] bool GetXml(StringBuffer& out, bool normalise);
+    // The email of an XML form, or null (the lines in log, which may be null)
+    // when the text holds no "mime_message" element or that element lacks its
+    // header or body. The caller deletes it.
+    static Email2* ImportXml(const char* text, int32_t n, LogBase* log);
+    // Appends the XML of one entity; nothing when its header gives none. A
+    // leaf whose encoded body XML cannot carry in CDATA is switched to base64.
+    static void WriteXml(MimeMessage2& entity, StringBuffer& out);
+    // The entity of the element rootTag (the root, else the first found below
+    // it), or null. The caller deletes it.
+    static MimeMessage2* ParseXml(const char* text, int32_t n, const char* rootTag, LogBase* log);
+    // The entity of one "mime_message" element, or null without "header" and
+    // "body"; a multipart without body text gets the preamble line when
+    // addPreamble is set.
+    static MimeMessage2* ReadEntity(TreeNode& element, bool addPreamble);
+    // --- end XML form ---
+
 private:
     static Email2* toEmail(MimeMessage2& entity, LogBase& log, int depth);
     void copyBccFrom(const Email2& other, LogBase& log);
     void replaceInNode(const char* find, const char* replacement);
     void rebuildMergedRecipients(Recipients kind);
+    // The entity that this node's MIME text (this node's part of the root's)
+    // reads as, built node by node.
+    void toEntity(const Email2& root, int depth, MimeMessage2& entity) const;
+    // The email of an entity tree: sender, recipients, date, header and the
+    // cached fields, sub-parts and bodies. Null when out of memory.
+    static Email2* fromEntity(MimeMessage2& entity);
+
     // Adds a file part holding bytes (taken over, the buffer is left empty).
     bool addAttachment(const char* filename, const char* contentType, DataBuffer& bytes, StringBuffer& outContentType,
                        bool textLines = false);
@@ -298,6 +330,7 @@ private:
     static bool isUsableAddress(const char* address);
     bool addBccField(const char* value);
     static bool allUsableAddresses(const char* value);
+    static bool isEmptyGroup(const char* value);
     // The one mailbox of a From or Reply-To value, or null.
     static Rfc822Address* parseSender(const char* text);
     void clearRecipients(Recipients kind);

@@ -409,6 +409,9 @@ TEST(Email2Recipients, OtherAddressFieldsTakeOnlyUsableMailboxes)
         EXPECT_TRUE(e->AddHeaderField(field, "\"\xE5\xB1\xB1\xE7\x94\xB0\" <taro@example.jp>, ok@example.jp"));
         EXPECT_TRUE(e->header().HasField(field));
     }
+    // A group that names nobody is no mailbox to refuse.
+    EXPECT_TRUE(e->AddHeaderField("Resent-To", "undisclosed-recipients:;"));
+    EXPECT_FALSE(e->AddHeaderField("Resent-To", "x:; tar\xC3\xB6@example.jp"));
     // Unstructured fields take any text.
     EXPECT_TRUE(e->AddHeaderField("X-Note", "tar\xC3\xB6@example.jp"));
     delete e;
