@@ -32,8 +32,8 @@ public:
 
     HANAMAIL_API void clear();
     [[nodiscard]] bool appendByte(unsigned char b);
-    HANAMAIL_API [[nodiscard]] bool append(const void* bytes, uint32_t n);
-    HANAMAIL_API [[nodiscard]] bool append(const DataBuffer& other);
+    [[nodiscard]] HANAMAIL_API bool append(const void* bytes, uint32_t n);
+    [[nodiscard]] HANAMAIL_API bool append(const DataBuffer& other);
     [[nodiscard]] bool appendExact(const void* bytes, uint32_t n);
     [[nodiscard]] bool ensureCapacity(uint32_t n);
     void borrow(const void* p, uint32_t n);
