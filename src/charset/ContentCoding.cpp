@@ -346,8 +346,14 @@ bool ContentCoding::encodeQuotedPrintable(const void* bytes, uint32_t n, StringB
             } else {
                 switch (kQpClass[c]) {
                     case kQpLiteral:
-                        // "=FF" followed by "FFFF" is read back as an old escape form, so break the run.
-                        if (c == 'F' && afterFF && n - i > 3 && s[i + 1] == 'F' && s[i + 2] == 'F' && s[i + 3] == 'F') {
+                    case kQpBlank: {
+                        // "=FF" followed by "FFFF" is read back as an old escape form, so break the
+                        // run; white space at a line end would be lost in transport.
+                        const bool escape = kQpClass[c] == kQpLiteral
+                                                ? c == 'F' && afterFF && n - i > 3 && s[i + 1] == 'F' &&
+                                                      s[i + 2] == 'F' && s[i + 3] == 'F'
+                                                : n - i == 1 || (n - i > 2 && s[i + 1] == '\r' && s[i + 2] == '\n');
+                        if (escape) {
                             d = putEscape(d, c);
                             col += 3;
                         } else {
@@ -356,17 +362,7 @@ bool ContentCoding::encodeQuotedPrintable(const void* bytes, uint32_t n, StringB
                         }
                         ++i;
                         break;
-                    case kQpBlank:
-                        // White space at a line end would be lost in transport.
-                        if (n - i == 1 || (n - i > 2 && s[i + 1] == '\r' && s[i + 2] == '\n')) {
-                            d = putEscape(d, c);
-                            col += 3;
-                        } else {
-                            *d++ = static_cast<char>(c);
-                            ++col;
-                        }
-                        ++i;
-                        break;
+                    }
                     case kQpCr:
                         if (n - i > 1 && s[i + 1] == '\n') {
                             d[0] = '\r';

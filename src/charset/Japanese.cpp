@@ -250,12 +250,10 @@ uint32_t Japanese::sjisToJisPiece(const unsigned char* s, uint32_t n, bool final
 void Japanese::jisToSjis(const unsigned char* s, uint32_t n, DataBuffer& out) const
 {
     if (s == nullptr || n == 0) return;
-    // Never more bytes come out than went in.
-    unsigned char* d = appendRoom(out, uint64_t(n) + 2);
-    if (d == nullptr) return;
-    bool jis = false;
-    jisToSjisStep(s, 0, n, d, n + 2, jis);
-    appendCommit(out, d);
+    appendShrinking(out, n, [&](unsigned char*& d, uint32_t room) {
+        bool jis = false;
+        jisToSjisStep(s, 0, n, d, room, jis);
+    });
 }
 
 uint32_t Japanese::jisToSjisStep(const unsigned char* s, uint32_t i, uint32_t n, unsigned char*& d, uint32_t room,

@@ -93,12 +93,10 @@ uint32_t Korean::ksToIso2022krPiece(const unsigned char* s, uint32_t n, bool fin
 void Korean::iso2022krToKs(const unsigned char* s, uint32_t n, DataBuffer& out) const
 {
     if (s == nullptr || n == 0) return;
-    // Never more bytes come out than went in.
-    unsigned char* d = appendRoom(out, uint64_t(n) + 2);
-    if (d == nullptr) return;
-    bool shifted = false;
-    iso2022krToKsStep(s, 0, n, d, n + 2, shifted);
-    appendCommit(out, d);
+    appendShrinking(out, n, [&](unsigned char*& d, uint32_t room) {
+        bool shifted = false;
+        iso2022krToKsStep(s, 0, n, d, room, shifted);
+    });
 }
 
 uint32_t Korean::iso2022krToKsStep(const unsigned char* s, uint32_t i, uint32_t n, unsigned char*& d, uint32_t room,

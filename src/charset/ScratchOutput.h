@@ -45,4 +45,16 @@ unsigned char* appendRoom(DataBuffer& out, uint64_t k);
 // Takes what was written up to end (inside the room) into the buffer's size.
 bool appendCommit(DataBuffer& out, const unsigned char* end);
 
+// Runs a decoder that never writes more bytes than it reads over all n input
+// bytes at once: write(d, room) fills the room from d on and moves d past
+// what it wrote.
+template <typename Write>
+void appendShrinking(DataBuffer& out, uint32_t n, Write write)
+{
+    unsigned char* d = appendRoom(out, uint64_t(n) + 2);
+    if (d == nullptr) return;
+    write(d, n + 2);
+    appendCommit(out, d);
+}
+
 }  // namespace hanamail

@@ -42,28 +42,11 @@ uint32_t sequenceAt(const unsigned char* s, uint32_t i, uint32_t n, uint32_t& ba
     return 0;
 }
 
-}  // namespace
-
-uint32_t firstInvalid(const unsigned char* s, uint32_t n)
+// Calls onBad(offset, length) for each ill-formed run from the start; stops
+// early when it returns false.
+template <typename OnBad>
+void forEachIllFormed(const unsigned char* s, uint32_t n, OnBad onBad)
 {
-    for (uint32_t i = 0; i < n;) {
-        if (s[i] < 0x80) {
-            ++i;
-            continue;
-        }
-        uint32_t bad = 0;
-        const uint32_t len = sequenceAt(s, i, n, bad);
-        if (len == 0) return i;
-        i += len;
-    }
-    return n;
-}
-
-uint32_t appendRepaired(const unsigned char* s, uint32_t n, DataBuffer& out, std::vector<uint32_t>& offsets,
-                        size_t maxOffsets)
-{
-    uint32_t replaced = 0;
-    uint32_t from = 0;
     for (uint32_t i = 0; i < n;) {
         if (s[i] < 0x80) {
             ++i;
@@ -75,13 +58,36 @@ uint32_t appendRepaired(const unsigned char* s, uint32_t n, DataBuffer& out, std
             i += len;
             continue;
         }
-        (void)out.append(s + from, i - from);  // a failure stays recorded in out
-        (void)out.append("\xEF\xBF\xBD", 3);
-        if (offsets.size() < maxOffsets) offsets.push_back(i);
-        ++replaced;
+        if (!onBad(i, bad)) return;
         i += bad;
-        from = i;
     }
+}
+
+}  // namespace
+
+uint32_t firstInvalid(const unsigned char* s, uint32_t n)
+{
+    uint32_t first = n;
+    forEachIllFormed(s, n, [&](uint32_t at, uint32_t) {
+        first = at;
+        return false;
+    });
+    return first;
+}
+
+uint32_t appendRepaired(const unsigned char* s, uint32_t n, DataBuffer& out, std::vector<uint32_t>& offsets,
+                        size_t maxOffsets)
+{
+    uint32_t replaced = 0;
+    uint32_t from = 0;
+    forEachIllFormed(s, n, [&](uint32_t at, uint32_t bad) {
+        (void)out.append(s + from, at - from);  // a failure stays recorded in out
+        (void)out.append("\xEF\xBF\xBD", 3);
+        if (offsets.size() < maxOffsets) offsets.push_back(at);
+        ++replaced;
+        from = at + bad;
+        return true;
+    });
     (void)out.append(s + from, n - from);
     return replaced;
 }
