@@ -1,0 +1,269 @@
+#include <windows.h>
+// (after windows.h, which they need)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstring>
+#include <mutex>
+
+#include "platform/Platform.h"
+#include "platform/Socket.h"
+
+namespace hanamail {
+
+namespace platform {
+
+namespace {
+
+SOCKET sock(SocketHandle s)
+{
+    return static_cast<SOCKET>(s);
+}
+
+// The versions asked for after 9.9 is refused: 5.1, 5.0, then every minor of
+// 4 down to 1 from 9 to 0; major in the low byte.
+bool nextVersion(WORD& v)
+{
+    int major = LOBYTE(v), minor = HIBYTE(v);
+    if (major == 9) {
+        major = 5;
+        minor = 1;
+    } else if (minor > 0) {
+        --minor;
+    } else if (major > 1) {
+        --major;
+        minor = 9;
+    } else {
+        return false;
+    }
+    v = MAKEWORD(major, minor);
+    return true;
+}
+
+SocketStartup runStartup()
+{
+    SocketStartup r;
+    const WORD first = MAKEWORD(9, 9);
+    WORD version = first;
+    WSADATA data;
+    for (;;) {
+        std::memset(&data, 0, sizeof data);
+        r.error = WSAStartup(version, &data);
+        if (r.error != kSockVersionNotSupported || !nextVersion(version)) break;
+    }
+    r.ok = r.error == 0;
+    r.retried = r.ok && version != first;
+    if (r.retried) {
+        r.major = LOBYTE(version);
+        r.minor = HIBYTE(version);
+    }
+    return r;
+}
+
+// select() for one socket; the time-out in seconds and microseconds.
+int selectOne(SocketHandle s, bool forWrite, uint32_t timeoutMs)
+{
+    if (s == kInvalidSocket) return -1;
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(sock(s), &set);
+    timeval tv;
+    tv.tv_sec = static_cast<long>(timeoutMs / 1000);
+    tv.tv_usec = static_cast<long>((timeoutMs % 1000) * 1000);
+    const int rc = ::select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &tv);
+    return rc == SOCKET_ERROR ? -1 : (rc == 0 ? 0 : 1);
+}
+
+}  // namespace
+
+SocketStartup startSockets(bool& ranNow)
+{
+    static std::once_flag once;
+    static SocketStartup result;
+    ranNow = false;
+    std::call_once(once, [&] {
+        result = runStartup();
+        ranNow = true;
+    });
+    return result;
+}
+
+int lastSocketError()
+{
+    return WSAGetLastError();
+}
+
+ResolveResult resolveIpv4(const char* host, uint32_t& address)
+{
+    in_addr a{};
+    if (inet_pton(AF_INET, host, &a) == 1) {
+        address = a.s_addr;
+        return ResolveResult::Resolved;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host, nullptr, &hints, &found) != 0 || !found) return ResolveResult::NotFound;
+    ResolveResult r = ResolveResult::NoAddress;
+    for (addrinfo* p = found; p; p = p->ai_next) {
+        if (p->ai_family == AF_INET && p->ai_addr && p->ai_addrlen >= sizeof(sockaddr_in)) {
+            address = reinterpret_cast<const sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
+            r = ResolveResult::Resolved;
+            break;
+        }
+    }
+    freeaddrinfo(found);
+    return r;
+}
+
+SocketHandle createStreamSocket()
+{
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
+}
+
+bool setNonBlocking(SocketHandle s, bool on)
+{
+    u_long mode = on ? 1 : 0;
+    return ioctlsocket(sock(s), FIONBIO, &mode) == 0;
+}
+
+ConnectResult connectIpv4(SocketHandle s, uint32_t address, uint16_t port)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = address;
+    if (::connect(sock(s), reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return ConnectResult::Connected;
+    const int e = WSAGetLastError();
+    if (e == WSAEISCONN) return ConnectResult::Connected;
+    if (e == WSAEWOULDBLOCK || e == WSAEALREADY || e == WSAEINVAL) return ConnectResult::InProgress;
+    return ConnectResult::Failed;
+}
+
+int pendingSocketError(SocketHandle s)
+{
+    int err = 0;
+    int len = sizeof err;
+    if (getsockopt(sock(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) != 0) return WSAGetLastError();
+    return err;
+}
+
+int waitReadable(SocketHandle s, uint32_t timeoutMs)
+{
+    return selectOne(s, false, timeoutMs);
+}
+
+int waitWritable(SocketHandle s, uint32_t timeoutMs)
+{
+    // A failed non-blocking connect shows in the exception set, not the write set.
+    if (s == kInvalidSocket) return -1;
+    fd_set wr, ex;
+    FD_ZERO(&wr);
+    FD_ZERO(&ex);
+    FD_SET(sock(s), &wr);
+    FD_SET(sock(s), &ex);
+    timeval tv;
+    tv.tv_sec = static_cast<long>(timeoutMs / 1000);
+    tv.tv_usec = static_cast<long>((timeoutMs % 1000) * 1000);
+    const int rc = ::select(0, nullptr, &wr, &ex, &tv);
+    return rc == SOCKET_ERROR ? -1 : (rc == 0 ? 0 : 1);
+}
+
+int64_t sendSome(SocketHandle s, const void* bytes, uint32_t n, uint32_t timeoutMs)
+{
+    const int w = selectOne(s, true, timeoutMs);
+    if (w < 0) return -1;
+    if (w == 0) {
+        WSASetLastError(WSAETIMEDOUT);
+        return -1;
+    }
+    // select() promised room, but a blocking send may still wait for the rest:
+    // the send time-out bounds that wait.
+    DWORD ms = timeoutMs;
+    setsockopt(sock(s), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms);
+    const int rc = ::send(sock(s), static_cast<const char*>(bytes), static_cast<int>(n), 0);
+    return rc == SOCKET_ERROR ? -1 : rc;
+}
+
+int64_t receiveSome(SocketHandle s, void* dest, uint32_t n)
+{
+    const int rc = ::recv(sock(s), static_cast<char*>(dest), static_cast<int>(n), 0);
+    return rc == SOCKET_ERROR ? -1 : rc;
+}
+
+void closeSocket(SocketHandle s)
+{
+    if (s == kInvalidSocket) return;
+    const int saved = WSAGetLastError();
+    ::shutdown(sock(s), SD_BOTH);
+    ::closesocket(sock(s));
+    WSASetLastError(saved);
+}
+
+std::string socketHostName()
+{
+    char name[500];
+    if (gethostname(name, sizeof name) != 0) return std::string();
+    name[sizeof name - 1] = '\0';
+    std::string result = name;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* found = nullptr;
+    if (!result.empty() && getaddrinfo(name, nullptr, &hints, &found) == 0 && found) {
+        if (found->ai_canonname && found->ai_canonname[0]) result = found->ai_canonname;
+        freeaddrinfo(found);
+    }
+    if (result.size() > 499) result.resize(499);
+    return result;
+}
+
+SocketHandle listenLoopback(uint16_t& port)
+{
+    SocketHandle s = createStreamSocket();
+    if (s == kInvalidSocket) return s;
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int len = sizeof at;
+    if (::bind(sock(s), reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0 || ::listen(sock(s), 16) != 0 ||
+        getsockname(sock(s), reinterpret_cast<sockaddr*>(&at), &len) != 0) {
+        ::closesocket(sock(s));
+        return kInvalidSocket;
+    }
+    port = ntohs(at.sin_port);
+    return s;
+}
+
+SocketHandle acceptConnection(SocketHandle listener, uint32_t timeoutMs)
+{
+    if (selectOne(listener, false, timeoutMs) != 1) return kInvalidSocket;
+    const SOCKET c = ::accept(sock(listener), nullptr, nullptr);
+    return c == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(c);
+}
+
+bool socketPair(SocketHandle& a, SocketHandle& b)
+{
+    bool ranNow;
+    if (!startSockets(ranNow).ok) return false;
+    uint16_t port = 0;
+    const SocketHandle l = listenLoopback(port);
+    if (l == kInvalidSocket) return false;
+    a = createStreamSocket();
+    b = kInvalidSocket;
+    uint32_t loopback = htonl(INADDR_LOOPBACK);
+    if (a != kInvalidSocket && connectIpv4(a, loopback, port) == ConnectResult::Connected)
+        b = acceptConnection(l, 5000);
+    ::closesocket(sock(l));
+    if (b == kInvalidSocket) {
+        closeSocket(a);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace platform
+
+}  // namespace hanamail

@@ -1,0 +1,90 @@
+#pragma once
+#include <cstdint>
+
+#include "platform/Socket.h"
+#include "smtp/ParseBuffer.h"
+
+namespace hanamail {
+
+class DataBuffer;
+class LogBase;
+class ProgressMonitor;
+class StringBuffer;
+
+// The blocking TCP client of the SMTP session and the HTTP client. Every wait
+// is bounded by a time-out; failures are a false result and lines in the
+// caller's log. Bytes read past a terminator stay in the receive buffer for
+// the next read, which every read takes first.
+class TembrixSocket {
+public:
+    static constexpr uint32_t kDefaultReadTimeoutMs = 30000;
+    static constexpr uint32_t kDefaultConnectTimeoutS = 7;
+    // The longest text receiveUntil returns unless told otherwise (an SMTP
+    // reply line), and the bounds of the two byte-wise reads.
+    static constexpr uint32_t kMaxReplyLine = 65536;
+    static constexpr uint32_t kMaxHeaderBlock = 65536;
+    static constexpr uint32_t kMaxLine = 1024;
+    static constexpr uint32_t kMaxReceiveCount = 201326592;
+    static constexpr uint32_t kReceivePiece = 2200000;
+
+    TembrixSocket();
+    TembrixSocket(const TembrixSocket&) = delete;
+    TembrixSocket& operator=(const TembrixSocket&) = delete;
+    virtual ~TembrixSocket();
+
+    // True when the process's start-up succeeds now, or was tried before.
+    static bool startWinsock(LogBase& log);
+    static void logSocketError(int code, LogBase& log);
+
+    // A new IPv4 stream socket in place of any open one.
+    bool createSocket(LogBase& log);
+    // Takes over a connected handle (a socket pair's end, an accepted peer).
+    void attach(platform::SocketHandle handle);
+    bool connectToHost(const char* host, uint16_t port, LogBase& log, bool& unknownHost);
+    bool waitWritable(uint32_t seconds, LogBase& log);
+    bool isReadable();
+    void closeSocket();
+    // "" when the system gives no name.
+    bool getLocalHostName(StringBuffer& out, LogBase& log);
+
+    bool sendBytes(const unsigned char* bytes, uint32_t count, LogBase& log, ProgressMonitor* progress = nullptr);
+
+    bool receiveSome(unsigned char* dest, uint32_t& count, bool& timedOut, LogBase& log);
+    bool receiveExact(unsigned char* dest, uint32_t count, LogBase& log);
+    // Through the terminator into out (replacing it). Fails when maxBytes
+    // pass without the terminator ending within them.
+    bool receiveUntil(StringBuffer& out, const char* terminator, uint32_t chunkSize, bool tailOnly, LogBase& log,
+                      ProgressMonitor* progress, uint32_t maxBytes = kMaxReplyLine);
+    bool receiveUntilClosed(DataBuffer& out, LogBase& log);
+    bool receiveHeaderBlock(DataBuffer& out, LogBase& log);
+    bool receiveLine(DataBuffer& out, LogBase& log);
+    bool receiveCount(uint32_t count, DataBuffer& out, LogBase& log);
+
+    bool isConnected() const { return m_connected != 0; }
+    bool hasSocket() const { return m_handle != platform::kInvalidSocket; }
+    uint32_t getReadTimeoutMs() const { return m_readTimeoutMs; }
+    void setReadTimeoutMs(uint32_t ms) { m_readTimeoutMs = ms; }
+    uint32_t getConnectTimeoutS() const { return m_connectTimeoutS; }
+    void setConnectTimeoutS(uint32_t s) { m_connectTimeoutS = s; }
+    int getLastSendError() const { return m_lastSendError; }
+    const ParseBuffer& receiveBuffer() const { return m_buffer; }
+
+private:
+    bool connectAttempt(uint32_t address, uint16_t port, LogBase& log, int& error);
+    bool sendPlain(const unsigned char* bytes, uint32_t count, LogBase& log);
+    bool sendWithProgress(const unsigned char* bytes, uint32_t count, LogBase& log, ProgressMonitor& progress);
+    // One send of up to n bytes: the count sent, or -1 after logging the failure.
+    int64_t sendPiece(const unsigned char* bytes, uint32_t n, LogBase& log);
+    void peerClosed(LogBase& log);
+    bool receiveLineWise(DataBuffer& out, bool crEndsLine, uint32_t maxBytes, LogBase& log);
+    void failRead(LogBase& log);
+
+    uint8_t m_connected;
+    platform::SocketHandle m_handle;
+    ParseBuffer m_buffer;
+    uint32_t m_readTimeoutMs;
+    uint32_t m_connectTimeoutS;
+    int32_t m_lastSendError;
+};
+
+}  // namespace hanamail
