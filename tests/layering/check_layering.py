@@ -16,7 +16,8 @@ REACH = {
     "html": BASE | {"html"},
     "mime": BASE | {"html", "mime"},
     "zip": BASE | {"zip"},
-    "component": BASE | {"html", "mime", "zip", "component"},
+    "smtp": BASE | {"html", "mime", "smtp"},
+    "component": BASE | {"html", "mime", "zip", "smtp", "component"},
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"/]+)/')
