@@ -62,6 +62,7 @@ std::u16string utf16(const std::string& s)
 {
     static const uint32_t least[4] = {0, 0x80, 0x800, 0x10000};
     std::u16string out;
+    out.reserve(s.size());  // never more units than bytes: no copy left behind by growth
     for (size_t i = 0; i < s.size();) {
         const uint8_t c = static_cast<uint8_t>(s[i]);
         const size_t extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 4;
@@ -124,6 +125,7 @@ NtlmClient::NtlmClient(const std::string& user, const std::string& domain, const
 {
     std::u16string pw = utf16(password);
     std::vector<uint8_t> bytes;
+    bytes.reserve(2 * pw.size());
     appendLe(bytes, pw);
     Md4::hash(bytes.data(), bytes.size(), m_ntHash);
     secureZero(bytes.data(), bytes.size());

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/NtlmClient.h"
+#include "platform/SecureZero.h"
 #include "platform/SecurityInterface.h"
 
 namespace hanamail {
@@ -42,7 +43,7 @@ public:
         std::string password = text(id.password, id.passwordLength);
         auto client =
             std::make_unique<NtlmClient>(text(id.user, id.userLength), text(id.domain, id.domainLength), password);
-        std::fill(password.begin(), password.end(), '\0');
+        secureZero(password.data(), password.size());
         std::lock_guard<std::mutex> lock(m_mutex);
         out.lower = ++m_lastId;
         out.upper = 0;
