@@ -136,7 +136,9 @@ void MimeMessage2::parseMime(const char* text, uint32_t n, LogBase& log, int dep
     }
 
     const size_t sep = t.find(hanamail::kSeparator);
-    if (sep == std::string_view::npos) {
+    // Text that starts with a line end has no header, though an empty line
+    // may follow further on: its first paragraph is body, not fields.
+    if (sep == std::string_view::npos || (sep > 0 && t.substr(0, 2) == "\r\n")) {
         if (t.substr(0, 2) == "\r\n") {
             // An empty header: the line end that closes it is no text of the body.
             m_header.AddField(new MimeField("content-type", "text/plain"));
