@@ -260,8 +260,10 @@ void MimeMessage2::ParseAsSingle(const char* text, uint32_t n)
     if (sep != std::string_view::npos && sep > 0) {
         m_header.LoadFromMimeText(text, static_cast<int32_t>(sep));
         ReadCachedFields();
-        // Text that begins like a part keeps that part's header and body.
-        if (m_header.HasField("content-type")) {
+        // Text that begins like a part keeps that part's header and body; not
+        // a multipart one, whose body would be split into parts when the
+        // email is read again.
+        if (m_header.HasField("content-type") && !IsMultipart()) {
             decodeSingleBody(text + sep + sepLen, static_cast<uint32_t>(n - sep - sepLen));
             ClearModified();
             return;

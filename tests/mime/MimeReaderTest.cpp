@@ -175,6 +175,30 @@ TEST(MimeReader, APartStartingWithALineEndHasNoHeaderThoughAnEmptyLineFollows)
     for (int i = 0; i < e->GetPartCount(); ++i) EXPECT_EQ(bodyOf(*again->GetPart(i)), bodyOf(*e->GetPart(i))) << i;
 }
 
+TEST(MimeReader, AMultipartHeaderInABoundarylessBodyIsText)
+{
+    // The outer boundary never occurs; the text looks like a multipart part.
+    // It is kept whole as text, so that writing and reading it again gives
+    // the same part and bytes instead of a multipart that splits.
+    const std::string text =
+        "Content-Type: multipart/alternative; boundary=a\r\n\r\n--x\r\n"
+        "Content-Type: multipart/related; boundary=r\r\n\r\n--r\r\nContent-Type: text/html\r\n\r\nhi\r\n--r--\r\n";
+    Logger log;
+    std::unique_ptr<Email2> e(Email2::EmailFromMimeText(text.data(), static_cast<uint32_t>(text.size()), log));
+    ASSERT_TRUE(e);
+    ASSERT_EQ(e->GetPartCount(), 1);
+    EXPECT_EQ(str(e->GetPart(0)->contentType()), "text/plain");
+    EXPECT_NE(bodyOf(*e->GetPart(0)).find("boundary=r"), std::string::npos);
+    StringBuffer out;
+    ASSERT_TRUE(e->GetMimeText(out));
+    std::unique_ptr<Email2> again(
+        Email2::EmailFromMimeText(out.getString(), static_cast<uint32_t>(out.getSize()), log));
+    ASSERT_TRUE(again);
+    ASSERT_EQ(again->GetPartCount(), 1);
+    EXPECT_EQ(again->GetPart(0)->GetPartCount(), 0);
+    EXPECT_EQ(bodyOf(*again->GetPart(0)), bodyOf(*e->GetPart(0)));
+}
+
 TEST(MimeReader, NulBytesAreText)
 {
     static const char raw[] = "Subject: a\0b\r\nContent-Transfer-Encoding: base64\r\n\r\nAA\0EC";
