@@ -206,11 +206,16 @@ void MimeMessage2::parseBody(const char* bodyText, uint32_t n, LogBase& log, int
 
     // The first delimiter (not the closing one); the preamble before it is ignored.
     BoundaryLine line = hanamail::findBoundary(body, dashed, 0);
+    const BoundaryLine firstClosing = line;
     while (line.found() && line.closing) line = hanamail::findBoundary(body, dashed, line.next);
     if (!line.found()) {
         log.logInfo("No boundary found in the multipart body; it is kept as one part");
+        // The part ends before a closing delimiter: kept in its text, it
+        // would end the part early when the email is read again.
+        const uint32_t kept =
+            firstClosing.found() ? static_cast<uint32_t>(hanamail::partEnd(body, 0, firstClosing.start)) : n;
         auto* single = new MimeMessage2();
-        single->ParseAsSingle(bodyText, n);
+        single->ParseAsSingle(bodyText, kept);
         AddSubPart(single);
         return;
     }

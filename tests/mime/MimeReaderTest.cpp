@@ -197,6 +197,13 @@ TEST(MimeReader, AMultipartHeaderInABoundarylessBodyIsText)
     ASSERT_EQ(again->GetPartCount(), 1);
     EXPECT_EQ(again->GetPart(0)->GetPartCount(), 0);
     EXPECT_EQ(bodyOf(*again->GetPart(0)), bodyOf(*e->GetPart(0)));
+
+    // Only a closing delimiter occurs: the part ends before it.
+    const std::string closed = "Content-Type: multipart/mixed; boundary=d\r\n\r\nno opening\r\n--d--\r\nafter\r\n";
+    std::unique_ptr<Email2> c(Email2::EmailFromMimeText(closed.data(), static_cast<uint32_t>(closed.size()), log));
+    ASSERT_TRUE(c);
+    ASSERT_EQ(c->GetPartCount(), 1);
+    EXPECT_EQ(bodyOf(*c->GetPart(0)), "no opening");
 }
 
 TEST(MimeReader, NulBytesAreText)
