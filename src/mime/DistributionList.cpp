@@ -2,21 +2,11 @@
 
 #include "foundation/FileSys.h"
 #include "foundation/StringBuffer.h"
+#include "mime/MimeText.h"
 
 namespace hanamail {
 
-namespace {
-
-std::string trimmed(const std::string& s)
-{
-    const char* blanks = " \t\r\n";
-    const size_t a = s.find_first_not_of(blanks);
-    if (a == std::string::npos) return std::string();
-    const size_t b = s.find_last_not_of(blanks);
-    return s.substr(a, b - a + 1);
-}
-
-}  // namespace
+using mimetext::trimmed;
 
 int DistributionList::LoadFromFile(const char* path)
 {
@@ -31,7 +21,7 @@ int DistributionList::LoadFromFile(const char* path)
         size_t end = all.find('\n', from);
         if (end == std::string::npos) end = all.size();
         // A line ending in CR (CR LF files) loses it with the trim.
-        const std::string line = trimmed(all.substr(from, end - from));
+        const std::string line(trimmed(std::string_view(all).substr(from, end - from)));
         if (!line.empty() && AddAddress(line.c_str())) ++added;
         from = end + 1;
     }
@@ -49,7 +39,7 @@ bool DistributionList::Contains(const char* address) const
 
 bool DistributionList::AddAddress(const char* text)
 {
-    const std::string a = trimmed(text ? text : "");
+    const std::string a(trimmed(text ? text : ""));
     if (a.find('@') == std::string::npos || Contains(a.c_str())) return false;
     m_addresses.push_back(a);
     return true;

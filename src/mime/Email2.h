@@ -305,16 +305,12 @@ public:
     // --- end XML form ---
 
 private:
-    static Email2* toEmail(MimeMessage2& entity, LogBase& log, int depth);
+    // ToEmail at a depth. With plainParams, RFC 2231 parameters are written
+    // again as plain ones; the XML form keeps its header text as it stands.
+    static Email2* toEmail(MimeMessage2& entity, LogBase& log, int depth, bool plainParams);
     void copyBccFrom(const Email2& other, LogBase& log);
     void replaceInNode(const char* find, const char* replacement);
     void rebuildMergedRecipients(Recipients kind);
-    // The entity that this node's MIME text (this node's part of the root's)
-    // reads as, built node by node.
-    void toEntity(const Email2& root, int depth, MimeMessage2& entity) const;
-    // The email of an entity tree: sender, recipients, date, header and the
-    // cached fields, sub-parts and bodies. Null when out of memory.
-    static Email2* fromEntity(MimeMessage2& entity);
 
     // Adds a file part holding bytes (taken over, the buffer is left empty).
     bool addAttachment(const char* filename, const char* contentType, DataBuffer& bytes, StringBuffer& outContentType,

@@ -13,6 +13,7 @@
 #include "mime/MimeField.h"
 #include "mime/MimeMessage2.h"
 #include "mime/MimeParamList.h"
+#include "mime/MimeText.h"
 #include "mime/MimeWriteHelp.h"
 #include "mime/Rfc822Address.h"
 #include "mime/UuDecoder.h"
@@ -89,11 +90,6 @@ std::string cutAtCharacter(const std::string& s, size_t max)
     return s.substr(0, k);
 }
 
-bool isBlankByte(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 // The display text as encoded words in the charset, one word per piece of at
 // most 40 bytes (a piece ends after its last blank when it has one, else at a
 // character boundary), joined by CR LF SPACE. Each piece is converted on its
@@ -112,7 +108,7 @@ std::string encodedPieces(const std::string& display, const Charset& charset)
         if (pos + len < display.size()) {
             size_t blank = std::string::npos;
             for (size_t i = pos; i < pos + len; ++i)
-                if (isBlankByte(display[i])) blank = i;
+                if (mimetext::isBlank(display[i])) blank = i;
             if (blank != std::string::npos) {
                 len = blank - pos + 1;
             } else {
@@ -156,7 +152,7 @@ bool holdsEncodedWords(const std::string& s)
 Email2* Email2::ToEmail(MimeMessage2& entity, bool unwrapSecure, LogBase& log)
 {
     (void)unwrapSecure;  // no secure-mail layer to hand signed or encrypted content to
-    return toEmail(entity, log, 0);
+    return toEmail(entity, log, 0, true);
 }
 
 Email2* Email2::EmailFromMimeText(const char* text, uint32_t n, LogBase& log)
@@ -166,7 +162,7 @@ Email2* Email2::EmailFromMimeText(const char* text, uint32_t n, LogBase& log)
     return ToEmail(entity, false, log);
 }
 
-Email2* Email2::toEmail(MimeMessage2& entity, LogBase& log, int depth)
+Email2* Email2::toEmail(MimeMessage2& entity, LogBase& log, int depth, bool plainParams)
 {
     auto* e = new Email2();
     MimeHeader& h = entity.header();
@@ -200,8 +196,10 @@ Email2* Email2::toEmail(MimeMessage2& entity, LogBase& log, int depth)
     // The fields are UTF-8 already: a copy gives the same fields in the same order.
     e->m_header.CopyFieldsFrom(h);
     e->m_header.setHeaderCodePage(h.headerCodePage());
-    plainParameters(e->m_header, "Content-Type");
-    plainParameters(e->m_header, "Content-Disposition");
+    if (plainParams) {
+        plainParameters(e->m_header, "Content-Type");
+        plainParameters(e->m_header, "Content-Disposition");
+    }
 
     e->m_contentType = entity.contentType().getString();
     e->m_disposition = entity.disposition().getString();
@@ -267,7 +265,7 @@ Email2* Email2::toEmail(MimeMessage2& entity, LogBase& log, int depth)
             log.logInfo("MIME parts are nested more than 64 levels deep; the deeper parts are left out");
             break;
         }
-        e->AddPart(toEmail(*part, log, depth + 1));
+        e->AddPart(toEmail(*part, log, depth + 1, plainParams));
     }
 
     if (uuencoded) {

@@ -3,16 +3,17 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "charset/ContentCoding.h"
 #include "charset/Utf8Check.h"
+#include "foundation/LogNull.h"
 #include "foundation/TreeNode.h"
-#include "mime/DateParser.h"
 #include "mime/Email2.h"
 #include "mime/MimeBodyText.h"
-#include "mime/MimeField.h"
 #include "mime/MimeMessage2.h"
+#include "mime/MimeText.h"
 #include "mime/MimeWriteHelp.h"
 #include "mime/Rfc822Address.h"
 
@@ -23,26 +24,10 @@ namespace {
 constexpr int kMaxParams = 40;
 constexpr const char* kPreambleLine = "This is a multi-part message in MIME format.";
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
+using mimetext::isBlank;
+using mimetext::lowered;
 
-std::string lower(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return s;
-}
-
-std::string trimmed(const std::string& s)
-{
-    size_t a = 0;
-    size_t b = s.size();
-    while (a < b && isBlank(s[a])) ++a;
-    while (b > a && isBlank(s[b - 1])) --b;
-    return s.substr(a, b - a);
-}
+using mimetext::trimmed;
 
 bool isSingleAddressField(const std::string& name)
 {
@@ -140,10 +125,10 @@ struct FieldLine {
 // Text that is no parameter goes back into the value with the separator it
 // had (";", "; " or a blank): a word decoded on import keeps its own spaces,
 // and one added here would grow the value at every round.
-void appendToValue(std::string& value, const std::string& text, const std::string& separator)
+void appendToValue(std::string& value, std::string_view text, std::string_view separator)
 {
     if (text.empty()) return;
-    const bool semicolon = separator.find(';') != std::string::npos;
+    const bool semicolon = separator.find(';') != std::string_view::npos;
     const bool blank = !separator.empty() && isBlank(separator.back());
     if (!value.empty()) {
         if (semicolon && value.back() != ';') value += ';';
@@ -156,7 +141,7 @@ FieldLine splitField(const std::string& line)
 {
     FieldLine f;
     const size_t colon = line.find(':');
-    f.name = lower(trimmed(line.substr(0, colon)));
+    f.name = lowered(trimmed(line.substr(0, colon)));
     if (colon == std::string::npos) return f;
     size_t i = colon + 1;
     while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
@@ -165,7 +150,7 @@ FieldLine splitField(const std::string& line)
     size_t end = line.find_first_of(stops, i);
     if (end == std::string::npos) end = line.size();
     f.value = trimmed(line.substr(i, end - i));
-    if (f.name == "content-type") f.value = lower(f.value);
+    if (f.name == "content-type") f.value = lowered(f.value);
     if (!params) return f;
     // The parameters; a quoted value is one piece, without its quotes.
     i = end;
@@ -199,7 +184,7 @@ FieldLine splitField(const std::string& line)
             }
         }
         ++count;
-        name = lower(name);
+        name = lowered(name);
         // What cannot be an attribute stays text of the value: besides the
         // pieces that are no parameters, a name that is no XML name (as
         // "filename*") and a repeated name (an element has each attribute once).
@@ -334,8 +319,9 @@ std::string contentOf(const TreeNode* n)
 }
 
 // Header text is one line per field: a line end inside a value would start a new field.
-std::string oneLine(std::string s)
+std::string oneLine(std::string_view text)
 {
+    std::string s(text);
     for (char& c : s)
         if (c == '\r' || c == '\n') c = ' ';
     return s;
@@ -364,7 +350,7 @@ std::string addressList(const TreeNode& field)
         const TreeNode* addr = a->findChild("addr");
         const TreeNode* name = a->findChild("name");
         if (!addr || !name) continue;
-        const std::string n = trimmed(oneLine(fromWord(contentOf(name))));
+        const std::string n(trimmed(oneLine(fromWord(contentOf(name)))));
         const Rfc822Address mailbox(n.empty() ? nullptr : n.c_str(), oneLine(trimmed(contentOf(addr))).c_str());
         full.clear();
         mailbox.GetFullForm(full);
@@ -442,8 +428,14 @@ void Email2::WriteXml(MimeMessage2& entity, StringBuffer& out)
 bool Email2::GetXml(StringBuffer& out, bool normalise)
 {
     if (normalise) NormaliseTransferEncodings(*this);
+    // The tree is what reading this email's MIME text gives: the header as
+    // written (encoded words, charset label) and the bodies decoded again.
+    StringBuffer mime;
+    if (!WriteMimeText(mime, nullptr)) return false;
     MimeMessage2 entity;
-    toEntity(*this, 0, entity);
+    LogNull quiet;
+    entity.ParseMime(mime.getString(), static_cast<uint32_t>(mime.getSize()), quiet);
+    mime.clear();
     if (m_bcc.getSize() > 0) {
         StringBuffer joined;
         for (int i = 0; i < m_bcc.getSize(); ++i) {
@@ -455,30 +447,6 @@ bool Email2::GetXml(StringBuffer& out, bool normalise)
     const int32_t before = out.getSize();
     WriteXml(entity, out);
     return out.getSize() > before && !out.hasFailed();
-}
-
-void Email2::toEntity(const Email2& root, int depth, MimeMessage2& entity) const
-{
-    // What reading this node's MIME text gives: the header as written (with
-    // its encoded words and charset label) loaded again, the body as written
-    // decoded again.
-    entity.Reset();
-    const bool leaf = GetPartCount() == 0;
-    MimeBodyText text;
-    if (leaf && !text.prepare(m_contentType, m_charset, m_body, true)) return;
-    StringBuffer head;
-    MimeWriteHelp::writeHeader(m_header, "Content-Type", text, nullptr, headerCharset(root, depth), head);
-    entity.header().LoadFromMimeText(head.getString(), head.getSize());
-    entity.ReadCachedFields();
-    if (leaf) {
-        entity.SetEncodedBody(nullptr, text.data(), text.size(), entity.charset());
-        return;
-    }
-    for (int i = 0; i < GetPartCount(); ++i) {
-        auto* sub = new MimeMessage2();
-        GetPart(i)->toEntity(root, depth + 1, *sub);
-        entity.AddSubPart(sub);
-    }
 }
 
 // ---- Reading
@@ -530,64 +498,9 @@ MimeMessage2* Email2::ParseXml(const char* text, int32_t n, const char* rootTag,
 Email2* Email2::ImportXml(const char* text, int32_t n, LogBase* log)
 {
     std::unique_ptr<MimeMessage2> entity(ParseXml(text, n, "mime_message", log));
-    return entity ? fromEntity(*entity) : nullptr;
-}
-
-Email2* Email2::fromEntity(MimeMessage2& entity)
-{
-    auto* email = new Email2();
-    const MimeHeader& h = entity.header();
-    StringBuffer value;
-    if (h.GetFieldValue("From", value)) {
-        email->m_from = Rfc822Address::Parse(value.getString());
-        if (!email->m_from) email->m_fromText = value.getString();
-    }
-    const struct {
-        const char* name;
-        Recipients kind;
-    } lists[] = {{"To", Recipients::To}, {"Cc", Recipients::Cc}, {"Bcc", Recipients::Bcc}};
-    for (const auto& l : lists) {
-        value.clear();
-        if (h.GetFieldValue(l.name, value)) Rfc822Address::ParseList(value.getString(), email->recipients(l.kind));
-    }
-    entity.header().RemoveField("Bcc");
-    value.clear();
-    if (h.GetFieldValue("Date", value)) (void)DateParser::ParseDate(value.getString(), email->m_date);
-
-    StringBuffer head;
-    h.WriteMime(head, nullptr, Charset());
-    email->m_header.LoadFromMimeText(head.getString(), head.getSize());
-
-    email->m_contentType = entity.contentType();
-    email->m_disposition = entity.disposition();
-    email->m_transferEncoding = entity.transferEncoding();
-    email->m_contentId = entity.contentId();
-    email->m_name = entity.name();
-    email->m_protocol = entity.protocol();
-    email->m_micalg = entity.micalg();
-    if (MimeWriteHelp::beginsWithNoCase(entity.contentType(), "text") ||
-        MimeWriteHelp::beginsWithNoCase(entity.contentType(), "message")) {
-        if (!StringBuffer(entity.charset().getName()).equalsIgnoreCase("default")) email->m_charset = entity.charset();
-    }
-    email->m_boundary = entity.boundary();
-    email->m_smimeType = entity.smimeType();
-    email->m_filename = entity.filename();
-    email->m_formatFlowed = entity.formatFlowed();
-
-    email->m_header.RemoveEmptyFields();
-    // An old mailer name becomes ours, in its place.
-    for (int i = 0; i < email->m_header.GetFieldCount(); ++i) {
-        MimeField* f = email->m_header.GetFieldByIndex(i);
-        if (!f->NameEquals("X-Mailer") || f->value().equals(kMailerName)) continue;
-        if (f->value().contains("ActiveX") || f->value().contains("Control")) {
-            const StringBuffer name(f->name());
-            f->SetNameValue(name.getString(), kMailerName);
-        }
-    }
-
-    for (int i = 0; i < entity.GetSubPartCount(); ++i) email->AddPart(fromEntity(*entity.GetSubPart(i)));
-    (void)email->SetBody(entity.body().getData(), entity.body().getSize());  // a failure is reported by the writer
-    return email;
+    if (!entity) return nullptr;
+    LogNull quiet;
+    return toEmail(*entity, log ? *log : quiet, 0, false);
 }
 
 }  // namespace hanamail

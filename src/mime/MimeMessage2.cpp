@@ -11,25 +11,14 @@
 #include "mime/MailTextCharset.h"
 #include "mime/MimeBodyText.h"
 #include "mime/MimeParamList.h"
+#include "mime/MimeText.h"
 #include "mime/MimeWriteHelp.h"
 
 namespace hanamail {
 
 namespace {
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string trimmed(const std::string& s)
-{
-    size_t a = 0;
-    size_t b = s.size();
-    while (a < b && isBlank(s[a])) ++a;
-    while (b > a && isBlank(s[b - 1])) --b;
-    return s.substr(a, b - a);
-}
+using mimetext::trimmed;
 
 std::string valueOf(const MimeHeader& h, const char* field)
 {
@@ -40,7 +29,7 @@ std::string valueOf(const MimeHeader& h, const char* field)
 
 std::string upToSemicolon(const std::string& v)
 {
-    return trimmed(v.substr(0, v.find(';')));
+    return std::string(trimmed(std::string_view(v).substr(0, v.find(';'))));
 }
 
 // Calls take(attribute, value) for each parameter of a list: quoted values
@@ -126,7 +115,7 @@ void MimeMessage2::readContentType()
     MimeWriteHelp::ContentTypeFields{&m_type, &m_boundary, &m_name, &m_protocol, &m_micalg, &m_smimeType}.clear();
     m_charset = Charset();
     m_formatFlowed = false;
-    const std::string v = trimmed(valueOf(m_header, "content-type"));
+    const std::string v(trimmed(valueOf(m_header, "content-type")));
     const size_t cut = v.find_first_of("; \t\r");
     std::string ct = v.substr(0, cut);
     for (char& c : ct)

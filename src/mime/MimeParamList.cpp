@@ -1,4 +1,5 @@
 #include "mime/MimeParamList.h"
+#include "mime/MimeText.h"
 
 #include <map>
 
@@ -13,31 +14,16 @@ namespace hanamail {
 
 namespace {
 
+using mimetext::isBlank;
+using mimetext::lowered;
+using mimetext::trimmed;
+
 // More sections than any real value has; a hostile list cannot make the map huge.
 constexpr int kMaxSections = 1000;
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
 
 char lower(char c)
 {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
-std::string lowered(std::string_view s)
-{
-    std::string r(s);
-    for (char& c : r) c = lower(c);
-    return r;
 }
 
 std::string unquoted(std::string_view raw)

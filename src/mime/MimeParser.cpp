@@ -136,7 +136,9 @@ void MimeMessage2::parseMime(const char* text, uint32_t n, LogBase& log, int dep
     }
 
     const size_t sep = t.find(hanamail::kSeparator);
-    if (sep == std::string_view::npos) {
+    // Text that starts with a line end has no header, though an empty line
+    // may follow further on: its first paragraph is body, not fields.
+    if (sep == std::string_view::npos || (sep > 0 && t.substr(0, 2) == "\r\n")) {
         if (t.substr(0, 2) == "\r\n") {
             // An empty header: the line end that closes it is no text of the body.
             m_header.AddField(new MimeField("content-type", "text/plain"));
@@ -204,11 +206,16 @@ void MimeMessage2::parseBody(const char* bodyText, uint32_t n, LogBase& log, int
 
     // The first delimiter (not the closing one); the preamble before it is ignored.
     BoundaryLine line = hanamail::findBoundary(body, dashed, 0);
+    const BoundaryLine firstClosing = line;
     while (line.found() && line.closing) line = hanamail::findBoundary(body, dashed, line.next);
     if (!line.found()) {
         log.logInfo("No boundary found in the multipart body; it is kept as one part");
+        // The part ends before a closing delimiter: kept in its text, it
+        // would end the part early when the email is read again.
+        const uint32_t kept =
+            firstClosing.found() ? static_cast<uint32_t>(hanamail::partEnd(body, 0, firstClosing.start)) : n;
         auto* single = new MimeMessage2();
-        single->ParseAsSingle(bodyText, n);
+        single->ParseAsSingle(bodyText, kept);
         AddSubPart(single);
         return;
     }
@@ -258,8 +265,10 @@ void MimeMessage2::ParseAsSingle(const char* text, uint32_t n)
     if (sep != std::string_view::npos && sep > 0) {
         m_header.LoadFromMimeText(text, static_cast<int32_t>(sep));
         ReadCachedFields();
-        // Text that begins like a part keeps that part's header and body.
-        if (m_header.HasField("content-type")) {
+        // Text that begins like a part keeps that part's header and body; not
+        // a multipart one, whose body would be split into parts when the
+        // email is read again.
+        if (m_header.HasField("content-type") && !IsMultipart()) {
             decodeSingleBody(text + sep + sepLen, static_cast<uint32_t>(n - sep - sepLen));
             ClearModified();
             return;

@@ -145,6 +145,67 @@ TEST(MimeReader, HeaderWithoutBodyAndBodyWithoutHeader)
     EXPECT_EQ(bodyOf(*m), "body after an empty header");
 }
 
+TEST(MimeReader, APartStartingWithALineEndHasNoHeaderThoughAnEmptyLineFollows)
+{
+    // The first paragraph of such a part is body text, not header fields;
+    // the email writes a part like it again (a part without fields) and
+    // reads back with the same bytes.
+    const std::string text =
+        "Content-Type: multipart/mixed; boundary=a\r\n\r\n--a\r\nNot-A: field\r\n"
+        "first paragraph\r\n\r\nsecond\r\n--a\r\nNoColonHere\r\n\r\nx: y\r\n\r\nz\r\n--a--\r\n";
+    MimeMessage2 m;
+    const std::string headerless =
+        "Content-Type: multipart/mixed; boundary=a\r\n\r\n--a\r\n\r\nNot-A: field\r\n"
+        "first paragraph\r\n\r\nsecond\r\n--a--\r\n";
+    m.ParseMime(headerless.data(), static_cast<uint32_t>(headerless.size()));
+    ASSERT_EQ(m.GetSubPartCount(), 1);
+    EXPECT_FALSE(m.GetSubPart(0)->header().HasField("Not-A"));
+    EXPECT_EQ(str(m.GetSubPart(0)->contentType()), "text/plain");
+    EXPECT_EQ(bodyOf(*m.GetSubPart(0)), "Not-A: field\r\nfirst paragraph\r\n\r\nsecond");
+
+    Logger log;
+    std::unique_ptr<Email2> e(Email2::EmailFromMimeText(text.data(), static_cast<uint32_t>(text.size()), log));
+    ASSERT_TRUE(e);
+    StringBuffer out;
+    ASSERT_TRUE(e->GetMimeText(out));
+    std::unique_ptr<Email2> again(
+        Email2::EmailFromMimeText(out.getString(), static_cast<uint32_t>(out.getSize()), log));
+    ASSERT_TRUE(again);
+    ASSERT_EQ(again->GetPartCount(), e->GetPartCount());
+    for (int i = 0; i < e->GetPartCount(); ++i) EXPECT_EQ(bodyOf(*again->GetPart(i)), bodyOf(*e->GetPart(i))) << i;
+}
+
+TEST(MimeReader, AMultipartHeaderInABoundarylessBodyIsText)
+{
+    // The outer boundary never occurs; the text looks like a multipart part.
+    // It is kept whole as text, so that writing and reading it again gives
+    // the same part and bytes instead of a multipart that splits.
+    const std::string text =
+        "Content-Type: multipart/alternative; boundary=a\r\n\r\n--x\r\n"
+        "Content-Type: multipart/related; boundary=r\r\n\r\n--r\r\nContent-Type: text/html\r\n\r\nhi\r\n--r--\r\n";
+    Logger log;
+    std::unique_ptr<Email2> e(Email2::EmailFromMimeText(text.data(), static_cast<uint32_t>(text.size()), log));
+    ASSERT_TRUE(e);
+    ASSERT_EQ(e->GetPartCount(), 1);
+    EXPECT_EQ(str(e->GetPart(0)->contentType()), "text/plain");
+    EXPECT_NE(bodyOf(*e->GetPart(0)).find("boundary=r"), std::string::npos);
+    StringBuffer out;
+    ASSERT_TRUE(e->GetMimeText(out));
+    std::unique_ptr<Email2> again(
+        Email2::EmailFromMimeText(out.getString(), static_cast<uint32_t>(out.getSize()), log));
+    ASSERT_TRUE(again);
+    ASSERT_EQ(again->GetPartCount(), 1);
+    EXPECT_EQ(again->GetPart(0)->GetPartCount(), 0);
+    EXPECT_EQ(bodyOf(*again->GetPart(0)), bodyOf(*e->GetPart(0)));
+
+    // Only a closing delimiter occurs: the part ends before it.
+    const std::string closed = "Content-Type: multipart/mixed; boundary=d\r\n\r\nno opening\r\n--d--\r\nafter\r\n";
+    std::unique_ptr<Email2> c(Email2::EmailFromMimeText(closed.data(), static_cast<uint32_t>(closed.size()), log));
+    ASSERT_TRUE(c);
+    ASSERT_EQ(c->GetPartCount(), 1);
+    EXPECT_EQ(bodyOf(*c->GetPart(0)), "no opening");
+}
+
 TEST(MimeReader, NulBytesAreText)
 {
     static const char raw[] = "Subject: a\0b\r\nContent-Transfer-Encoding: base64\r\n\r\nAA\0EC";

@@ -1,9 +1,11 @@
 // Arbitrary bytes read as MIME text: the reader must give an email for
-// every input, without reading past it, and the email must write again and
-// be read again. The first byte chooses whether the input is also read as a
-// multipart body of its own and whether the email is copied.
+// every input, without reading past it; the email must write again, and that
+// text must read as the same email: the same tree of parts, each leaf with
+// the same decoded bytes. The first byte chooses whether the input is also
+// read as a multipart body of its own and whether the email is copied.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -19,6 +21,18 @@ namespace {
 void require(bool condition)
 {
     if (!condition) __builtin_trap();
+}
+
+void requireSameParts(const Email2& a, const Email2& b)
+{
+    require(a.GetPartCount() == b.GetPartCount());
+    if (a.GetPartCount() == 0) {
+        const DataBuffer& x = a.body();
+        const DataBuffer& y = b.body();
+        require(x.getSize() == y.getSize());
+        require(x.getSize() == 0 || std::memcmp(x.getData(), y.getData(), x.getSize()) == 0);
+    }
+    for (int i = 0; i < a.GetPartCount(); ++i) requireSameParts(*a.GetPart(i), *b.GetPart(i));
 }
 
 }  // namespace
@@ -39,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::unique_ptr<Email2> again(
         Email2::EmailFromMimeText(out.getString(), static_cast<uint32_t>(out.getSize()), log));
     require(again != nullptr);
+    requireSameParts(*e, *again);
 
     if (flags & 1) {
         MimeMessage2 m;
@@ -49,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (flags & 2) {
         std::unique_ptr<Email2> copy(e->Clone(log));
         require(copy != nullptr);
+        requireSameParts(*e, *copy);
     }
     return 0;
 }
