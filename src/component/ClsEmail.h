@@ -93,6 +93,8 @@ public:
 
     // The message itself, for the mail manager; never null.
     const Email2& email() const { return *m_email; }
+    // The text replacements a send applies to its copy.
+    const ExtPtrArray& replacements() const { return m_replacements; }
 
     // Drops the message and starts a new, empty one; the log is kept.
     HANAMAIL_API void ClearMail();

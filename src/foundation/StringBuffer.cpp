@@ -212,6 +212,14 @@ void StringBuffer::clear()
     m_data[0] = '\0';
 }
 
+void StringBuffer::secureClear()
+{
+    if (!alive()) return;
+    volatile char* p = m_data;
+    for (int32_t i = 0; i < m_capacity; ++i) p[i] = 0;
+    clear();
+}
+
 bool StringBuffer::appendN(const char* bytes, int32_t n)
 {
     if (!alive()) return false;

@@ -50,6 +50,9 @@ public:
     bool hasFailed() const { return failure() != BufferFailure::None; }
 
     HANAMAIL_API void clear();
+    // clear, after overwriting every byte the buffer holds with zeros (for
+    // credentials: memory a buffer gave up while growing is not reached).
+    void secureClear();
     [[nodiscard]] bool append(const char* text);
     [[nodiscard]] bool append(const StringBuffer& other);
     [[nodiscard]] bool appendN(const char* bytes, int32_t n);

@@ -1,0 +1,57 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+#include "foundation/Api.h"
+
+#include "foundation/ClsBase.h"
+#include "smtp/MailMan.h"
+#include "smtp/ProgressEvent.h"
+
+namespace hanamail {
+
+class ClsEmail;
+class XString;
+
+// Delivers emails by SMTP: holds the server settings and sends one email a
+// call, each over a new connection. The activity log tells what happened.
+class ClsMailMan : public ClsBase, public ProgressEvent {
+public:
+    HANAMAIL_API ClsMailMan();
+    ClsMailMan(const ClsMailMan&) = delete;
+    ClsMailMan& operator=(const ClsMailMan&) = delete;
+    HANAMAIL_API ~ClsMailMan() override;
+
+    // The server ("localhost" at first) and the credentials; stored as given.
+    HANAMAIL_API void get_SmtpHost(XString& out) const;
+    HANAMAIL_API void put_SmtpHost(const XString& host);
+    HANAMAIL_API void get_SmtpLogin(XString& out) const;
+    HANAMAIL_API void put_SmtpLogin(const XString& login);
+    HANAMAIL_API void get_SmtpPassword(XString& out) const;
+    HANAMAIL_API void put_SmtpPassword(const XString& password);
+
+    // C++ only: the port (25), the connect time-out in seconds (30), the read
+    // time-out in seconds (0 stands for 30), and who follows the progress
+    // of a send (null: nobody; the object is not owned).
+    HANAMAIL_API void setSmtpPort(int port);
+    HANAMAIL_API void setConnectTimeout(int seconds);
+    HANAMAIL_API void setReadTimeout(int seconds);
+    HANAMAIL_API void setProgressEvent(ProgressEvent* progress);
+
+    // Sends a copy of the email (the email itself is not changed). False
+    // when any recipient did not get it; "Partial send failure." in the log
+    // then says that some did.
+    HANAMAIL_API bool SendEmail(const ClsEmail* email);
+    // The addresses the server refused in the last send.
+    HANAMAIL_API const std::vector<std::string>& refusedAddresses() const;
+
+    // ProgressEvent: passed on to the caller's object, if any.
+    void percentDone(int percent, bool& abort) override;
+    void abortCheck(bool& abort) override;
+
+private:
+    MailMan m_mailMan;
+    ProgressEvent* m_progress = nullptr;
+};
+
+}  // namespace hanamail

@@ -1,0 +1,477 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "charset/ContentCoding.h"
+#include "foundation/ExtPtrArray.h"
+#include "foundation/Logger.h"
+#include "mime/Email2.h"
+#include "smtp/MailMan.h"
+#include "smtp/SmtpConnImpl.h"
+#include "smtp/SmtpPeer.h"
+
+using namespace hanamail;
+using smtptest::Record;
+using smtptest::Script;
+
+namespace {
+
+std::string logText(Logger& log)
+{
+    StringBuffer sb;
+    log.getText(sb);
+    return sb.getString();
+}
+
+std::unique_ptr<Email2> makeEmail(const char* body = "Hello\r\n")
+{
+    std::unique_ptr<Email2> e(Email2::NewEmail());
+    EXPECT_TRUE(e->SetFrom("Sender <sender@example.com>"));
+    EXPECT_TRUE(e->AddHeaderField("Subject", "test"));
+    EXPECT_TRUE(e->AddTo("To One", "to1@example.com"));
+    EXPECT_TRUE(e->AddCc("", "cc1@example.com"));
+    EXPECT_TRUE(e->AddBcc("", "bcc1@example.com"));
+    e->SetTextBody(body, static_cast<uint32_t>(std::strlen(body)), false);
+    return e;
+}
+
+std::string base64(const std::string& s)
+{
+    StringBuffer out;
+    ContentCoding coding;
+    EXPECT_TRUE(coding.encodeBase64Flat(s.data(), static_cast<uint32_t>(s.size()), out));
+    return out.getString();
+}
+
+bool connect(SmtpConnImpl& conn, const loopback::LoopbackServer& server, Logger& log, const char* user = "user",
+             const char* password = "pw-Secret1", int readTimeoutMs = 5000)
+{
+    return conn.connectAndLogin("127.0.0.1", server.port(), user, password, "", "", 5, readTimeoutMs, log);
+}
+
+struct Sent {
+    bool ok = false;
+    int accepted = 0, attempted = 0;
+    bool connectionFailed = false;
+};
+
+Sent sendOne(SmtpConnImpl& conn, Email2& email, Logger& log, const StringBuffer* text = nullptr)
+{
+    Sent s;
+    s.ok = conn.sendEmail(email, text, log, nullptr, s.accepted, s.attempted, s.connectionFailed, true, true);
+    return s;
+}
+
+}  // namespace
+
+TEST(SmtpSession, LogsInWithTheFirstOfferedMethodAndKeepsCredentialsOutOfTheTranscript)
+{
+    Script script;
+    script.greeting = "220-first line\r\n220-second\r\n220 ready\r\n";
+    script.ehlo = "250-test\r\n250-AUTH=CRAM-MD5\r\n250-AUTH PLAIN LOGIN\r\n250 OK\r\n";
+    Record rec;
+    auto server = smtptest::serve(script, rec);
+    Logger log;
+    {
+        SmtpConnImpl conn;
+        ASSERT_TRUE(connect(conn, *server, log)) << logText(log);
+        // The '=' form marks nothing: LOGIN beats PLAIN, CRAM-MD5 is not offered.
+        EXPECT_EQ(conn.capabilities(), SmtpConnImpl::kLogin | SmtpConnImpl::kPlain);
+        const std::string t = conn.transcript().getString();
+        EXPECT_NE(t.find("AUTH LOGIN"), std::string::npos);
+        EXPECT_EQ(t.find(base64("pw-Secret1")), std::string::npos);
+    }
+    server->join();
+    ASSERT_GE(rec.lines.size(), 4u);
+    EXPECT_EQ(rec.lines[1], "AUTH LOGIN\r\n");
+    EXPECT_EQ(rec.lines[2], base64("user") + "\r\n");
+    EXPECT_EQ(rec.lines[3], base64("pw-Secret1") + "\r\n");
+    EXPECT_EQ(rec.lines.back(), "QUIT\r\n");
+    const std::string l = logText(log);
+    EXPECT_NE(l.find("login_method: LOGIN"), std::string::npos) << l;
+    EXPECT_NE(l.find("CONNECTED to ESMTP server 127.0.0.1:"), std::string::npos) << l;
+    EXPECT_EQ(l.find("pw-Secret1"), std::string::npos);
+    EXPECT_EQ(l.find(base64("pw-Secret1")), std::string::npos);
+}
+
+TEST(SmtpSession, PlainAndCramMd5AndWhatIsNotTried)
+{
+    // PLAIN carries long credentials in one line (no fixed area).
+    {
+        Script script;
+        script.ehlo = "250-test\r\n250 AUTH PLAIN\r\n";
+        Record rec;
+        auto server = smtptest::serve(script, rec);
+        Logger log;
+        const std::string user(300, 'u'), pw(300, 'p');
+        {
+            SmtpConnImpl conn;
+            ASSERT_TRUE(connect(conn, *server, log, user.c_str(), pw.c_str())) << logText(log);
+        }
+        server->join();
+        ASSERT_GE(rec.lines.size(), 3u);
+        EXPECT_EQ(rec.lines[2], base64(user + '\0' + user + '\0' + pw) + "\r\n");
+    }
+    // CRAM-MD5: the RFC 2195 example.
+    {
+        Script script;
+        script.ehlo = "250-test\r\n250 AUTH CRAM-MD5\r\n";
+        Record rec;
+        auto server = smtptest::serve(script, rec);
+        Logger log;
+        {
+            SmtpConnImpl conn;
+            ASSERT_TRUE(connect(conn, *server, log, "tim", "tanstaaftanstaaf")) << logText(log);
+        }
+        server->join();
+        ASSERT_GE(rec.lines.size(), 3u);
+        EXPECT_EQ(rec.lines[2], base64("tim b913a602c7eda7a495b4e6e7334d3890") + "\r\n");
+    }
+    // With a login but no password nothing is tried, and the user is logged as NULL.
+    {
+        Script script;
+        Record rec;
+        auto server = smtptest::serve(script, rec);
+        Logger log;
+        {
+            SmtpConnImpl conn;
+            ASSERT_TRUE(connect(conn, *server, log, "x", "")) << logText(log);
+        }
+        server->join();
+        for (const std::string& line : rec.lines) EXPECT_NE(line.compare(0, 4, "AUTH"), 0) << line;
+        EXPECT_NE(logText(log).find("smtp_user: NULL"), std::string::npos);
+    }
+}
+
+TEST(SmtpSession, RefusedLoginFailsTheConnect)
+{
+    Script script;
+    script.replies["AUTH2"] = "535 bad credentials\r\n";
+    Record rec;
+    auto server = smtptest::serve(script, rec);
+    Logger log;
+    {
+        SmtpConnImpl conn;
+        EXPECT_FALSE(connect(conn, *server, log));
+    }
+    server->join();
+    const std::string l = logText(log);
+    EXPECT_NE(l.find("Failed to get response to login password"), std::string::npos) << l;
+    EXPECT_NE(l.find("Failed to login using LOGIN method"), std::string::npos) << l;
+    EXPECT_EQ(l.find("pw-Secret1"), std::string::npos);
+    EXPECT_EQ(l.find(base64("pw-Secret1")), std::string::npos);
+}
+
+TEST(SmtpSession, HeloFallbacks)
+{
+    Script script;
+    script.ehlo = "500 no EHLO here\r\n";
+    script.replies["HELO"] = "501 who are you\r\n";
+    Record rec;
+    auto server = smtptest::serve(script, rec);
+    Logger log;
+    {
+        SmtpConnImpl conn;
+        EXPECT_FALSE(connect(conn, *server, log));
+    }
+    server->join();
+    ASSERT_GE(rec.lines.size(), 3u);
+    EXPECT_EQ(rec.lines[1].compare(0, 5, "HELO "), 0);
+    EXPECT_EQ(rec.lines[2], "HELO 127.0.0.1\r\n");  // the second try names the server
+    const std::string l = logText(log);
+    EXPECT_NE(l.find("Failed to get response to Hello (HELO)"), std::string::npos) << l;
+    EXPECT_NE(l.find("Failed to get response to 2nd-try Hello (HELO)"), std::string::npos) << l;
+}
+
+TEST(SmtpSession, EnvelopeInListOrderWithoutBccOrSettingsInTheMessage)
+{
+    Script script;
+    Record rec;
+    auto server = smtptest::serve(script, rec);
+    Logger log;
+    auto email = makeEmail(".starts with a dot\r\nline\r\n");
+    ASSERT_TRUE(email->AddHeaderField("TBX-ReturnReceipt", "YES"));
+    Sent sent;
+    {
+        SmtpConnImpl conn;
+        ASSERT_TRUE(connect(conn, *server, log)) << logText(log);
+        sent = sendOne(conn, *email, log);
+    }
+    server->join();
+    EXPECT_TRUE(sent.ok) << logText(log);
+    EXPECT_EQ(sent.accepted, 3);
+    EXPECT_EQ(sent.attempted, 3);
+    std::vector<std::string> envelope;
+    for (const std::string& l : rec.lines)
+        if (l.compare(0, 4, "MAIL") == 0 || l.compare(0, 4, "RCPT") == 0) envelope.push_back(l);
+    const std::vector<std::string> expected = {"MAIL FROM:<sender@example.com>\r\n", "RCPT TO:<to1@example.com>\r\n",
+                                               "RCPT TO:<cc1@example.com>\r\n", "RCPT TO:<bcc1@example.com>\r\n"};
+    EXPECT_EQ(envelope, expected);
+    ASSERT_EQ(rec.messages.size(), 1u);
+    const std::string& m = rec.messages[0];
+    EXPECT_EQ(m.find("bcc1@example.com"), std::string::npos);
+    EXPECT_EQ(m.find("TBX-"), std::string::npos);
+    // The line that starts with a dot: doubled, or escaped by quoted-printable.
+    EXPECT_TRUE(m.find("\r\n..starts with a dot") != std::string::npos ||
+                m.find("\r\n=2Estarts with a dot") != std::string::npos)
+        << m;
+    EXPECT_NE(logText(log).find("Mail sent to 3 recipients"), std::string::npos);
+}
+
+TEST(SmtpSession, NoLineOfTheTextCanEndTheData)
+{
+    Script script;
+    Record rec;
+    auto server = smtptest::serve(script, rec);
+    Logger log;
+    auto email = makeEmail();
+    const std::string hostile = ".x first\n.\nRCPT TO:<evil@example.com>\r.\r\nmid\n.\r\nend\r";
+    StringBuffer text(hostile.c_str());
+    {
+        SmtpConnImpl conn;
+        ASSERT_TRUE(connect(conn, *server, log));
+        EXPECT_TRUE(sendOne(conn, *email, log, &text).ok) << logText(log);
+    }
+    server->join();
+    const std::string& w = rec.wire;
+    // One end marker, and no line end other than CR LF anywhere.
+    const size_t data = w.find("DATA\r\n") + 6;
+    const std::string body = w.substr(data, w.find("QUIT") - data);
+    EXPECT_EQ(body, "..x first\r\n..\r\nRCPT TO:<evil@example.com>\r\n..\r\nmid\r\n..\r\nend\r\n\r\n.\r\n");
+    for (size_t i = 0; i < w.size(); ++i) {
+        if (w[i] == '\r') {
+            EXPECT_EQ(w[i + 1], '\n') << i;
+        }
+        if (w[i] == '\n') {
+            EXPECT_EQ(w[i - 1], '\r') << i;
+        }
+    }
+    int rcpts = 0;
+    for (const std::string& l : rec.lines) rcpts += l.compare(0, 4, "RCPT") == 0;
+    EXPECT_EQ(rcpts, 3);
+}
+
+TEST(SmtpSession, RefusedRecipients)
+{
+    // Two of three accepted: the message goes to the two, the send is a failure.
+    {
+        Script script;
+        script.rcpt = [](int n) { return n == 2 ? std::string("550 no such user\r\n") : std::string(); };
+        Record rec;
+        auto server = smtptest::serve(script, rec);
+        Logger log;
+        auto email = makeEmail();
+        Sent sent;
+        std::vector<std::string> refused;
+        {
+            SmtpConnImpl conn;
+            ASSERT_TRUE(connect(conn, *server, log));
+            sent = sendOne(conn, *email, log);
+            refused = conn.refusedAddresses();
+        }
+        server->join();
+        EXPECT_FALSE(sent.ok);
+        EXPECT_EQ(sent.accepted, 2);
+        EXPECT_EQ(sent.attempted, 3);
+        EXPECT_FALSE(sent.connectionFailed);
+        EXPECT_EQ(rec.messages.size(), 1u);
+        EXPECT_EQ(refused, std::vector<std::string>{"cc1@example.com"});
+        const std::string l = logText(log);
+        EXPECT_NE(l.find("Failed when sending cc RCPT TO:<cc1@example.com>"), std::string::npos) << l;
+        EXPECT_NE(l.find("Warning: failed to send to 1 recipient(s), continuing to send to 2 recipient(s)"),
+                  std::string::npos)
+            << l;
+    }
+    // 251 (forwarded) is accepted; no recipient at all fails before DATA.
+    {
+        Script script;
+        script.replies["RCPT"] = "251 will forward\r\n";
+        Record rec;
+        auto server = smtptest::serve(script, rec);
+        Logger log;
+        auto email = makeEmail();
+        std::unique_ptr<Email2> nobody(Email2::NewEmail());
+        ASSERT_TRUE(nobody->SetFrom("a@example.com"));
+        Sent first, second;
+        {
+            SmtpConnImpl conn;
+            ASSERT_TRUE(connect(conn, *server, log));
+            first = sendOne(conn, *email, log);
+            second = sendOne(conn, *nobody, log);
+        }
+        server->join();
+        EXPECT_TRUE(first.ok) << logText(log);
+        EXPECT_FALSE(second.ok);
+        EXPECT_EQ(rec.messages.size(), 1u);
+    }
+}
+
+TEST(SmtpSession, DistributionListRestartsAfterAnEmptyTransaction)
+{
+    const std::string path = ::testing::TempDir() + "smtp_dist_list.txt";
+    {
+        std::ofstream f(path, std::ios::binary);
+        f << "first@example.com\r\n\r\nnot an address\r\nsecond@example.com\nbad\rcr@example.com\nthird@example.com\n";
+    }
+    Script script;
+    script.rcpt = [](int n) { return n == 1 ? std::string("550 refused\r\n") : std::string(); };
+    Record rec;
+    auto server = smtptest::serve(script, rec);
+    Logger log;
+    auto email = makeEmail();
+    ASSERT_TRUE(email->AddHeaderField("TBX-FileDistList", path.c_str()));
+    Sent sent;
+    {
+        SmtpConnImpl conn;
+        ASSERT_TRUE(connect(conn, *server, log));
+        sent = sendOne(conn, *email, log);
+    }
+    server->join();
+    std::remove(path.c_str());
+    EXPECT_FALSE(sent.ok);
+    EXPECT_EQ(sent.accepted, 2);
+    EXPECT_EQ(sent.attempted, 4);
+    EXPECT_EQ(rec.messages.size(), 2u);
+    std::vector<std::string> commands;
+    for (const std::string& l : rec.lines)
+        if (l.compare(0, 4, "MAIL") == 0 || l.compare(0, 4, "RCPT") == 0 || l.compare(0, 4, "RSET") == 0)
+            commands.push_back(l.substr(0, 4) + (l.compare(0, 4, "RCPT") == 0 ? l.substr(8) : ""));
+    const std::vector<std::string> expected = {
+        "MAIL", "RCPT<first@example.com>\r\n", "RSET", "MAIL", "RCPT<second@example.com>\r\n",
+        "MAIL", "RCPT<third@example.com>\r\n"};
+    EXPECT_EQ(commands, expected);
+    // The line with a bare CR became no command.
+    for (const std::string& l : rec.lines) EXPECT_EQ(l.find("cr@example.com"), std::string::npos) << l;
+    for (const std::string& m : rec.messages) EXPECT_EQ(m.find("to1@example.com"), std::string::npos);
+}
+
+TEST(SmtpSession, HostileAddressesAndLongCommandsAreNeverSent)
+{
+    Script script;
+    Record rec;
+    auto server = smtptest::serve(script, rec);
+    Logger log;
+    SmtpConnImpl conn;
+    ASSERT_TRUE(connect(conn, *server, log));
+    EXPECT_FALSE(conn.sendCommand("RCPT TO:<%s>\r\n", std::string(2100, 'a').c_str(), 250, log));
+    EXPECT_NE(logText(log).find("SMTP command too long"), std::string::npos);
+    for (const std::string& l : rec.lines) EXPECT_LT(l.size(), 2000u);
+}
+
+TEST(SmtpSession, ReplyFaults)
+{
+    struct Case {
+        const char* name;
+        std::string greeting;
+        bool ok;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"bare LF lines", "220-a\n220 b\n", true, nullptr},
+        {"short line", "22\r\n", false, "22"},
+        {"wrong code", "554 go away\r\n", false, "Failed to get initial response"},
+        {"endless continuation", std::string(), false, "SMTP reply too long"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string greeting = c.greeting;
+        if (greeting.empty())
+            for (int i = 0; i < 2000; ++i) greeting += "220-more\r\n";
+        Script script;
+        script.greeting = greeting;
+        Record rec;
+        auto server = smtptest::serve(script, rec);
+        Logger log;
+        loopback::Stopwatch watch;
+        {
+            SmtpConnImpl conn;
+            EXPECT_EQ(connect(conn, *server, log), c.ok) << logText(log);
+        }
+        EXPECT_LT(watch.ms(), 4000);
+        if (c.line) {
+            EXPECT_NE(logText(log).find(c.line), std::string::npos) << logText(log);
+        }
+        server->join();
+    }
+}
+
+TEST(SmtpSession, SilentServerFailsAtTheReadTimeOut)
+{
+    Script script;
+    script.silentAt = "MAIL";
+    Record rec;
+    auto server = smtptest::serve(script, rec);
+    Logger log;
+    auto email = makeEmail();
+    loopback::Stopwatch watch;
+    Sent sent;
+    {
+        SmtpConnImpl conn;
+        ASSERT_TRUE(connect(conn, *server, log, "user", "pw", 1000));
+        sent = sendOne(conn, *email, log);
+    }
+    EXPECT_FALSE(sent.ok);
+    EXPECT_TRUE(sent.connectionFailed);
+    EXPECT_LT(watch.ms(), 4000);
+    const std::string l = logText(log);
+    EXPECT_NE(l.find("Socket read timeout"), std::string::npos) << l;
+    EXPECT_NE(l.find("Failed when sending MAIL FROM:<sender@example.com>"), std::string::npos) << l;
+    server.reset();
+}
+
+TEST(MailManSend, OutcomesAndTheirLines)
+{
+    // Nobody listening.
+    {
+        MailMan mm;
+        mm.smtpHost = "127.0.0.1";
+        mm.smtpPort = 1;  // privileged and unused: refused at once
+        Logger log;
+        auto email = makeEmail();
+        EXPECT_FALSE(mm.SendEmail(email.get(), ExtPtrArray(), nullptr, log));
+        EXPECT_NE(logText(log).find("Failed to connect to SMTP server."), std::string::npos) << logText(log);
+    }
+    // Partial: some recipients have it.
+    {
+        Script script;
+        script.rcpt = [](int n) { return n == 1 ? std::string("550 no\r\n") : std::string(); };
+        Record rec;
+        auto server = smtptest::serve(script, rec);
+        MailMan mm;
+        mm.smtpHost = "127.0.0.1";
+        mm.smtpPort = server->port();
+        Logger log;
+        auto email = makeEmail();
+        ASSERT_TRUE(email->AddHeaderField("TBX-ReturnReceipt", "YES"));
+        EXPECT_FALSE(mm.SendEmail(email.get(), ExtPtrArray(), nullptr, log));
+        server->join();
+        const std::string l = logText(log);
+        EXPECT_NE(l.find("Partial send failure."), std::string::npos) << l;
+        EXPECT_EQ(mm.refused(), std::vector<std::string>{"to1@example.com"});
+        ASSERT_EQ(rec.messages.size(), 1u);
+        EXPECT_NE(rec.messages[0].find("Disposition-Notification-To: <sender@example.com>"), std::string::npos);
+        // The caller's email is not changed by the send.
+        StringBuffer v;
+        EXPECT_FALSE(email->GetHeaderField("Disposition-Notification-To", v));
+    }
+    // Nobody accepted.
+    {
+        Script script;
+        script.replies["RCPT"] = "550 no\r\n";
+        Record rec;
+        auto server = smtptest::serve(script, rec);
+        MailMan mm;
+        mm.smtpHost = "127.0.0.1";
+        mm.smtpPort = server->port();
+        Logger log;
+        auto email = makeEmail();
+        EXPECT_FALSE(mm.SendEmail(email.get(), ExtPtrArray(), nullptr, log));
+        server->join();
+        EXPECT_NE(logText(log).find("Send failed."), std::string::npos);
+        EXPECT_EQ(rec.messages.size(), 0u);
+    }
+}
