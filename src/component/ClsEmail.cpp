@@ -17,6 +17,7 @@
 #include "html/HtmlHelp.h"
 #include "mime/Email2.h"
 #include "mime/MailTextCharset.h"
+#include "mime/MimeMessage2.h"
 #include "mime/MimeSink.h"
 #include "platform/FileSystem.h"
 #include "zip/ClsZip2.h"
@@ -587,6 +588,9 @@ bool ClsEmail::writeXml(StringBuffer& xml)
     if (m_email->GetXml(xml, true)) return true;
     if (xml.hasFailed())
         m_log.logError(xml.failure() == BufferFailure::OutOfMemory ? "Out of memory" : "Email too large");
+    else
+        // A failure must say why: here the header gave no XML at all.
+        m_log.logError("The email's header has no XML form");
     xml.clear();
     return false;
 }
@@ -618,6 +622,23 @@ bool ClsEmail::SaveXml(const XString& fileName)
     if (!writeXml(xml)) return false;
     xml.toLf();
     return FileSys::writeFile(name.getString(), xml.getString(), static_cast<uint32_t>(xml.getSize()), &m_log);
+}
+
+bool ClsEmail::SetFromMimeText(const StringBuffer& mimeUtf8, bool unwrapSecure)
+{
+    m_log.clearLog();
+    LogContextExit ctx(m_log, "SetFromMimeText");
+    // The reader refuses nothing; only a lack of memory leaves no email.
+    MimeMessage2 entity;
+    entity.ParseMime(mimeUtf8.getString(), static_cast<uint32_t>(mimeUtf8.getSize()), m_log);
+    Email2* email = Email2::ToEmail(entity, unwrapSecure, m_log);
+    if (!email) {
+        m_log.logError("Failed to create email object from MIME text");
+        return false;
+    }
+    delete m_email;
+    m_email = email;
+    return true;
 }
 
 bool ClsEmail::SetFromXmlText(const StringBuffer& xmlUtf8)

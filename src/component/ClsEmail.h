@@ -80,6 +80,11 @@ public:
     HANAMAIL_API bool GetXml(XString& outXml);
     // Writes an XML declaration and the XML form to the file, with LF line ends.
     HANAMAIL_API bool SaveXml(const XString& fileName);
+    // Replaces the message with the one the MIME reader makes of the text
+    // (which it never refuses); false, the old message staying, when no
+    // email could be made. unwrapSecure asks for signed and encrypted
+    // content to be opened first, which nothing does yet.
+    HANAMAIL_API bool SetFromMimeText(const StringBuffer& mimeUtf8, bool unwrapSecure = false);
     // Replaces the message with the one of the XML form (its "mime_message"
     // element); false, the old message staying, when the text holds none.
     // The parser's complaints go into the log.

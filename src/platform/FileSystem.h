@@ -18,6 +18,7 @@ enum class FileOpenMode {
     ReadDirectory,  // read; others may read; must exist; a directory is allowed
     Write,          // write; no sharing; always created, an existing file truncated
     ReadWrite,      // read and write; others may read; opened or created
+    CreateNew,      // write; no sharing; created, never over an existing file or through a link
 };
 
 // Where another process holds the file without the sharing asked for (a
@@ -33,6 +34,9 @@ bool getFileSize(FileHandle h, uint64_t& size);
 // Stops early only at the end of the file or on an error.
 bool readFile(FileHandle h, void* buf, uint32_t n, uint32_t& got);
 bool writeFile(FileHandle h, const void* buf, uint32_t n, uint32_t& written);
+
+// Whether the last failed open found the name taken (CreateNew).
+bool lastErrorWasFileExists();
 
 bool deleteFile(const char* utf8Name);
 // Replaces an existing target.

@@ -8,5 +8,8 @@ int cmdCharset(int argc, char** argv);
 int cmdCompose(int argc, char** argv);
 int cmdConvert(int argc, char** argv);
 int cmdFile(int argc, char** argv);
+int cmdMimeToXml(int argc, char** argv);
+int cmdShow(int argc, char** argv);
+int cmdXmlToMime(int argc, char** argv);
 
 }  // namespace hanamail

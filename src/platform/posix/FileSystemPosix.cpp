@@ -34,6 +34,8 @@ FileHandle openFile(const char* utf8Name, FileOpenMode mode)
         case FileOpenMode::ReadDirectory: flags |= O_RDONLY; break;
         case FileOpenMode::Write: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
         case FileOpenMode::ReadWrite: flags |= O_RDWR | O_CREAT; break;
+        // O_EXCL already refuses a link in the last place; O_NOFOLLOW says so outright.
+        case FileOpenMode::CreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW; break;
     }
     int fd;
     do {
@@ -50,6 +52,11 @@ FileHandle openFile(const char* utf8Name, FileOpenMode mode)
         }
     }
     return static_cast<FileHandle>(fd);
+}
+
+bool lastErrorWasFileExists()
+{
+    return errno == EEXIST;
 }
 
 void closeFile(FileHandle h)

@@ -64,6 +64,12 @@ FileHandle openFile(const char* utf8Name, FileOpenMode mode)
             access = GENERIC_READ | GENERIC_WRITE;
             creation = OPEN_ALWAYS;
             break;
+        case FileOpenMode::CreateNew:
+            // CREATE_NEW fails on any existing name, a link included.
+            access = GENERIC_WRITE;
+            share = 0;
+            creation = CREATE_NEW;
+            break;
     }
     for (int attempt = 1;; ++attempt) {
         HANDLE h = CreateFileW(name.c_str(), access, share, nullptr, creation, attributes, nullptr);
@@ -73,6 +79,12 @@ FileHandle openFile(const char* utf8Name, FileOpenMode mode)
         Sleep(kOpenRetryDelayMs);
         SetLastError(err);
     }
+}
+
+bool lastErrorWasFileExists()
+{
+    const DWORD e = GetLastError();
+    return e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS;
 }
 
 void closeFile(FileHandle h)

@@ -1,0 +1,28 @@
+#pragma once
+#include <string>
+
+namespace hanamail {
+
+class ClsEmail;
+class DataBuffer;
+
+namespace cli {
+
+// The bytes of a file, or of standard input when path is null or "-";
+// false with the reason in problem.
+bool readInput(const char* path, DataBuffer& out, std::string& problem);
+
+// XML rather than MIME: "<?xml" or "<mime_message" first, after a byte-order
+// mark or white space.
+bool looksLikeXml(const DataBuffer& bytes);
+
+enum class EmailForm { Sniff, Mime, Xml };
+
+// Replaces the email with the one in bytes. MIME text is never refused; XML
+// that holds no email gives false with the reason in problem (the email's
+// log says more).
+bool loadEmail(ClsEmail& email, const DataBuffer& bytes, EmailForm form, std::string& problem);
+
+}  // namespace cli
+
+}  // namespace hanamail
