@@ -28,6 +28,11 @@ void sleepMs(uint32_t ms);
 // when none can be had.
 std::string localHostName();
 
+// The value of an environment variable; false when it is not set.
+bool environmentValue(const char* name, std::string& out);
+// Whether standard error is a terminal (a progress display goes there only then).
+bool standardErrorIsTerminal();
+
 // A new random UUID (version 4 on POSIX), 16 bytes in the field order of a GUID.
 struct Uuid {
     uint32_t data1;

@@ -33,6 +33,7 @@ import socket
 import sys
 import threading
 import time
+import warnings
 
 
 def record(path, entry):
@@ -57,6 +58,8 @@ def watch_stdin_and_lifetime(lifetime, stop):
 # ---------------------------------------------------------------- aiosmtpd
 
 def run_aiosmtpd(args):
+    # The server's own notes on its API are no news to the tests.
+    warnings.simplefilter("ignore")
     from aiosmtpd.controller import Controller
     from aiosmtpd.smtp import AuthResult, LoginPassword
 

@@ -8,6 +8,7 @@ int cmdCharset(int argc, char** argv);
 int cmdCompose(int argc, char** argv);
 int cmdConvert(int argc, char** argv);
 int cmdFile(int argc, char** argv);
+int cmdSend(int argc, char** argv);
 int cmdMimeToXml(int argc, char** argv);
 int cmdShow(int argc, char** argv);
 int cmdXmlToMime(int argc, char** argv);

@@ -26,6 +26,7 @@ const Command kCommands[] = {
     {"file", cmdFile,
      "file read|write --charset NAME FILE   read a text file as UTF-8, or write UTF-8 input in a charset"},
     {"mime2xml", cmdMimeToXml, "mime2xml [IN [OUT]]        write the XML form of an email read as MIME text"},
+    {"send", cmdSend, "send [OPTIONS]             send an email by SMTP (--help lists the options)"},
     {"show", cmdShow, "show [OPTIONS] FILE        show an email (MIME or XML): fields, structure, bodies, attachments"},
     {"xml2mime", cmdXmlToMime, "xml2mime [IN [OUT]]        write the MIME text of an email read from its XML form"},
 };

@@ -1,5 +1,6 @@
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -97,6 +98,19 @@ bool createUuid(Uuid& out)
     out.data3 = static_cast<uint16_t>((b[6] << 8) | b[7]);
     std::memcpy(out.data4, b + 8, 8);
     return true;
+}
+
+bool environmentValue(const char* name, std::string& out)
+{
+    const char* v = std::getenv(name);
+    if (!v) return false;
+    out = v;
+    return true;
+}
+
+bool standardErrorIsTerminal()
+{
+    return ::isatty(STDERR_FILENO) == 1;
 }
 
 }  // namespace platform

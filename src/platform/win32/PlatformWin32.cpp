@@ -83,6 +83,24 @@ std::string uuidToString(const Uuid& u)
     return formatUuid(u);
 }
 
+bool environmentValue(const char* name, std::string& out)
+{
+    const DWORD n = ::GetEnvironmentVariableA(name, nullptr, 0);
+    if (n == 0) return false;
+    std::string value(n, '\0');
+    const DWORD got = ::GetEnvironmentVariableA(name, value.data(), n);
+    if (got == 0 || got >= n) return false;
+    value.resize(got);
+    out = value;
+    return true;
+}
+
+bool standardErrorIsTerminal()
+{
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
 }  // namespace platform
 
 }  // namespace hanamail
