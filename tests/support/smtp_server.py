@@ -32,8 +32,8 @@ import os
 import socket
 import sys
 import threading
+import logging
 import time
-import warnings
 
 
 def record(path, entry):
@@ -59,7 +59,7 @@ def watch_stdin_and_lifetime(lifetime, stop):
 
 def run_aiosmtpd(args):
     # The server's own notes on its API are no news to the tests.
-    warnings.simplefilter("ignore")
+    logging.getLogger("mail.log").setLevel(logging.ERROR)
     from aiosmtpd.controller import Controller
     from aiosmtpd.smtp import AuthResult, LoginPassword
 
