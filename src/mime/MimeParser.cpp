@@ -221,6 +221,8 @@ void MimeMessage2::parseBody(const char* bodyText, uint32_t n, LogBase& log, int
     }
 
     const bool isSigned = m_contentType.equalsIgnoreCase("multipart/signed");
+    // In a digest a part without header fields is a message (RFC 2046 section 5.1.5).
+    const bool isDigest = m_contentType.equalsIgnoreCase("multipart/digest");
     bool first = true;
     size_t from = line.next;
     for (;;) {
@@ -240,7 +242,12 @@ void MimeMessage2::parseBody(const char* bodyText, uint32_t n, LogBase& log, int
                 break;
             }
             auto* part = new MimeMessage2();
+            const bool headerless = body[from] == '\n' || body.substr(from, 2) == "\r\n";
             part->parseMime(bodyText + from, static_cast<uint32_t>(end - from), log, depth + 1);
+            if (isDigest && headerless) {
+                part->SetContentType("message/rfc822");
+                part->ClearModified();
+            }
             if (isSigned && first) part->SetRawText(bodyText + from, static_cast<int32_t>(end - from));
             first = false;
             AddSubPart(part);

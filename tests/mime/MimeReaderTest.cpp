@@ -448,3 +448,19 @@ TEST(MimeParamList, PlainRewriteAndGaps)
 }
 
 }  // namespace
+
+TEST(MimeReader, AHeaderlessPartOfADigestIsAMessage)
+{
+    const std::string text =
+        "Content-Type: multipart/digest; boundary=d\r\n\r\n--d\r\n\r\nFrom: a@example.com\r\nSubject: one\r\n\r\n"
+        "body one\r\n--d\r\nContent-Type: text/plain\r\n\r\nplain\r\n--d--\r\n";
+    auto m = parse(text);
+    ASSERT_EQ(m->GetSubPartCount(), 2);
+    EXPECT_EQ(str(m->GetSubPart(0)->contentType()), "message/rfc822");
+    EXPECT_EQ(bodyOf(*m->GetSubPart(0)), "From: a@example.com\r\nSubject: one\r\n\r\nbody one");
+    // A part that says what it is stays so; outside a digest the default is text.
+    EXPECT_EQ(str(m->GetSubPart(1)->contentType()), "text/plain");
+    std::string mixed = text;
+    mixed.replace(mixed.find("digest"), 6, "mixed");
+    EXPECT_EQ(str(parse(mixed)->GetSubPart(0)->contentType()), "text/plain");
+}
