@@ -71,6 +71,16 @@ Outcome inChild(Work work)
     return o;
 }
 
+// The best time and the least peak of two runs; ok only when both were.
+inline Outcome better(const Outcome& a, const Outcome& b)
+{
+    Outcome o;
+    o.ok = a.ok && b.ok;
+    o.seconds = a.seconds < b.seconds ? a.seconds : b.seconds;
+    o.peakKb = a.peakKb < 0 || (b.peakKb >= 0 && b.peakKb < a.peakKb) ? b.peakKb : a.peakKb;
+    return o;
+}
+
 // Best time and least peak of several child runs; ok only when every run was.
 template <typename Work>
 Outcome bestOf(int runs, Work work)
@@ -79,11 +89,6 @@ Outcome bestOf(int runs, Work work)
     best.seconds = 1e30;
     best.peakKb = -1;
     best.ok = 1;
-    for (int i = 0; i < runs; ++i) {
-        const Outcome o = inChild(work);
-        best.ok = best.ok && o.ok;
-        if (o.seconds < best.seconds) best.seconds = o.seconds;
-        if (best.peakKb < 0 || o.peakKb < best.peakKb) best.peakKb = o.peakKb;
-    }
+    for (int i = 0; i < runs; ++i) best = better(best, inChild(work));
     return best;
 }

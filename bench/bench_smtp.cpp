@@ -15,7 +15,6 @@
 // message arrived, or the exit status is 1. Usage: bench_smtp [SMTP_SINK].
 #include <arpa/inet.h>
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -55,20 +54,23 @@ constexpr int kSmallCount = 200;
 
 // ---- the server
 
-// smtp-sink on a free port of 127.0.0.1, its counter line read from a pipe.
+// smtp-sink on a free port of 127.0.0.1 and its running message counter.
 class Sink {
 public:
     bool start(const char* program)
     {
         port = freePort();
-        int fds[2];
-        if (port <= 0 || pipe(fds) != 0) return false;
+        // Its counter goes to a file, not a pipe: a pipe left unread while a
+        // client runs would fill and hold the server up.
+        char name[] = "/tmp/bench_smtp_sink_XXXXXX";
+        m_fd = mkstemp(name);
+        if (port <= 0 || m_fd < 0) return false;
+        unlink(name);
         const std::string address = "127.0.0.1:" + std::to_string(port);
         m_pid = fork();
         if (m_pid == 0) {
-            dup2(fds[1], 1);
-            close(fds[0]);
-            close(fds[1]);
+            dup2(m_fd, 1);
+            close(m_fd);
             // As root it must be told whose privileges to take.
             if (geteuid() == 0)
                 execl(program, program, "-u", "nobody", "-c", address.c_str(), "1000", static_cast<char*>(nullptr));
@@ -76,9 +78,6 @@ public:
                 execl(program, program, "-c", address.c_str(), "1000", static_cast<char*>(nullptr));
             _exit(127);
         }
-        close(fds[1]);
-        m_fd = fds[0];
-        fcntl(m_fd, F_SETFL, fcntl(m_fd, F_GETFL) | O_NONBLOCK);
         for (int i = 0; i < 100; ++i) {
             if (accepts()) return true;
             usleep(20000);
@@ -91,10 +90,16 @@ public:
     {
         char buf[4096];
         ssize_t n;
-        while ((n = read(m_fd, buf, sizeof buf)) > 0) m_output.append(buf, static_cast<size_t>(n));
-        const size_t at = m_output.rfind("mesg=");
+        while ((n = pread(m_fd, buf, sizeof buf, m_read)) > 0) {
+            m_output.append(buf, static_cast<size_t>(n));
+            m_read += n;
+        }
         if (m_output.size() > 8192) m_output.erase(0, m_output.size() - 256);
-        return at == std::string::npos ? 0 : std::strtol(m_output.c_str() + at + 5, nullptr, 10);
+        // The last whole counter line ("sess=N quit=N mesg=N" and CR).
+        const size_t end = m_output.rfind('\r');
+        const size_t at = end == std::string::npos ? end : m_output.rfind("mesg=", end);
+        return at == std::string::npos ? m_lastCount
+                                       : (m_lastCount = std::strtol(m_output.c_str() + at + 5, nullptr, 10));
     }
 
     bool waitFor(long count)
@@ -147,6 +152,8 @@ private:
     pid_t m_pid = -1;
     int m_fd = -1;
     std::string m_output;
+    long m_lastCount = 0;
+    off_t m_read = 0;
 };
 
 // ---- inputs
@@ -208,7 +215,8 @@ bool sendOurs(int port, const StringBuffer& text)
     std::unique_ptr<Email2> email(Email2::NewEmail());
     SmtpConnImpl conn;
     if (!email || !email->SetFrom(kFrom) || !email->AddTo("", kTo) ||
-        !conn.connectAndLogin("127.0.0.1", port, "", "", "", "", 10, 30000, log)) return false;
+        !conn.connectAndLogin("127.0.0.1", port, "", "", "", "", 10, 30000, log))
+        return false;
     int accepted = 0, attempted = 0;
     bool broken = false;
     return conn.sendEmail(*email, &text, log, nullptr, accepted, attempted, broken, true, false) && accepted == 1;
@@ -269,17 +277,23 @@ bool sendCurl(int port, const char* text, size_t n)
 
 // ---- reporting
 
-// The runs of one client, then the server's count of what arrived.
-template <typename Work>
-Outcome measure(Sink& sink, int runs, long perRun, Work work)
+// Best of runs for each client, the clients taking turns so that a busy
+// moment of the machine falls on both; then the server's count must show
+// every message arrived.
+template <typename Ours, typename Theirs>
+bool measure(Sink& sink, int runs, long perRun, Ours ours, Theirs theirs, Outcome& o, Outcome& t)
 {
     const long before = sink.messages();
-    Outcome o = bestOf(runs, work);
-    if (!sink.waitFor(before + perRun * runs)) {
-        std::printf("  smtp-sink counted %ld messages, expected %ld\n", sink.messages() - before, perRun * runs);
-        o.ok = 0;
+    o = t = bestOf(0, ours);
+    for (int i = 0; i < runs; ++i) {
+        o = better(o, inChild(ours));
+        t = better(t, inChild(theirs));
     }
-    return o;
+    if (!sink.waitFor(before + 2 * perRun * runs)) {
+        std::printf("  smtp-sink counted %ld messages, expected %ld\n", sink.messages() - before, 2 * perRun * runs);
+        o.ok = t.ok = 0;
+    }
+    return o.ok && t.ok;
 }
 
 void printLine(const char* who, const Outcome& o, size_t bytes)
@@ -336,41 +350,50 @@ int main(int argc, char** argv)
 
     const int port = sink.port;
     std::printf("1. one %.1f MB MIME text, best of %d\n", largeBytes / 1e6, runs);
-    const Outcome ours = measure(sink, runs, 1, [&] { return sendOurs(port, largeText); });
-    const Outcome curl = measure(sink, runs, 1, [&] { return sendCurl(port, largeText.getString(), largeBytes); });
-    const Outcome built = measure(sink, runs, 1, [&] {
+    Outcome ours, curl;
+    bool arrived = measure(
+        sink, runs, 1, [&] { return sendOurs(port, largeText); },
+        [&] { return sendCurl(port, largeText.getString(), largeBytes); }, ours, curl);
+    // ClsMailMan writes the text itself from the email (and its copy).
+    const long before = sink.messages();
+    Outcome built = bestOf(runs, [&] {
         ClsMailMan mailman;
         mailman.put_SmtpHost(utf8("127.0.0.1"));
         mailman.setSmtpPort(port);
         return mailman.SendEmail(large.get());
     });
+    arrived = sink.waitFor(before + runs) && arrived;
     printLine("SmtpConnImpl (text)", ours, largeBytes);
     printLine("libcurl", curl, largeBytes);
     printLine("ClsMailMan::SendEmail", built, largeBytes);
 
     std::printf("2. %d emails of %.1f KB, a new connection each, best of %d\n", kSmallCount,
                 smallBytes / 1e3 / kSmallCount, smallRuns);
-    const Outcome manyOurs = measure(sink, smallRuns, kSmallCount, [&] { return sendMailMan(port, small); });
-    const Outcome manyCurl = measure(sink, smallRuns, kSmallCount, [&] {
-        for (const std::string& t : smallTexts)
-            if (!sendCurl(port, t.data(), t.size())) return false;
-        return true;
-    });
+    Outcome manyOurs, manyCurl;
+    arrived = measure(
+                  sink, smallRuns, kSmallCount, [&] { return sendMailMan(port, small); },
+                  [&] {
+                      for (const std::string& t : smallTexts)
+                          if (!sendCurl(port, t.data(), t.size())) return false;
+                      return true;
+                  },
+                  manyOurs, manyCurl) &&
+              arrived;
     printLine("ClsMailMan::SendEmail", manyOurs, smallBytes);
     printLine("libcurl", manyCurl, smallBytes);
     std::printf("  per email: ours %.3f ms, libcurl %.3f ms\n", manyOurs.seconds * 1e3 / kSmallCount,
                 manyCurl.seconds * 1e3 / kSmallCount);
     sink.stop();
 
-    const bool allOk = ours.ok && curl.ok && built.ok && manyOurs.ok && manyCurl.ok;
+    const bool allOk = arrived && ours.ok && curl.ok && built.ok && manyOurs.ok && manyCurl.ok;
     const double large1 = curl.seconds / ours.seconds;
     const double many = manyCurl.seconds / manyOurs.seconds;
     const double memText = ours.peakKb * 1024.0 / largeBytes;
     const double memBuilt = built.peakKb * 1024.0 / largeBytes;
     std::printf("20 MB send: %.2fx libcurl (target 1.00x): %s\n", large1, verdict(allOk && large1 >= 1.0));
     std::printf("200 x 10 KB sends: %.2fx libcurl (target 0.80x): %s\n", many, verdict(allOk && many >= 0.8));
-    std::printf("20 MB send extra peak: %.2fx its size with the text, %.2fx building it (target 2.50x): %s\n",
-                memText, memBuilt, verdict(allOk && memText <= 2.5 && memBuilt <= 2.5));
+    std::printf("20 MB send extra peak: %.2fx its size with the text, %.2fx building it (target 2.50x): %s\n", memText,
+                memBuilt, verdict(allOk && memText <= 2.5 && memBuilt <= 2.5));
     curl_global_cleanup();
     return allOk ? 0 : 1;
 }
