@@ -11,8 +11,6 @@
 // (HANAMAIL_BENCH_RUNS, default 5) for both time and memory.
 #include <gmime/gmime.h>
 #include <iconv.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -26,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ChildRun.h"
 #include "foundation/LogNull.h"
 #include "foundation/StringBuffer.h"
 #include "mime/Email2.h"
@@ -198,66 +197,6 @@ Inputs makeInputs()
 
 // ---- measuring
 
-long statusKb(const char* key)
-{
-    FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f) return -1;
-    char line[256];
-    long kb = -1;
-    const size_t n = std::strlen(key);
-    while (std::fgets(line, sizeof line, f))
-        if (std::strncmp(line, key, n) == 0) kb = std::strtol(line + n, nullptr, 10);
-    std::fclose(f);
-    return kb;
-}
-
-struct Outcome {
-    double seconds = 0;
-    long peakKb = 0;  // above what the child held at its start
-    int ok = 0;
-};
-
-size_t readAll(int fd, Outcome* o)
-{
-    size_t got = 0;
-    auto* p = reinterpret_cast<char*>(o);
-    while (got < sizeof *o) {
-        const ssize_t r = read(fd, p + got, sizeof *o - got);
-        if (r <= 0) break;
-        got += static_cast<size_t>(r);
-    }
-    return got;
-}
-
-// Runs read (returning whether its results equal the inputs) in a child
-// process and reports its time and peak memory.
-template <typename Read>
-Outcome inChild(Read read)
-{
-    int fds[2];
-    if (pipe(fds) != 0) std::exit(2);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        Outcome o;
-        const long baseline = statusKb("VmRSS:");
-        const auto t0 = std::chrono::steady_clock::now();
-        o.ok = read() ? 1 : 0;
-        o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        o.peakKb = statusKb("VmHWM:") - baseline;
-        if (write(fds[1], &o, sizeof o) != static_cast<ssize_t>(sizeof o)) _exit(3);
-        _exit(0);
-    }
-    close(fds[1]);
-    Outcome o;
-    if (readAll(fds[0], &o) != sizeof o) o.ok = 0;
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) o.ok = 0;
-    return o;
-}
-
 bool sameBytes(const void* a, size_t an, const void* b, size_t bn)
 {
     return an == bn && std::memcmp(a, b, an) == 0;
@@ -319,22 +258,6 @@ bool readGmime(const Inputs& in)
     g_object_unref(parser);
     g_object_unref(stream);
     return ok;
-}
-
-template <typename Read>
-Outcome bestOf(int runs, Read read)
-{
-    Outcome best;
-    best.seconds = 1e30;
-    best.peakKb = -1;
-    best.ok = 1;
-    for (int i = 0; i < runs; ++i) {
-        const Outcome o = inChild(read);
-        best.ok = best.ok && o.ok;
-        if (o.seconds < best.seconds) best.seconds = o.seconds;
-        if (best.peakKb < 0 || o.peakKb < best.peakKb) best.peakKb = o.peakKb;
-    }
-    return best;
 }
 
 }  // namespace

@@ -73,10 +73,9 @@ bool TembrixSocket::sendPlain(const unsigned char* bytes, uint32_t count, LogBas
 }
 
 // The piece size follows the measured rate (bytes per half second, at most
-// twice the last piece). Progress of the first 20 ms is held back and paid
-// out a tenth at a time with the later pieces, so a fast start does not
-// jump the percentage; what is still held at the end is stepped then, so the
-// steps add up to the bytes sent.
+// twice the last piece); before there is a rate to measure it doubles. Progress of the first 20 ms is held back and
+// paid out a tenth at a time with the later pieces, so a fast start does not jump the percentage; what is still held at
+// the end is stepped then, so the steps add up to the bytes sent.
 bool TembrixSocket::sendWithProgress(const unsigned char* bytes, uint32_t count, LogBase& log,
                                      ProgressMonitor& progress)
 {
@@ -106,7 +105,9 @@ bool TembrixSocket::sendWithProgress(const unsigned char* bytes, uint32_t count,
             }
         }
         if (elapsedMs <= 10) {
-            piece = kSmallestPiece;
+            // Too fast to measure yet: a link this quick takes larger pieces
+            // (a slow one is held back by the socket buffer all the same).
+            piece = piece * 2 > kPlainPiece ? kPlainPiece : piece * 2;
         } else {
             const uint64_t rate = uint64_t(pos) * 500 / elapsedMs;
             const uint64_t cap = uint64_t(sent) * 2;

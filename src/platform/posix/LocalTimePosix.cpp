@@ -1,3 +1,5 @@
+#include <atomic>
+#include <cstdint>
 #include <ctime>
 
 #include "platform/LocalTime.h"
@@ -9,6 +11,21 @@ namespace platform {
 
 namespace {
 
+// localtime_r need not look at TZ again, and a zone changed while we run
+// should still count; but tzset reads the zone file's status each time, and
+// every log line asks for the time. Once a second is soon enough.
+void refreshZone()
+{
+    static std::atomic<int64_t> lastSecond{-1};
+    timespec now{};
+    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) {
+        tzset();
+        return;
+    }
+    const int64_t second = now.tv_sec;
+    if (lastSecond.exchange(second, std::memory_order_relaxed) != second) tzset();
+}
+
 // The local time now and its offset east of UTC in seconds; false when the
 // clock or the zone cannot be read.
 bool readLocalTime(LocalTime& out, long& offsetSeconds)
@@ -17,8 +34,7 @@ bool readLocalTime(LocalTime& out, long& offsetSeconds)
     offsetSeconds = 0;
     timespec ts{};
     if (clock_gettime(CLOCK_REALTIME, &ts) != 0) return false;
-    // localtime_r need not look at TZ again; a zone changed while we run should still count.
-    tzset();
+    refreshZone();
     tm t{};
     if (!localtime_r(&ts.tv_sec, &t)) return false;
     out.year = static_cast<uint16_t>(t.tm_year + 1900);

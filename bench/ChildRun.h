@@ -1,0 +1,94 @@
+#pragma once
+// Runs a piece of work in a forked child so that its peak resident memory is
+// its own: the peak (VmHWM) less what the child held when it started (the
+// inputs, built before the fork).
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+inline long statusKb(const char* key)
+{
+    FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f) return -1;
+    char line[256];
+    long kb = -1;
+    const size_t n = std::strlen(key);
+    while (std::fgets(line, sizeof line, f))
+        if (std::strncmp(line, key, n) == 0) kb = std::strtol(line + n, nullptr, 10);
+    std::fclose(f);
+    return kb;
+}
+
+struct Outcome {
+    double seconds = 0;
+    long peakKb = 0;  // above what the child held at its start
+    int ok = 0;
+};
+
+inline size_t readOutcome(int fd, Outcome* o)
+{
+    size_t got = 0;
+    auto* p = reinterpret_cast<char*>(o);
+    while (got < sizeof *o) {
+        const ssize_t r = read(fd, p + got, sizeof *o - got);
+        if (r <= 0) break;
+        got += static_cast<size_t>(r);
+    }
+    return got;
+}
+
+// Runs work (returning whether it succeeded) in a child process and reports
+// its time and peak memory.
+template <typename Work>
+Outcome inChild(Work work)
+{
+    int fds[2];
+    if (pipe(fds) != 0) std::exit(2);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        Outcome o;
+        const long baseline = statusKb("VmRSS:");
+        const auto t0 = std::chrono::steady_clock::now();
+        o.ok = work() ? 1 : 0;
+        o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        o.peakKb = statusKb("VmHWM:") - baseline;
+        if (write(fds[1], &o, sizeof o) != static_cast<ssize_t>(sizeof o)) _exit(3);
+        _exit(0);
+    }
+    close(fds[1]);
+    Outcome o;
+    if (readOutcome(fds[0], &o) != sizeof o) o.ok = 0;
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) o.ok = 0;
+    return o;
+}
+
+// The best time and the least peak of two runs; ok only when both were.
+inline Outcome better(const Outcome& a, const Outcome& b)
+{
+    Outcome o;
+    o.ok = a.ok && b.ok;
+    o.seconds = a.seconds < b.seconds ? a.seconds : b.seconds;
+    o.peakKb = a.peakKb < 0 || (b.peakKb >= 0 && b.peakKb < a.peakKb) ? b.peakKb : a.peakKb;
+    return o;
+}
+
+// Best time and least peak of several child runs; ok only when every run was.
+template <typename Work>
+Outcome bestOf(int runs, Work work)
+{
+    Outcome best;
+    best.seconds = 1e30;
+    best.peakKb = -1;
+    best.ok = 1;
+    for (int i = 0; i < runs; ++i) best = better(best, inChild(work));
+    return best;
+}
