@@ -8,24 +8,19 @@
 #include "charset/CodePages.h"
 #include "charset/ContentCoding.h"
 #include "html/HtmlHelp.h"
+#include "mime/BodyEncoder.h"
+#include "mime/CrlfLines.h"
 #include "mime/MailTextCharset.h"
 #include "mime/MimeBodyText.h"
+#include "mime/MimeBoundary.h"
 #include "mime/MimeField.h"
 #include "mime/MimeSink.h"
-#include "mime/MimeWriteHelp.h"
+#include "mime/MimeText.h"
 #include "mime/Rfc822Address.h"
+#include "mime/TransferEncodingChoice.h"
 #include "platform/Platform.h"
 
 namespace hanamail {
-
-namespace {
-
-bool isText(const char* s, const char* prefix)
-{
-    return MimeWriteHelp::beginsWithNoCase(s, prefix);
-}
-
-}  // namespace
 
 Email2::Email2() = default;
 
@@ -54,38 +49,9 @@ void Email2::TakeBody(DataBuffer& from)
 void Email2::SetContentType(const char* contentType, const char* name, const char* protocol, const char* micalg,
                             const Charset& charset, const char* boundary, const char* smimeType, const char* type)
 {
-    // The arguments may be this entity's own fields (a rebuild that keeps some): copy them first.
-    const StringBuffer contentTypeArg(contentType ? contentType : "");
-    const MimeWriteHelp::ContentTypeParams params(type, boundary, name, protocol, micalg, smimeType);
-    const Charset charsetArg(charset);
-    if (!contentTypeArg.isEmpty())
-        m_contentType = contentTypeArg.getString();
-    else if (m_contentType.isEmpty())
-        m_contentType = "text/plain";
-    const MimeWriteHelp::ContentTypeFields fields{&m_type, &m_boundary, &m_name, &m_protocol, &m_micalg, &m_smimeType};
-    fields.clear();
-
-    StringBuffer value(m_contentType);
-    const char* ct = m_contentType.getString();
-    if (isText(ct, "text") || isText(ct, "message") || isText(params.type.getString(), "text")) {
-        if (charsetArg.getCodePage() != 0) {
-            value << "; charset=";
-            MimeWriteHelp::appendQuoted(value, mailtext::mimeName(charsetArg.getCodePage(), charsetArg.getName()));
-            value << ";";
-        }
-        m_charset = charsetArg;
-    } else {
-        value << ";";
-    }
-
-    MimeWriteHelp::appendContentTypeParams(value, params, fields);
-
-    if (m_formatFlowed && m_contentType.equalsIgnoreCase("text/plain")) {
-        // Without a charset nothing separates the parameter from the type yet.
-        if (value.lastChar() != ';') value << ';';
-        value << "\r\n\tformat=flowed;";
-    }
-    MimeWriteHelp::trimParamList(value);
+    StringBuffer value;
+    buildContentType(contentType, name, protocol, micalg, charset, boundary, smimeType, type,
+                     CharsetRule::TextAndMessage, value);
     m_header.ReplaceField("Content-Type", value.getString());
 }
 
@@ -96,7 +62,7 @@ void Email2::SetDisposition(const char* disposition, const char* filename)
     StringBuffer value(m_disposition);
     if (filename) {
         value << "; filename=";
-        MimeWriteHelp::appendQuoted(value, filename);
+        mimetext::appendQuoted(value, filename);
     }
     m_header.ReplaceField("Content-Disposition", value.getString());
 }
@@ -116,7 +82,7 @@ void Email2::SetContentId(const char* value)
 
 bool Email2::IsMultipart() const
 {
-    return MimeWriteHelp::beginsWithNoCase(m_contentType, "multipart");
+    return mimetext::beginsWithNoCase(m_contentType, "multipart");
 }
 
 bool Email2::IsMultipartMixed() const
@@ -218,10 +184,10 @@ void Email2::NormaliseTransferEncodings(Email2& node)
 {
     const int cp = node.m_charset.getCodePage();
     bool recode = node.m_contentType.equalsIgnoreCase("text/html");
-    if (!recode && (node.m_contentType.isEmpty() || MimeWriteHelp::beginsWithNoCase(node.m_contentType, "text/")))
+    if (!recode && (node.m_contentType.isEmpty() || mimetext::beginsWithNoCase(node.m_contentType, "text/")))
         recode = node.m_transferEncoding.equalsIgnoreCase("8bit") ||
-                 MimeWriteHelp::hasHighBytes(node.m_body.getData(), node.m_body.getSize());
-    if (recode) node.SetTransferEncoding(MimeWriteHelp::TransferEncodingForCodePage(cp));
+                 mimetext::hasHighBytes(node.m_body.getData(), node.m_body.getSize());
+    if (recode) node.SetTransferEncoding(TransferEncodingChoice::forCodePage(cp));
     for (int i = 0; i < node.GetPartCount(); ++i) NormaliseTransferEncodings(*node.GetPart(i));
 }
 
@@ -291,11 +257,11 @@ void Email2::writeMimeText(StringBuffer& out, const char* excludedPrefix, const 
         out.markFailed(text.failure());
         return;
     }
-    MimeWriteHelp::writeHeader(m_header, "Content-Type", text, excludedPrefix, cs, out);
+    text.writeHeader(m_header, "Content-Type", excludedPrefix, cs, out);
     if (!multipart && stream && text.size() > kStreamedPiece && m_transferEncoding.equalsIgnoreCase("base64")) {
         for (uint32_t at = 0; at < text.size(); at += kStreamedPiece) {
             const uint32_t n = text.size() - at < kStreamedPiece ? text.size() - at : kStreamedPiece;
-            if (!MimeWriteHelp::appendEncoded(m_transferEncoding, text.data() + at, n, out)) return;
+            if (!BodyEncoder::append(m_transferEncoding, text.data() + at, n, out)) return;
             // A piece of whole lines ends with an empty line of its own; the next piece goes on instead.
             if (at + n < text.size()) out.shorten(2);
             if (!stream->flush(out)) return;
@@ -303,10 +269,10 @@ void Email2::writeMimeText(StringBuffer& out, const char* excludedPrefix, const 
         return;
     }
     if (!multipart) {
-        (void)MimeWriteHelp::appendEncoded(m_transferEncoding, text.data(), text.size(), out);  // marks out
+        (void)BodyEncoder::append(m_transferEncoding, text.data(), text.size(), out);  // marks out
         return;
     }
-    out << MimeWriteHelp::kPreamble;
+    out << MimeBoundary::kPreamble;
     for (int i = 0; i < GetPartCount(); ++i) {
         out << "--" << m_boundary << "\r\n";
         GetPart(i)->writeMimeText(out, excludedPrefix, root, depth + 1, stream);
@@ -322,7 +288,7 @@ namespace {
 
 bool hasHigh(const void* bytes, uint32_t n)
 {
-    return MimeWriteHelp::hasHighBytes(static_cast<const unsigned char*>(bytes), n);
+    return mimetext::hasHighBytes(static_cast<const unsigned char*>(bytes), n);
 }
 
 bool convertsTo(int cp, const void* utf8, uint32_t n)
@@ -376,7 +342,7 @@ void makePhraseSafe(StringBuffer& word)
     std::string r = w.substr(0, q + 3);
     for (size_t i = q + 3; i < textEnd; ++i) {
         const unsigned char c = static_cast<unsigned char>(w[i]);
-        MimeWriteHelp::appendPhraseSafeQ(r, c);
+        mimetext::appendPhraseSafeQ(r, c);
     }
     r += w.substr(textEnd);
     word = r.c_str();
@@ -555,10 +521,7 @@ void Email2::RemoveHeaderField(const char* name)
     } else if (n.equalsIgnoreCase("cc")) {
         clearRecipients(Recipients::Cc);
     } else if (n.equalsIgnoreCase("content-type")) {
-        m_contentType.clear();
-        MimeWriteHelp::ContentTypeFields{&m_type, &m_boundary, &m_name, &m_protocol, &m_micalg, &m_smimeType}.clear();
-        m_charset = Charset();
-        m_formatFlowed = false;
+        clearContentType();
     } else if (n.equalsIgnoreCase("Content-Disposition")) {
         m_disposition.clear();
         m_filename.clear();
@@ -801,8 +764,8 @@ void Email2::SetTextBody(const void* utf8, uint32_t n, bool isHtml)
     // Text lines end in CR LF, whatever system the text was written on: a bare
     // LF would leave as =0A in quoted-printable or as a bare line end.
     DataBuffer crlf;
-    if (MimeWriteHelp::hasBareLineEnd(static_cast<const unsigned char*>(utf8), n)) {
-        if (MimeWriteHelp::appendCrlfLines(static_cast<const unsigned char*>(utf8), n, crlf)) {
+    if (CrlfLines::hasBareLineEnd(static_cast<const unsigned char*>(utf8), n)) {
+        if (CrlfLines::append(static_cast<const unsigned char*>(utf8), n, crlf)) {
             utf8 = crlf.getData();
             n = crlf.getSize();
         }
@@ -830,7 +793,7 @@ void Email2::SetTextBody(const void* utf8, uint32_t n, bool isHtml)
                 chosen.setByCodePage(kUtf8);
             node->rebuildContentType(chosen);
         }
-        if (MimeWriteHelp::isBase64CodePage(node->m_charset.getCodePage())) encoding = "base64";
+        if (TransferEncodingChoice::isBase64CodePage(node->m_charset.getCodePage())) encoding = "base64";
         // An attached file never receives the text.
         Email2* first = node->GetPart(0);
         if ((node->IsMultipartRelated() || node->IsMultipartMixed()) && first && !first->IsAttachmentLike())
@@ -878,10 +841,10 @@ void Email2::SetHtmlBody(const void* utf8Html, uint32_t n)
     // The lines end as SetTextBody stores them, so that the leaf holding this
     // HTML is found by its bytes below.
     const auto* bytes = reinterpret_cast<const unsigned char*>(html.getString());
-    if (MimeWriteHelp::hasBareLineEnd(bytes, static_cast<uint32_t>(html.getSize()))) {
+    if (CrlfLines::hasBareLineEnd(bytes, static_cast<uint32_t>(html.getSize()))) {
         DataBuffer crlf;
         // A failed copy leaves html as it was; SetTextBody then fails the same way and marks the body.
-        if (MimeWriteHelp::appendCrlfLines(bytes, static_cast<uint32_t>(html.getSize()), crlf)) {
+        if (CrlfLines::append(bytes, static_cast<uint32_t>(html.getSize()), crlf)) {
             html.clear();
             html << std::string_view(reinterpret_cast<const char*>(crlf.getData()), crlf.getSize());
         }
@@ -891,7 +854,7 @@ void Email2::SetHtmlBody(const void* utf8Html, uint32_t n)
 
     Email2* first = GetPart(0);
     if (IsMultipartRelated() && first && !first->IsMultipart() &&
-        MimeWriteHelp::beginsWithNoCase(first->m_contentType, "text")) {
+        mimetext::beginsWithNoCase(first->m_contentType, "text")) {
         SetContentType(m_contentType.getString(), m_name.getString(), m_protocol.getString(), m_micalg.getString(),
                        m_charset, m_boundary.getString(), m_smimeType.getString(), "text/html");
         // A multipart's own Content-Transfer-Encoding stays 7bit: nothing is set on it.
@@ -909,7 +872,7 @@ void Email2::SetHtmlBody(const void* utf8Html, uint32_t n)
         node->SetContentType("text/html", node->m_name.getString(), node->m_protocol.getString(),
                              node->m_micalg.getString(), node->m_charset, node->m_boundary.getString(),
                              node->m_smimeType.getString(), node->m_type.getString());
-        node->SetTransferEncoding(MimeWriteHelp::TransferEncodingForCodePage(m_charset.getCodePage()));
+        node->SetTransferEncoding(TransferEncodingChoice::forCodePage(m_charset.getCodePage()));
     }
 
     // The declaration made above names the charset the text then chose.
@@ -942,7 +905,7 @@ Email2* Email2::NewHtmlPart(const void* utf8Html, uint32_t n, const Charset& cha
     part->StripMessageFields();
     part->SetTextBody(utf8Html, n, true);
     part->SetContentType("text/html", nullptr, nullptr, nullptr, charset, nullptr, nullptr, nullptr);
-    part->SetTransferEncoding(MimeWriteHelp::TransferEncodingForCodePage(charset.getCodePage()));
+    part->SetTransferEncoding(TransferEncodingChoice::forCodePage(charset.getCodePage()));
     return part;
 }
 
@@ -973,7 +936,7 @@ Email2* Email2::ConvertToAlternative()
     node->AddPart(moved);
 
     StringBuffer boundary;
-    MimeWriteHelp::NewBoundary(boundary);
+    MimeBoundary::NewBoundary(boundary);
     boundary << "_.ALT";
     node->SetContentType("multipart/alternative", nullptr, nullptr, nullptr, Charset(), boundary.getString(), nullptr,
                          nullptr);
@@ -1016,7 +979,7 @@ void Email2::AddAlternativeBody(Email2* part)
         delete part;
         return;
     }
-    if (MimeWriteHelp::beginsWithNoCase(part->m_contentType, "text/plain"))
+    if (mimetext::beginsWithNoCase(part->m_contentType, "text/plain"))
         target->InsertPart(0, part);
     else
         target->AddPart(part);
@@ -1056,7 +1019,7 @@ void Email2::GetBodyText(StringBuffer& out) const
 void Email2::SetCharset(const Charset& charset)
 {
     const int cp = charset.getCodePage();
-    const char* encoding = MimeWriteHelp::TransferEncodingForCodePage(cp);
+    const char* encoding = TransferEncodingChoice::forCodePage(cp);
     Email2* html = FindHtmlBody();
     if (html && cp != 0) {
         if (html->m_charset.getCodePage() != cp && charset.getName() && *charset.getName()) {

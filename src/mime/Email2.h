@@ -6,6 +6,7 @@
 #include "foundation/ExtPtrArray.h"
 #include "foundation/StringBuffer.h"
 #include "foundation/TembrixObject.h"
+#include "mime/ContentTypeValue.h"
 #include "mime/DateParser.h"
 #include "mime/MimeHeader.h"
 
@@ -25,7 +26,7 @@ class TreeNode;
 // Content-Transfer-Encoding and Content-ID. A cached field is only ever set
 // together with its header field: the setters build the header value from
 // the fields.
-class Email2 : public TembrixObject {
+class Email2 : public TembrixObject, public ContentTypeValue {
 public:
     // A bare node: empty header, body and fields.
     Email2();
@@ -55,16 +56,7 @@ public:
     void SetContentId(const char* value);
     // Takes effect when Content-Type is next built.
     void SetFormatFlowed(bool on) { m_formatFlowed = on; }
-
-    const StringBuffer& contentType() const { return m_contentType; }
-    const StringBuffer& name() const { return m_name; }
-    const StringBuffer& protocol() const { return m_protocol; }
-    const StringBuffer& micalg() const { return m_micalg; }
-    const StringBuffer& boundary() const { return m_boundary; }
-    const StringBuffer& smimeType() const { return m_smimeType; }
-    const StringBuffer& type() const { return m_type; }
-    const Charset& charset() const { return m_charset; }
-    bool formatFlowed() const { return m_formatFlowed; }
+    // contentType(), name(), charset() and the other Content-Type fields: ContentTypeValue.
     const StringBuffer& disposition() const { return m_disposition; }
     const StringBuffer& filename() const { return m_filename; }
     const StringBuffer& transferEncoding() const { return m_transferEncoding; }
@@ -339,15 +331,6 @@ private:
     DataBuffer m_body;
     ExtPtrArray m_parts;
 
-    StringBuffer m_contentType;
-    StringBuffer m_name;
-    StringBuffer m_protocol;
-    StringBuffer m_micalg;
-    StringBuffer m_boundary;
-    StringBuffer m_smimeType;
-    StringBuffer m_type;
-    Charset m_charset;
-    bool m_formatFlowed = false;
     StringBuffer m_disposition;
     StringBuffer m_filename;
     StringBuffer m_transferEncoding;

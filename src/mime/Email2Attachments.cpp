@@ -9,9 +9,11 @@
 #include "foundation/FileSys.h"
 #include "foundation/LogBase.h"
 #include "mime/ContentTypeTable.h"
+#include "mime/CrlfLines.h"
 #include "mime/Email2.h"
+#include "mime/MimeBoundary.h"
 #include "mime/MimeField.h"
-#include "mime/MimeWriteHelp.h"
+#include "mime/MimeText.h"
 
 namespace hanamail {
 
@@ -34,7 +36,7 @@ Email2* newPart(const char* const* alsoStrip)
 
 void newBoundary(const char* suffix, StringBuffer& out)
 {
-    MimeWriteHelp::NewBoundary(out);
+    MimeBoundary::NewBoundary(out);
     out << suffix;
 }
 
@@ -204,10 +206,10 @@ bool Email2::addAttachment(const char* filename, const char* contentType, DataBu
         ContentTypeForExtension(ext.getString(), type);
     }
     if (type.isEmpty()) type = "application/octet-stream";
-    const bool isText = MimeWriteHelp::beginsWithNoCase(type, "text");
-    if (textLines && isText && MimeWriteHelp::hasBareLineEnd(bytes.getData(), bytes.getSize())) {
+    const bool isText = mimetext::beginsWithNoCase(type, "text");
+    if (textLines && isText && CrlfLines::hasBareLineEnd(bytes.getData(), bytes.getSize())) {
         DataBuffer lines;
-        if (!MimeWriteHelp::appendCrlfLines(bytes.getData(), bytes.getSize(), lines)) return false;
+        if (!CrlfLines::append(bytes.getData(), bytes.getSize(), lines)) return false;
         bytes.takeOver(lines);
     }
 

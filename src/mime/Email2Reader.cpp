@@ -14,8 +14,8 @@
 #include "mime/MimeMessage2.h"
 #include "mime/MimeParamList.h"
 #include "mime/MimeText.h"
-#include "mime/MimeWriteHelp.h"
 #include "mime/Rfc822Address.h"
+#include "mime/TransferEncodingChoice.h"
 #include "mime/UuDecoder.h"
 
 namespace hanamail {
@@ -98,7 +98,7 @@ std::string cutAtCharacter(const std::string& s, size_t max)
 std::string encodedPieces(const std::string& display, const Charset& charset)
 {
     const int cp = charset.getCodePage();
-    const bool bForm = MimeWriteHelp::isBase64CodePage(cp);
+    const bool bForm = TransferEncodingChoice::isBase64CodePage(cp);
     const char* name = mailtext::mimeName(cp, charset.getName());
     ContentCoding coding;
     std::string r;
@@ -214,8 +214,8 @@ Email2* Email2::toEmail(MimeMessage2& entity, LogBase& log, int depth, bool plai
     e->m_type = entity.type().getString();
     e->m_filename = entity.filename().getString();
     e->m_formatFlowed = entity.formatFlowed();
-    if (MimeWriteHelp::beginsWithNoCase(e->m_contentType, "text") ||
-        MimeWriteHelp::beginsWithNoCase(e->m_contentType, "message")) {
+    if (mimetext::beginsWithNoCase(e->m_contentType, "text") ||
+        mimetext::beginsWithNoCase(e->m_contentType, "message")) {
         const char* cs = entity.charset().getName();
         if (!(cs && StringBuffer(cs).equalsIgnoreCase("default"))) e->m_charset = entity.charset();
     }
@@ -310,7 +310,7 @@ void Email2::copyBccFrom(const Email2& other, LogBase& log)
 
 void Email2::replaceInNode(const char* find, const char* replacement)
 {
-    if (MimeWriteHelp::beginsWithNoCase(m_contentType, "text") && m_body.getSize() > 0) {
+    if (mimetext::beginsWithNoCase(m_contentType, "text") && m_body.getSize() > 0) {
         const std::string_view f(find);
         const std::string_view b = view(m_body);
         if (b.find(f) != std::string_view::npos) {

@@ -10,11 +10,11 @@
 #include "charset/Utf8Check.h"
 #include "foundation/LogNull.h"
 #include "foundation/TreeNode.h"
+#include "mime/BodyEncoder.h"
 #include "mime/Email2.h"
 #include "mime/MimeBodyText.h"
 #include "mime/MimeMessage2.h"
 #include "mime/MimeText.h"
-#include "mime/MimeWriteHelp.h"
 #include "mime/Rfc822Address.h"
 
 namespace hanamail {
@@ -282,7 +282,7 @@ std::string encodedBody(const MimeMessage2& entity)
     MimeBodyText text;
     StringBuffer out;
     if (!text.prepare(entity.contentType(), entity.charset(), entity.body(), false)) return std::string();
-    (void)MimeWriteHelp::appendEncoded(entity.transferEncoding(), text.data(), text.size(), out);
+    (void)BodyEncoder::append(entity.transferEncoding(), text.data(), text.size(), out);
     return std::string(out.getString(), static_cast<size_t>(out.getSize()));
 }
 

@@ -13,7 +13,7 @@
 #include "foundation/StringBuffer.h"
 #include "mime/MailTextCharset.h"
 #include "mime/MimeField.h"
-#include "mime/MimeWriteHelp.h"
+#include "mime/MimeText.h"
 #include "mime/Rfc822Address.h"
 
 namespace hanamail {
@@ -182,7 +182,7 @@ void makeQPhraseSafe(StringBuffer& words)
             inText = false;
             continue;
         }
-        MimeWriteHelp::appendPhraseSafeQ(r, c);
+        mimetext::appendPhraseSafeQ(r, c);
     }
     words.clear();
     words << std::string_view(r);

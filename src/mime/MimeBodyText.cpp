@@ -14,7 +14,7 @@
 #include "mime/MailTextCharset.h"
 #include "mime/MimeField.h"
 #include "mime/MimeHeader.h"
-#include "mime/MimeWriteHelp.h"
+#include "mime/MimeText.h"
 
 namespace hanamail {
 
@@ -67,7 +67,7 @@ bool isCharsetParam(const std::string& p)
 std::string withCharset(const std::string& value, const char* charsetName)
 {
     StringBuffer param(" charset=");
-    MimeWriteHelp::appendQuoted(param, charsetName);
+    mimetext::appendQuoted(param, charsetName);
     std::vector<std::string> parts = splitParams(value);
     bool replaced = false;
     for (size_t i = 1; i < parts.size(); ++i) {
@@ -105,7 +105,7 @@ bool MimeBodyText::prepare(const StringBuffer& contentType, const Charset& chars
     m_label.clear();
     m_failure = body.failure();
     if (m_failure != BufferFailure::None) return false;
-    const bool highBytes = MimeWriteHelp::hasHighBytes(body.getData(), body.getSize());
+    const bool highBytes = mimetext::hasHighBytes(body.getData(), body.getSize());
     // 8-bit text that claims no charset is labelled UTF-8 when it is UTF-8;
     // other bytes (a file in some legacy charset) are better unlabelled than
     // mislabelled.
@@ -115,7 +115,7 @@ bool MimeBodyText::prepare(const StringBuffer& contentType, const Charset& chars
         if (utf8Text) m_label = kUtf8Label;
         return true;
     }
-    if (!MimeWriteHelp::beginsWithNoCase(contentType, "text/")) return true;
+    if (!mimetext::beginsWithNoCase(contentType, "text/")) return true;
 
     const int cp = charset.getCodePage();
     std::string name = charset.getName() ? charset.getName() : "";
@@ -192,9 +192,22 @@ void MimeBodyText::copyWithCharsetLabel(const MimeHeader& in, const char* fieldN
     }
     if (!labelled) {
         StringBuffer v("text/plain; charset=");
-        MimeWriteHelp::appendQuoted(v, charsetName);
+        mimetext::appendQuoted(v, charsetName);
         out.AddField(new MimeField(fieldName, v.getString()));
     }
+}
+
+void MimeBodyText::writeHeader(const MimeHeader& header, const char* contentTypeName, const char* excludedPrefix,
+                               const Charset& cs, StringBuffer& out) const
+{
+    if (!m_label.empty()) {
+        MimeHeader labelled;
+        copyWithCharsetLabel(header, contentTypeName, m_label.c_str(), labelled);
+        labelled.WriteMime(out, excludedPrefix, cs);
+    } else {
+        header.WriteMime(out, excludedPrefix, cs);
+    }
+    out << "\r\n\r\n";
 }
 
 }  // namespace hanamail

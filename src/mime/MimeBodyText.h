@@ -42,6 +42,11 @@ public:
     static void copyWithCharsetLabel(const MimeHeader& in, const char* fieldName, const char* charsetName,
                                      MimeHeader& out);
 
+    // Writes an entity's header (fields under excludedPrefix left out) and the
+    // empty line after it; a body that needs a label gets it in the written copy only.
+    void writeHeader(const MimeHeader& header, const char* contentTypeName, const char* excludedPrefix,
+                     const Charset& cs, StringBuffer& out) const;
+
 private:
     const DataBuffer& current() const;
     bool convertTo(int cp, const DataBuffer& utf8);

@@ -8,11 +8,11 @@
 #include "charset/CodePages.h"
 #include "charset/ContentCoding.h"
 #include "charset/EncodingConvert.h"
-#include "mime/MailTextCharset.h"
+#include "mime/BodyEncoder.h"
 #include "mime/MimeBodyText.h"
+#include "mime/MimeBoundary.h"
 #include "mime/MimeParamList.h"
 #include "mime/MimeText.h"
-#include "mime/MimeWriteHelp.h"
 
 namespace hanamail {
 
@@ -62,19 +62,11 @@ void MimeMessage2::Reset()
     m_header.Clear();
     m_preamble = true;
     m_parts.removeAllObjects();
-    m_contentType.clear();
+    clearContentType();
     m_disposition.clear();
     m_transferEncoding.clear();
-    m_name.clear();
     m_filename.clear();
-    m_protocol.clear();
-    m_micalg.clear();
-    m_charset = Charset();
-    m_boundary.clear();
     m_contentId.clear();
-    m_smimeType.clear();
-    m_type.clear();
-    m_formatFlowed = false;
 }
 
 // ---- Header
@@ -111,10 +103,7 @@ void MimeMessage2::ReadCachedFields()
 
 void MimeMessage2::readContentType()
 {
-    m_contentType.clear();
-    MimeWriteHelp::ContentTypeFields{&m_type, &m_boundary, &m_name, &m_protocol, &m_micalg, &m_smimeType}.clear();
-    m_charset = Charset();
-    m_formatFlowed = false;
+    clearContentType();
     const std::string v(trimmed(valueOf(m_header, "content-type")));
     const size_t cut = v.find_first_of("; \t\r");
     std::string ct = v.substr(0, cut);
@@ -182,35 +171,10 @@ void MimeMessage2::readTransferEncoding()
 void MimeMessage2::SetContentType(const char* contentType, const char* name, const char* protocol, const char* micalg,
                                   const Charset& charset, const char* boundary, const char* smimeType, const char* type)
 {
-    // The arguments may be this entity's own fields (a rebuild that keeps some): copy them first.
-    const StringBuffer contentTypeArg(contentType ? contentType : "");
-    const MimeWriteHelp::ContentTypeParams params(type, boundary, name, protocol, micalg, smimeType);
-    const Charset charsetArg(charset);
     m_modified = true;
-    if (!contentTypeArg.isEmpty())
-        m_contentType = contentTypeArg.getString();
-    else if (m_contentType.isEmpty())
-        m_contentType = "text/plain";
-    const MimeWriteHelp::ContentTypeFields fields{&m_type, &m_boundary, &m_name, &m_protocol, &m_micalg, &m_smimeType};
-    fields.clear();
-
-    StringBuffer value(m_contentType);
-    if (charsetArg.getCodePage() != 0) {
-        value << "; charset=";
-        MimeWriteHelp::appendQuoted(value, mailtext::mimeName(charsetArg.getCodePage(), charsetArg.getName()));
-        value << ";";
-        m_charset = charsetArg;
-    } else if (MimeWriteHelp::beginsWithNoCase(m_contentType, "text")) {
-        value << "; charset=\"us-ascii\";";
-        m_charset = charsetArg;
-    } else {
-        value << ";";
-    }
-
-    MimeWriteHelp::appendContentTypeParams(value, params, fields);
-
-    if (m_formatFlowed && m_contentType.equalsIgnoreCase("text/plain")) value << "\r\n\tformat=flowed;";
-    MimeWriteHelp::trimParamList(value);
+    StringBuffer value;
+    buildContentType(contentType, name, protocol, micalg, charset, boundary, smimeType, type,
+                     CharsetRule::AnyTypeUsAsciiText, value);
     m_header.ReplaceField("content-type", value.getString());
 }
 
@@ -306,7 +270,7 @@ MimeMessage2* MimeMessage2::GetSubPart(int i) const
 
 bool MimeMessage2::IsMultipart() const
 {
-    return MimeWriteHelp::beginsWithNoCase(m_contentType, "multipart");
+    return mimetext::beginsWithNoCase(m_contentType, "multipart");
 }
 
 // ---- Output
@@ -325,8 +289,8 @@ void MimeMessage2::writeEntity(StringBuffer& out, bool top) const
         out.markFailed(text.failure());
         return;
     }
-    MimeWriteHelp::writeHeader(m_header, "content-type", text, nullptr, m_charset, out);
-    if (top && multipart && m_preamble) out << MimeWriteHelp::kPreamble;
+    text.writeHeader(m_header, "content-type", nullptr, m_charset, out);
+    if (top && multipart && m_preamble) out << MimeBoundary::kPreamble;
     writeContent(out, text);
 }
 
@@ -334,7 +298,7 @@ void MimeMessage2::writeContent(StringBuffer& out, const MimeBodyText& text) con
 {
     const int count = GetSubPartCount();
     if (count == 0) {
-        (void)MimeWriteHelp::appendEncoded(m_transferEncoding, text.data(), text.size(), out);  // marks out
+        (void)BodyEncoder::append(m_transferEncoding, text.data(), text.size(), out);  // marks out
         return;
     }
     // A signed part is only reproduced from the text it was read from; one

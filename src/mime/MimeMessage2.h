@@ -6,6 +6,7 @@
 #include "foundation/ExtPtrArray.h"
 #include "foundation/StringBuffer.h"
 #include "foundation/TembrixObject.h"
+#include "mime/ContentTypeValue.h"
 #include "mime/MimeHeader.h"
 
 namespace hanamail {
@@ -17,7 +18,7 @@ class MimeBodyText;
 // form and the page capture build and write. The cached fields mirror the
 // header: setting one of the four entity fields through SetHeaderField reads
 // them again from the new value, and the setters rebuild the header value.
-class MimeMessage2 : public TembrixObject {
+class MimeMessage2 : public TembrixObject, public ContentTypeValue {
 public:
     MimeMessage2();
     MimeMessage2(const MimeMessage2&) = delete;
@@ -77,19 +78,11 @@ public:
     void ClearModified() { m_modified = false; }
 
     // ---- Cached fields
-    const StringBuffer& contentType() const { return m_contentType; }
+    // (contentType(), name(), charset() and the other Content-Type fields: ContentTypeValue)
     const StringBuffer& disposition() const { return m_disposition; }
     const StringBuffer& transferEncoding() const { return m_transferEncoding; }
-    const StringBuffer& name() const { return m_name; }
     const StringBuffer& filename() const { return m_filename; }
-    const StringBuffer& protocol() const { return m_protocol; }
-    const StringBuffer& micalg() const { return m_micalg; }
-    const Charset& charset() const { return m_charset; }
-    const StringBuffer& boundary() const { return m_boundary; }
     const StringBuffer& contentId() const { return m_contentId; }
-    const StringBuffer& smimeType() const { return m_smimeType; }
-    const StringBuffer& type() const { return m_type; }
-    bool formatFlowed() const { return m_formatFlowed; }
 
     bool IsMultipart() const;
 
@@ -134,19 +127,10 @@ private:
     bool m_preamble = true;
     ExtPtrArray m_parts;
 
-    StringBuffer m_contentType;
     StringBuffer m_disposition;
     StringBuffer m_transferEncoding;
-    StringBuffer m_name;
     StringBuffer m_filename;
-    StringBuffer m_protocol;
-    StringBuffer m_micalg;
-    Charset m_charset;
-    StringBuffer m_boundary;
     StringBuffer m_contentId;
-    StringBuffer m_smimeType;
-    StringBuffer m_type;
-    bool m_formatFlowed = false;
 };
 
 }  // namespace hanamail

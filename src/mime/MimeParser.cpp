@@ -9,7 +9,7 @@
 #include "foundation/LogNull.h"
 #include "mime/MimeField.h"
 #include "mime/MimeMessage2.h"
-#include "mime/MimeWriteHelp.h"
+#include "mime/MimeText.h"
 
 namespace hanamail {
 
@@ -170,7 +170,7 @@ void MimeMessage2::decodeSingleBody(const char* body, uint32_t n)
     // Only text is held as UTF-8: the bytes of any other type stay as they
     // came, since the writer converts nothing but text back.
     const Charset none;
-    const Charset& cs = MimeWriteHelp::beginsWithNoCase(m_contentType, "text/") ? m_charset : none;
+    const Charset& cs = mimetext::beginsWithNoCase(m_contentType, "text/") ? m_charset : none;
     if (m_transferEncoding.equalsIgnoreCase("base64") &&
         std::string_view(body, n).find('\0') != std::string_view::npos) {
         // The decoder stops at a NUL; it is no base64 character, so it is skipped like any other.

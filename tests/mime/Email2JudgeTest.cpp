@@ -12,8 +12,9 @@
 #include <vector>
 
 #include "mime/Email2.h"
+#include "mime/MimeBoundary.h"
 #include "mime/MimeHeaderTestSupport.h"
-#include "mime/MimeWriteHelp.h"
+#include "mime/MimeText.h"
 #include "support/PythonJudge.h"
 
 using namespace hanamail;
@@ -162,9 +163,9 @@ void leavesOf(const Email2& e, std::string& exp)
         return;
     }
     const std::string body = bodyOf(e);
-    const bool text = MimeWriteHelp::beginsWithNoCase(e.contentType(), "text/");
+    const bool text = mimetext::beginsWithNoCase(e.contentType(), "text/");
     std::string label = e.charset().getCodePage() != 0 ? e.charset().getName() : "-";
-    if (label == "-" && MimeWriteHelp::hasHighBytes(e.body().getData(), e.body().getSize())) label = "utf-8";
+    if (label == "-" && mimetext::hasHighBytes(e.body().getData(), e.body().getSize())) label = "utf-8";
     std::string cte = e.transferEncoding().getString();
     for (char& c : cte) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     exp += std::string("leaf\t") + (text ? "text" : "bytes") + "\t" + hex(body) + "\t" + label + "\t" + cte + "\n";
@@ -175,7 +176,7 @@ Email2* relatedEmail(const std::string& html, const std::string& png)
 {
     Email2* e = Email2::NewEmail();
     StringBuffer b;
-    MimeWriteHelp::NewBoundary(b);
+    MimeBoundary::NewBoundary(b);
     EXPECT_TRUE(b.append("_.REL"));
     e->SetContentType("multipart/related", nullptr, nullptr, nullptr, Charset(), b.getString(), nullptr, "text/html");
     e->RemoveHeaderField("Content-Transfer-Encoding");
@@ -194,7 +195,7 @@ Email2* pdfOnlyEmail(const std::string& pdf)
 {
     Email2* e = Email2::NewEmail();
     StringBuffer b;
-    MimeWriteHelp::NewBoundary(b);
+    MimeBoundary::NewBoundary(b);
     EXPECT_TRUE(b.append("_.MIX"));
     e->SetContentType("multipart/mixed", nullptr, nullptr, nullptr, Charset(), b.getString(), nullptr, nullptr);
     e->RemoveHeaderField("Content-Transfer-Encoding");

@@ -7,8 +7,9 @@
 #include <string>
 
 #include "mime/Email2.h"
+#include "mime/MimeBoundary.h"
 #include "mime/MimeHeaderTestSupport.h"
-#include "mime/MimeWriteHelp.h"
+#include "mime/TransferEncodingChoice.h"
 
 using namespace hanamail;
 
@@ -252,12 +253,12 @@ TEST(Email2Tree, FindBodies)
 
 TEST(Email2Transfer, EncodingByCodePage)
 {
-    EXPECT_STREQ(MimeWriteHelp::TransferEncodingForCodePage(20127), "7bit");
+    EXPECT_STREQ(TransferEncodingChoice::forCodePage(20127), "7bit");
     for (int cp : {0, 1252, 28591, 1256, 437, 900, 1000, 20832, 22000, 10000, 10004})
-        EXPECT_STREQ(MimeWriteHelp::TransferEncodingForCodePage(cp), "quoted-printable") << cp;
+        EXPECT_STREQ(TransferEncodingChoice::forCodePage(cp), "quoted-printable") << cp;
     for (int cp : {20932, 51932, 50220, 65001, 65000, 874, 901, 932, 999, 20833, 21999, 1200, 1201, 1361, 10001, 10002,
                    10003, 10021})
-        EXPECT_STREQ(MimeWriteHelp::TransferEncodingForCodePage(cp), "base64") << cp;
+        EXPECT_STREQ(TransferEncodingChoice::forCodePage(cp), "base64") << cp;
 }
 
 TEST(Email2Transfer, NormaliseParentsAndTextNodesOnly)
@@ -293,7 +294,7 @@ TEST(Email2Transfer, NewBoundaryShapeAndFreshness)
     std::set<std::string> seen;
     for (int i = 0; i < 200; ++i) {
         StringBuffer b("old");
-        MimeWriteHelp::NewBoundary(b);
+        MimeBoundary::NewBoundary(b);
         const std::string s = str(b);
         ASSERT_EQ(s.size(), 41u) << s;
         EXPECT_EQ(s.substr(0, 15), "----=_NextPart_");

@@ -13,8 +13,8 @@
 
 #include "mime/DistributionList.h"
 #include "mime/Email2.h"
+#include "mime/MimeBoundary.h"
 #include "mime/MimeHeaderTestSupport.h"
-#include "mime/MimeWriteHelp.h"
 #include "mime/Rfc822Address.h"
 
 using namespace hanamail;
@@ -223,7 +223,7 @@ Email2* relatedEmail()
 {
     Email2* e = Email2::NewEmail();
     StringBuffer b;
-    MimeWriteHelp::NewBoundary(b);
+    MimeBoundary::NewBoundary(b);
     EXPECT_TRUE(b.append("_.REL"));
     e->SetContentType("multipart/related", nullptr, nullptr, nullptr, Charset(), b.getString(), nullptr, "text/html");
     e->RemoveHeaderField("Content-Transfer-Encoding");
@@ -259,7 +259,7 @@ Email2* pdfOnlyEmail(const std::string& pdf)
 {
     Email2* e = Email2::NewEmail();
     StringBuffer b;
-    MimeWriteHelp::NewBoundary(b);
+    MimeBoundary::NewBoundary(b);
     EXPECT_TRUE(b.append("_.MIX"));
     e->SetContentType("multipart/mixed", nullptr, nullptr, nullptr, Charset(), b.getString(), nullptr, nullptr);
     e->RemoveHeaderField("Content-Transfer-Encoding");

@@ -8,8 +8,8 @@
 
 #include "charset/EncodingConvert.h"
 #include "foundation/DataBuffer.h"
+#include "mime/CrlfLines.h"
 #include "mime/MailTextCharset.h"
-#include "mime/MimeWriteHelp.h"
 
 using namespace hanamail;
 
@@ -113,13 +113,13 @@ TEST(MailTextCharset, TextLinesEndInCrLf)
     for (const Case& c : cases) {
         const auto* p = reinterpret_cast<const unsigned char*>(c.in.data());
         const uint32_t n = static_cast<uint32_t>(c.in.size());
-        EXPECT_EQ(MimeWriteHelp::hasBareLineEnd(p, n), c.in != c.out) << c.in;
+        EXPECT_EQ(CrlfLines::hasBareLineEnd(p, n), c.in != c.out) << c.in;
         DataBuffer out;
-        ASSERT_TRUE(MimeWriteHelp::appendCrlfLines(p, n, out));
+        ASSERT_TRUE(CrlfLines::append(p, n, out));
         EXPECT_EQ(bytes(out), c.out);
     }
     const std::string crlf = "a\r\nb\r\n";
-    EXPECT_FALSE(MimeWriteHelp::hasBareLineEnd(reinterpret_cast<const unsigned char*>(crlf.data()), 6));
+    EXPECT_FALSE(CrlfLines::hasBareLineEnd(reinterpret_cast<const unsigned char*>(crlf.data()), 6));
 }
 
 }  // namespace

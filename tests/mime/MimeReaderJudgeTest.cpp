@@ -15,7 +15,6 @@
 #include "foundation/StringPair.h"
 #include "mime/Email2.h"
 #include "mime/MimeHeaderTestSupport.h"
-#include "mime/MimeWriteHelp.h"
 #include "mime/Rfc822Address.h"
 #include "support/PythonJudge.h"
 

@@ -12,9 +12,10 @@
 
 #include "charset/CharsetCatalogue.h"
 #include "mime/Email2.h"
+#include "mime/MimeBoundary.h"
 #include "mime/MimeHeaderTestSupport.h"
 #include "mime/MimeMessage2.h"
-#include "mime/MimeWriteHelp.h"
+#include "mime/TransferEncodingChoice.h"
 #include "support/PythonJudge.h"
 
 using namespace hanamail;
@@ -168,7 +169,7 @@ public:
         m_charset.setByName(charset);
         const int cp = m_charset.getCodePage();
         // 7-bit text that does not fit us-ascii is 8-bit UTF-8 after all.
-        m_cte = (cp == 20127 && !fits) ? "quoted-printable" : MimeWriteHelp::TransferEncodingForCodePage(cp);
+        m_cte = (cp == 20127 && !fits) ? "quoted-printable" : TransferEncodingChoice::forCodePage(cp);
         m_label = fits ? m_charset.getName() : "utf-8";
     }
 
@@ -209,7 +210,7 @@ public:
     Email2* multipart(const char* type, const char* suffix, const char* relatedType = nullptr)
     {
         StringBuffer boundary;
-        MimeWriteHelp::NewBoundary(boundary);
+        MimeBoundary::NewBoundary(boundary);
         EXPECT_TRUE(boundary.append(suffix));
         auto* n = new Email2();
         n->SetContentType(type, nullptr, nullptr, nullptr, m_charset, boundary.getString(), nullptr, relatedType);
