@@ -81,7 +81,12 @@ Bytes challengeWith(const Bytes& targetInfo, uint32_t flags = 0xe28a8233u)
 
 Bytes avPair(uint16_t id, const Bytes& value)
 {
-    Bytes b = {uint8_t(id), uint8_t(id >> 8), uint8_t(value.size()), uint8_t(value.size() >> 8)};
+    // Room for all first: GCC 12 at -O3 takes an insert into a vector made
+    // from four bytes for a write out of bounds.
+    Bytes b;
+    b.reserve(4 + value.size());
+    for (const uint8_t byte : {uint8_t(id), uint8_t(id >> 8), uint8_t(value.size()), uint8_t(value.size() >> 8)})
+        b.push_back(byte);
     b.insert(b.end(), value.begin(), value.end());
     return b;
 }
