@@ -129,17 +129,8 @@ private:
     // The email a --from option names replaces the new one.
     bool load()
     {
-        DataBuffer bytes;
-        if (!cli::readInput(m_opt.fromEml ? m_opt.fromEml : m_opt.fromXml, bytes, m_problem)) return false;
-        std::string problem;
-        if (cli::loadEmail(m_email, bytes, m_opt.fromEml ? cli::EmailForm::Mime : cli::EmailForm::Xml, problem))
-            return true;
-        // The parser's lines say why; the reason follows them.
-        StringBuffer text;
-        m_email.getErrorTextUtf8(text, false);
-        cli::writeLogText(text);
-        m_problem = problem;
-        return false;
+        return cli::loadEmailFile(m_email, m_opt.fromEml ? m_opt.fromEml : m_opt.fromXml,
+                                  m_opt.fromEml ? cli::EmailForm::Mime : cli::EmailForm::Xml, m_problem);
     }
 
     bool writeXml()

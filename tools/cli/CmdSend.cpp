@@ -250,16 +250,8 @@ private:
 
     bool load()
     {
-        DataBuffer bytes;
-        if (!cli::readInput(m_opt.eml ? m_opt.eml : m_opt.xmlFile, bytes, m_problem)) return false;
-        std::string problem;
-        if (cli::loadEmail(m_email, bytes, m_opt.eml ? cli::EmailForm::Mime : cli::EmailForm::Xml, problem))
-            return true;
-        StringBuffer text;
-        m_email.getErrorTextUtf8(text, false);
-        cli::writeLogText(text);
-        m_problem = problem;
-        return false;
+        return cli::loadEmailFile(m_email, m_opt.eml ? m_opt.eml : m_opt.xmlFile,
+                                  m_opt.eml ? cli::EmailForm::Mime : cli::EmailForm::Xml, m_problem);
     }
 
     // The list file is named by its absolute path: the send reads it later.

@@ -1,4 +1,5 @@
 #include "tools/cli/EmailInput.h"
+#include "tools/cli/CliText.h"
 
 #include <cstring>
 
@@ -76,6 +77,20 @@ bool loadEmail(ClsEmail& email, const DataBuffer& bytes, EmailForm form, std::st
     }
     if (email.SetFromXmlText(text)) return true;
     problem = "the XML holds no email";
+    return false;
+}
+
+bool loadEmailFile(ClsEmail& email, const char* path, EmailForm form, std::string& problem)
+{
+    DataBuffer bytes;
+    if (!readInput(path, bytes, problem)) return false;
+    std::string reason;
+    if (loadEmail(email, bytes, form, reason)) return true;
+    // The parser's lines say why; the reason follows them.
+    StringBuffer text;
+    email.getErrorTextUtf8(text, false);
+    writeLogText(text);
+    problem = reason;
     return false;
 }
 

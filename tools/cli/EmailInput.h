@@ -23,6 +23,10 @@ enum class EmailForm { Sniff, Mime, Xml };
 // log says more).
 bool loadEmail(ClsEmail& email, const DataBuffer& bytes, EmailForm form, std::string& problem);
 
+// The same from a file (or standard input); on failure the email's log goes
+// to standard error, the reason into problem.
+bool loadEmailFile(ClsEmail& email, const char* path, EmailForm form, std::string& problem);
+
 }  // namespace cli
 
 }  // namespace hanamail
