@@ -1,6 +1,5 @@
 #include "mime/Email2.h"
 
-#include <atomic>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -10,6 +9,7 @@
 #include "html/HtmlHelp.h"
 #include "mime/BodyEncoder.h"
 #include "mime/CrlfLines.h"
+#include "mime/FreshUuid.h"
 #include "mime/MailTextCharset.h"
 #include "mime/MimeBodyText.h"
 #include "mime/MimeBoundary.h"
@@ -312,22 +312,6 @@ std::string messageIdHost()
         if (ok) host += c;
     }
     return host.empty() ? std::string("unknown") : host;
-}
-
-std::string uuidText()
-{
-    platform::Uuid u{};
-    if (!platform::createUuid(u)) {
-        // Identifiers must still differ from each other without the system's source.
-        static std::atomic<uint32_t> counter{0};
-        const uint32_t k = ++counter;
-        const uint32_t t = platform::tickCount();
-        u.data1 = t ^ (k * 2654435761u);
-        u.data2 = static_cast<uint16_t>(k);
-        u.data3 = static_cast<uint16_t>(t >> 16);
-        for (int i = 0; i < 8; ++i) u.data4[i] = static_cast<uint8_t>((t >> (i * 3)) ^ (k >> i) ^ (i * 41));
-    }
-    return platform::uuidToString(u);
 }
 
 // A Q word stands in a quoted display name: a '"' or '\\' of its text would
@@ -743,7 +727,7 @@ bool Email2::SetDate(const char* text)
 
 void Email2::NewMessageId()
 {
-    const std::string id = "<TEMBRIX-MID-" + uuidText() + "@" + messageIdHost() + ">";
+    const std::string id = "<TEMBRIX-MID-" + FreshUuid::text() + "@" + messageIdHost() + ">";
     m_header.ReplaceField("Message-ID", id.c_str());
 }
 
