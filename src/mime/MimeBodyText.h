@@ -41,6 +41,10 @@ public:
     // "fieldName: text/plain; charset=..." at the end.
     static void copyWithCharsetLabel(const MimeHeader& in, const char* fieldName, const char* charsetName,
                                      MimeHeader& out);
+    // out becomes a copy of in whose first Content-Type field carries
+    // attribute=value (quoted) in place of the attribute it had, or as its
+    // first parameter; false when in has no Content-Type field.
+    static bool copyWithParam(const MimeHeader& in, const char* attribute, const char* value, MimeHeader& out);
 
 private:
     const DataBuffer& current() const;

@@ -137,16 +137,31 @@ void MimeWriteHelp::appendContentTypeParams(StringBuffer& value, const ContentTy
 }
 
 void MimeWriteHelp::writeHeader(const MimeHeader& header, const char* contentTypeName, const MimeBodyText& text,
-                                const char* excludedPrefix, const Charset& cs, StringBuffer& out)
+                                const char* excludedPrefix, const Charset& cs, StringBuffer& out,
+                                const char* newBoundary)
 {
+    MimeHeader changed;
+    const MimeHeader* written = &header;
     if (!text.charsetLabel().empty()) {
-        MimeHeader labelled;
-        MimeBodyText::copyWithCharsetLabel(header, contentTypeName, text.charsetLabel().c_str(), labelled);
-        labelled.WriteMime(out, excludedPrefix, cs);
-    } else {
-        header.WriteMime(out, excludedPrefix, cs);
+        MimeBodyText::copyWithCharsetLabel(header, contentTypeName, text.charsetLabel().c_str(), changed);
+        written = &changed;
+    } else if (newBoundary && MimeBodyText::copyWithParam(header, "boundary", newBoundary, changed)) {
+        written = &changed;
     }
+    written->WriteMime(out, excludedPrefix, cs);
     out << "\r\n\r\n";
+}
+
+void MimeWriteHelp::boundaryToWrite(const StringBuffer& own, const BoundaryChain* outer, StringBuffer& out)
+{
+    out.clear();
+    for (const BoundaryChain* c = outer; c; c = c->outer) {
+        if (c->boundary.getSize() == own.getSize() && c->boundary.equals(own.getString())) {
+            NewBoundary(out);
+            return;
+        }
+    }
+    out << own;
 }
 
 void MimeWriteHelp::trimParamList(StringBuffer& value)

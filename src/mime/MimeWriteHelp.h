@@ -11,6 +11,13 @@ class DataBuffer;
 class MimeBodyText;
 class MimeHeader;
 
+// The boundaries written by the multiparts around the part being written,
+// innermost first (null: none).
+struct BoundaryChain {
+    const StringBuffer& boundary;
+    const BoundaryChain* outer;
+};
+
 // Pieces of MIME writing that both entity classes share: boundaries,
 // transfer encodings by code page, quoted parameter values and the transfer
 // coding of a body.
@@ -59,9 +66,17 @@ public:
                                         const ContentTypeFields& fields);
 
     // Writes an entity's header and the empty line after it; a body that
-    // needs the UTF-8 label gets it in the written copy only.
+    // needs the UTF-8 label gets it in the written copy only, and so does a
+    // multipart written with a boundary other than its own (newBoundary).
     static void writeHeader(const MimeHeader& header, const char* contentTypeName, const MimeBodyText& text,
-                            const char* excludedPrefix, const Charset& cs, StringBuffer& out);
+                            const char* excludedPrefix, const Charset& cs, StringBuffer& out,
+                            const char* newBoundary = nullptr);
+
+    // Into out, the boundary a multipart is written with: its own, or a fresh
+    // one when a multipart around it already writes that one (its closing
+    // line would end the outer multipart and the text would read as a
+    // different tree).
+    static void boundaryToWrite(const StringBuffer& own, const BoundaryChain* outer, StringBuffer& out);
 
     // Drops surrounding whitespace and one trailing ';' of a header value.
     static void trimParamList(StringBuffer& value);
