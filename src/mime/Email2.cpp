@@ -193,7 +193,7 @@ void Email2::NormaliseTransferEncodings(Email2& node)
 
 bool Email2::WriteMimeText(StringBuffer& out, const char* excludedPrefix) const
 {
-    writeMimeText(out, excludedPrefix, *this, 0, nullptr);
+    writeMimeText(out, excludedPrefix, *this, 0, nullptr, nullptr);
     return !out.hasFailed();
 }
 
@@ -226,7 +226,7 @@ bool Email2::WriteMimeText(StringBuffer& out, const char* excludedPrefix, MimeSi
 {
     out.clear();
     Stream stream{sink};
-    writeMimeText(out, excludedPrefix, *this, 0, &stream);
+    writeMimeText(out, excludedPrefix, *this, 0, &stream, nullptr);
     return stream.flush(out);
 }
 
@@ -247,8 +247,8 @@ Charset Email2::headerCharset(const Email2& root, int depth) const
     return cs;
 }
 
-void Email2::writeMimeText(StringBuffer& out, const char* excludedPrefix, const Email2& root, int depth,
-                           Stream* stream) const
+void Email2::writeMimeText(StringBuffer& out, const char* excludedPrefix, const Email2& root, int depth, Stream* stream,
+                           const BoundaryChain* outer) const
 {
     const Charset cs = headerCharset(root, depth);
     const bool multipart = GetPartCount() > 0;
@@ -257,7 +257,9 @@ void Email2::writeMimeText(StringBuffer& out, const char* excludedPrefix, const 
         out.markFailed(text.failure());
         return;
     }
-    text.writeHeader(m_header, "Content-Type", excludedPrefix, cs, out);
+    StringBuffer boundary;
+    const bool renamed = multipart && MimeBoundary::toWrite(m_boundary, outer, boundary);
+    text.writeHeader(m_header, "Content-Type", excludedPrefix, cs, out, renamed ? boundary.getString() : nullptr);
     if (!multipart && stream && text.size() > kStreamedPiece && m_transferEncoding.equalsIgnoreCase("base64")) {
         for (uint32_t at = 0; at < text.size(); at += kStreamedPiece) {
             const uint32_t n = text.size() - at < kStreamedPiece ? text.size() - at : kStreamedPiece;
@@ -273,13 +275,14 @@ void Email2::writeMimeText(StringBuffer& out, const char* excludedPrefix, const 
         return;
     }
     out << MimeBoundary::kPreamble;
+    const BoundaryChain chain{boundary, outer};
     for (int i = 0; i < GetPartCount(); ++i) {
-        out << "--" << m_boundary << "\r\n";
-        GetPart(i)->writeMimeText(out, excludedPrefix, root, depth + 1, stream);
+        out << "--" << boundary << "\r\n";
+        GetPart(i)->writeMimeText(out, excludedPrefix, root, depth + 1, stream, &chain);
         if (out.hasFailed() || (stream && stream->refused)) return;
         out << "\r\n";
     }
-    out << "--" << m_boundary << "--\r\n";
+    out << "--" << boundary << "--\r\n";
 }
 
 // ---- The email level

@@ -12,6 +12,7 @@
 
 namespace hanamail {
 
+struct BoundaryChain;
 class ExtPtrArray;
 class LogBase;
 class MimeMessage2;
@@ -309,8 +310,8 @@ private:
                        bool textLines = false);
     const Email2* findBody(const char* contentType, bool alternativesOnly) const;
     struct Stream;  // a sink being written to, and whether it refused
-    void writeMimeText(StringBuffer& out, const char* excludedPrefix, const Email2& root, int depth,
-                       Stream* stream) const;
+    void writeMimeText(StringBuffer& out, const char* excludedPrefix, const Email2& root, int depth, Stream* stream,
+                       const BoundaryChain* outer) const;
     Charset headerCharset(const Email2& root, int depth) const;
     void rebuildContentType(const Charset& charset);
     bool addRecipient(Recipients kind, const char* name, const char* address);

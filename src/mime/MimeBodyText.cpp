@@ -52,7 +52,7 @@ std::vector<std::string> splitParams(const std::string& v)
     return parts;
 }
 
-bool isCharsetParam(const std::string& p)
+bool isParam(const std::string& p, const char* attribute)
 {
     const size_t eq = p.find('=');
     if (eq == std::string::npos) return false;
@@ -61,17 +61,18 @@ bool isCharsetParam(const std::string& p)
     while (a < b && (p[a] == ' ' || p[a] == '\t')) ++a;
     while (b > a && (p[b - 1] == ' ' || p[b - 1] == '\t')) --b;
     StringBuffer attr(p.substr(a, b - a).c_str());
-    return attr.equalsIgnoreCase("charset");
+    return attr.equalsIgnoreCase(attribute);
 }
 
-std::string withCharset(const std::string& value, const char* charsetName)
+std::string withParam(const std::string& value, const char* attribute, const char* paramValue)
 {
-    StringBuffer param(" charset=");
-    mimetext::appendQuoted(param, charsetName);
+    StringBuffer param(" ");
+    param << attribute << "=";
+    mimetext::appendQuoted(param, paramValue);
     std::vector<std::string> parts = splitParams(value);
     bool replaced = false;
     for (size_t i = 1; i < parts.size(); ++i) {
-        if (isCharsetParam(parts[i])) {
+        if (isParam(parts[i], attribute)) {
             parts[i] = param.getString();
             replaced = true;
         }
@@ -173,24 +174,29 @@ bool MimeBodyText::prepare(const StringBuffer& contentType, const Charset& chars
     return true;
 }
 
-void MimeBodyText::copyWithCharsetLabel(const MimeHeader& in, const char* fieldName, const char* charsetName,
-                                        MimeHeader& out)
+bool MimeBodyText::copyWithParam(const MimeHeader& in, const char* attribute, const char* value, MimeHeader& out)
 {
     out.Clear();
     out.setHeaderCodePage(in.headerCodePage());
-    bool labelled = false;
+    bool changed = false;
     for (int i = 0; i < in.GetFieldCount(); ++i) {
         const MimeField* f = in.GetFieldByIndex(i);
         if (!f) continue;
-        if (!labelled && f->NameEquals("content-type")) {
+        if (!changed && f->NameEquals("content-type")) {
             const std::string v(f->value().getString(), static_cast<size_t>(f->value().getSize()));
-            out.AddField(new MimeField(f->name().getString(), withCharset(v, charsetName).c_str()));
-            labelled = true;
+            out.AddField(new MimeField(f->name().getString(), withParam(v, attribute, value).c_str()));
+            changed = true;
         } else {
             out.AddField(f->Clone());
         }
     }
-    if (!labelled) {
+    return changed;
+}
+
+void MimeBodyText::copyWithCharsetLabel(const MimeHeader& in, const char* fieldName, const char* charsetName,
+                                        MimeHeader& out)
+{
+    if (!copyWithParam(in, "charset", charsetName, out)) {
         StringBuffer v("text/plain; charset=");
         mimetext::appendQuoted(v, charsetName);
         out.AddField(new MimeField(fieldName, v.getString()));
@@ -198,15 +204,17 @@ void MimeBodyText::copyWithCharsetLabel(const MimeHeader& in, const char* fieldN
 }
 
 void MimeBodyText::writeHeader(const MimeHeader& header, const char* contentTypeName, const char* excludedPrefix,
-                               const Charset& cs, StringBuffer& out) const
+                               const Charset& cs, StringBuffer& out, const char* newBoundary) const
 {
+    MimeHeader changed;
+    const MimeHeader* written = &header;
     if (!m_label.empty()) {
-        MimeHeader labelled;
-        copyWithCharsetLabel(header, contentTypeName, m_label.c_str(), labelled);
-        labelled.WriteMime(out, excludedPrefix, cs);
-    } else {
-        header.WriteMime(out, excludedPrefix, cs);
+        copyWithCharsetLabel(header, contentTypeName, m_label.c_str(), changed);
+        written = &changed;
+    } else if (newBoundary && copyWithParam(header, "boundary", newBoundary, changed)) {
+        written = &changed;
     }
+    written->WriteMime(out, excludedPrefix, cs);
     out << "\r\n\r\n";
 }
 

@@ -41,11 +41,17 @@ public:
     // "fieldName: text/plain; charset=..." at the end.
     static void copyWithCharsetLabel(const MimeHeader& in, const char* fieldName, const char* charsetName,
                                      MimeHeader& out);
+    // out becomes a copy of in whose first Content-Type field carries
+    // attribute=value (quoted) in place of the attribute it had, or as its
+    // first parameter; false when in has no Content-Type field.
+    static bool copyWithParam(const MimeHeader& in, const char* attribute, const char* value, MimeHeader& out);
 
     // Writes an entity's header (fields under excludedPrefix left out) and the
-    // empty line after it; a body that needs a label gets it in the written copy only.
+    // empty line after it; a body that needs a label gets it in the written
+    // copy only, and so does a multipart written with a boundary other than
+    // its own (newBoundary).
     void writeHeader(const MimeHeader& header, const char* contentTypeName, const char* excludedPrefix,
-                     const Charset& cs, StringBuffer& out) const;
+                     const Charset& cs, StringBuffer& out, const char* newBoundary = nullptr) const;
 
 private:
     const DataBuffer& current() const;

@@ -25,4 +25,17 @@ void MimeBoundary::NewBoundary(StringBuffer& out)
     out << b.c_str();
 }
 
+bool MimeBoundary::toWrite(const StringBuffer& own, const BoundaryChain* outer, StringBuffer& out)
+{
+    out.clear();
+    for (const BoundaryChain* c = outer; c; c = c->outer) {
+        if (c->boundary.getSize() == own.getSize() && c->boundary.equals(own.getString())) {
+            NewBoundary(out);
+            return true;
+        }
+    }
+    out << own;
+    return false;
+}
+
 }  // namespace hanamail

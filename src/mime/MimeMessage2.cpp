@@ -277,11 +277,11 @@ bool MimeMessage2::IsMultipart() const
 
 bool MimeMessage2::WriteMimeText(StringBuffer& out) const
 {
-    writeEntity(out, true);
+    writeEntity(out, true, nullptr);
     return !out.hasFailed();
 }
 
-void MimeMessage2::writeEntity(StringBuffer& out, bool top) const
+void MimeMessage2::writeEntity(StringBuffer& out, bool top, const BoundaryChain* outer) const
 {
     const bool multipart = GetSubPartCount() > 0;
     MimeBodyText text;
@@ -289,12 +289,15 @@ void MimeMessage2::writeEntity(StringBuffer& out, bool top) const
         out.markFailed(text.failure());
         return;
     }
-    text.writeHeader(m_header, "content-type", nullptr, m_charset, out);
+    StringBuffer boundary;
+    const bool renamed = multipart && MimeBoundary::toWrite(m_boundary, outer, boundary);
+    text.writeHeader(m_header, "content-type", nullptr, m_charset, out, renamed ? boundary.getString() : nullptr);
     if (top && multipart && m_preamble) out << MimeBoundary::kPreamble;
-    writeContent(out, text);
+    writeContent(out, text, BoundaryChain{boundary, outer});
 }
 
-void MimeMessage2::writeContent(StringBuffer& out, const MimeBodyText& text) const
+// chain: this entity's written boundary first.
+void MimeMessage2::writeContent(StringBuffer& out, const MimeBodyText& text, const BoundaryChain& chain) const
 {
     const int count = GetSubPartCount();
     if (count == 0) {
@@ -304,22 +307,24 @@ void MimeMessage2::writeContent(StringBuffer& out, const MimeBodyText& text) con
     // A signed part is only reproduced from the text it was read from; one
     // built in memory is written like any other part.
     if (m_contentType.equalsIgnoreCase("multipart/signed") && count >= 2 && !GetSubPart(0)->m_rawText.isEmpty()) {
-        writeSigned(out);
+        writeSigned(out, chain);
         return;
     }
+    const StringBuffer& boundary = chain.boundary;
     for (int i = 0; i < count; ++i) {
-        out << "--" << m_boundary << "\r\n";
-        GetSubPart(i)->writeEntity(out, false);
+        out << "--" << boundary << "\r\n";
+        GetSubPart(i)->writeEntity(out, false, &chain);
         out << "\r\n";
     }
-    out << "--" << m_boundary << "--\r\n";
+    out << "--" << boundary << "--\r\n";
 }
 
-void MimeMessage2::writeSigned(StringBuffer& out) const
+void MimeMessage2::writeSigned(StringBuffer& out, const BoundaryChain& chain) const
 {
-    out << "--" << m_boundary << "\r\n" << GetSubPart(0)->m_rawText << "\r\n--" << m_boundary << "\r\n";
-    GetSubPart(1)->writeEntity(out, false);
-    out << "\r\n--" << m_boundary << "--\r\n";
+    const StringBuffer& boundary = chain.boundary;
+    out << "--" << boundary << "\r\n" << GetSubPart(0)->m_rawText << "\r\n--" << boundary << "\r\n";
+    GetSubPart(1)->writeEntity(out, false, &chain);
+    out << "\r\n--" << boundary << "--\r\n";
 }
 
 }  // namespace hanamail

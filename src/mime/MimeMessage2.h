@@ -11,6 +11,7 @@
 
 namespace hanamail {
 
+struct BoundaryChain;
 class LogBase;
 class MimeBodyText;
 
@@ -116,9 +117,9 @@ private:
     void readDisposition();
     void readContentId();
     void readTransferEncoding();
-    void writeEntity(StringBuffer& out, bool top) const;
-    void writeContent(StringBuffer& out, const MimeBodyText& text) const;
-    void writeSigned(StringBuffer& out) const;
+    void writeEntity(StringBuffer& out, bool top, const BoundaryChain* outer) const;
+    void writeContent(StringBuffer& out, const MimeBodyText& text, const BoundaryChain& chain) const;
+    void writeSigned(StringBuffer& out, const BoundaryChain& chain) const;
 
     StringBuffer m_rawText;
     bool m_modified = false;

@@ -63,6 +63,9 @@ int64_t sendSome(SocketHandle s, const void* bytes, uint32_t n, uint32_t timeout
 int64_t receiveSome(SocketHandle s, void* dest, uint32_t n);
 // Shuts down both directions and closes.
 void closeSocket(SocketHandle s);
+// Ends the sending direction only: the other end reads the end of the
+// stream while this end can still receive what it writes.
+void shutdownSending(SocketHandle s);
 
 // The host's fully qualified name when it resolves, else its short name;
 // at most 499 bytes; "" when the system has no name to give.

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "foundation/LogBase.h"
 #include "foundation/LogNull.h"
@@ -169,6 +170,12 @@ bool SmtpConnImpl::readReply(int expected, LogBase& log, int alsoAccepted)
 
 // ---- Connecting and logging in
 
+void SmtpConnImpl::attachConnectedSocket(platform::SocketHandle handle)
+{
+    m_socket.attach(handle);
+    m_attached = true;
+}
+
 bool SmtpConnImpl::readEhloReply(LogBase& log)
 {
     StringBuffer line;
@@ -275,7 +282,9 @@ bool SmtpConnImpl::connectAndLogin(const char* host, int port, const char* user,
     m_socket.setReadTimeoutMs(static_cast<uint32_t>(
         readTimeoutMs > kMaxReadTimeoutMs || readTimeoutMs < 0 ? kMaxReadTimeoutMs : readTimeoutMs));
     bool unresolved = false;
-    if (port < 0 || port > 65535 || !m_socket.connectToHost(host, static_cast<uint16_t>(port), log, unresolved)) {
+    const bool attached = std::exchange(m_attached, false);
+    if (!attached &&
+        (port < 0 || port > 65535 || !m_socket.connectToHost(host, static_cast<uint16_t>(port), log, unresolved))) {
         log.logError("Failed to connect (1)");
         return false;
     }

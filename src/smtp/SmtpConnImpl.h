@@ -31,6 +31,10 @@ public:
     bool connectAndLogin(const char* host, int port, const char* login, const char* password, const char* domain,
                          const char* method, int connectTimeoutSecs, int readTimeoutMs, LogBase& log);
 
+    // For tests and fuzzing: the next connectAndLogin talks over this
+    // connected handle (its peer plays the server) instead of connecting.
+    void attachConnectedSocket(platform::SocketHandle handle);
+
     // Delivers the email (or mimeText, when given, as its text) to its
     // recipients, or once to each address of the file its TBX-FileDistList
     // field names. The counts add up over every transaction.
@@ -111,6 +115,8 @@ private:
     // Set when a transaction ended with MAIL FROM accepted but no recipient:
     // the next one starts with RSET.
     bool m_transactionOpen = false;
+    // Set by attachConnectedSocket until the next connectAndLogin.
+    bool m_attached = false;
     std::vector<std::string> m_refused;
 };
 

@@ -6,13 +6,17 @@ out here because hashlib lacks it under OpenSSL 3.
 
     verify_authenticate(msg, user, domain, password, server_challenge,
                         target_info=None) -> session base key (bytes)
-raises VerifyError with the reason when the message is wrong. Also a command:
+raises VerifyError with the reason when the message is wrong; verify() is
+the same as a yes or no. make_challenge() builds a server's challenge
+message. Also a command:
     ntlm_verify.py HEXMSG USER DOMAIN PASSWORD HEXCHALLENGE
 """
 import hashlib
 import hmac
+import os
 import struct
 import sys
+import time
 
 
 class VerifyError(Exception):
@@ -109,6 +113,36 @@ def verify_authenticate(msg, user, domain, password, server_challenge, target_in
     if lm != b"\x00" * 24 and lm != lmv2:
         raise VerifyError("LM response is neither zeros nor the LMv2 response")
     return hmac.new(key, proof, hashlib.md5).digest()
+
+
+def verify(msg, user, domain, password, server_challenge, target_info=None):
+    try:
+        verify_authenticate(msg, user, domain, password, server_challenge, target_info)
+        return True
+    except VerifyError as e:
+        print("ntlm_verify: %s" % e, file=sys.stderr, flush=True)
+        return False
+
+
+# Unicode, request target, NTLM, always sign, target type domain, extended
+# session security, target info, 128-bit and 56-bit keys.
+CHALLENGE_FLAGS = 0x1 | 0x4 | 0x200 | 0x8000 | 0x10000 | 0x80000 | 0x800000 | 0x20000000 | 0x80000000
+
+
+def make_challenge(domain="TESTDOM", computer="SERVER"):
+    """(challenge message, server challenge, target info): a fresh random
+    server challenge, the target info holding both names and a timestamp."""
+    def av(kind, value):
+        return struct.pack("<HH", kind, len(value)) + value
+    name = (domain or "WORKGROUP").encode("utf-16-le")
+    filetime = int((time.time() + 11644473600) * 10000000)
+    info = (av(2, name) + av(1, computer.encode("utf-16-le")) + av(7, struct.pack("<Q", filetime)) + av(0, b""))
+    server_challenge = os.urandom(8)
+    header = 48
+    msg = (b"NTLMSSP\x00" + struct.pack("<I", 2) + struct.pack("<HHI", len(name), len(name), header) +
+           struct.pack("<I", CHALLENGE_FLAGS) + server_challenge + b"\x00" * 8 +
+           struct.pack("<HHI", len(info), len(info), header + len(name)) + name + info)
+    return msg, server_challenge, info
 
 
 if __name__ == "__main__":

@@ -282,10 +282,10 @@ class RawSession:
             sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
             import ntlm_verify
             self.readline()  # negotiate
-            challenge, server_challenge = ntlm_verify.make_challenge()
+            challenge, server_challenge, info = ntlm_verify.make_challenge(self.args.domain or "")
             self.send("334 " + base64.b64encode(challenge).decode())
             auth = base64.b64decode(self.readline())
-            ok = ntlm_verify.verify(auth, user, self.args.domain or "", password, server_challenge)
+            ok = ntlm_verify.verify(auth, user, self.args.domain or "", password, server_challenge, info)
         else:
             self.send("504 unknown mechanism")
             return True

@@ -217,6 +217,11 @@ void closeSocket(SocketHandle s)
     errno = saved;
 }
 
+void shutdownSending(SocketHandle s)
+{
+    if (s != kInvalidSocket) ::shutdown(fd(s), SHUT_WR);
+}
+
 std::string socketHostName()
 {
     char name[500];

@@ -207,6 +207,11 @@ void closeSocket(SocketHandle s)
     WSASetLastError(saved);
 }
 
+void shutdownSending(SocketHandle s)
+{
+    if (s != kInvalidSocket) ::shutdown(sock(s), SD_SEND);
+}
+
 std::string socketHostName()
 {
     char name[500];
