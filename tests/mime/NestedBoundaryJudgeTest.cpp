@@ -57,7 +57,10 @@ std::string shape(const Part& p, Count count, Child child)
     std::string s = t.getString();
     if (count(p) == 0) return s;
     s += '(';
-    for (int i = 0; i < count(p); ++i) s += (i ? "," : "") + shape(*child(p, i), count, child);
+    for (int i = 0; i < count(p); ++i) {
+        if (i) s += ',';
+        s += shape(*child(p, i), count, child);
+    }
     return s + ')';
 }
 
