@@ -30,7 +30,7 @@ void checkValid(const CalendarTime& t)
     require(t.year >= 1601 && t.year <= 30827);
     require(t.month >= 1 && t.month <= 12);
     require(t.day >= 1 && t.day <= daysIn(t.year, t.month));
-    require(t.dayOfWeek <= 6 && t.hour <= 23 && t.minute <= 59 && t.second <= 60 && t.milliseconds == 0);
+    require(t.dayOfWeek <= 6 && t.hour <= 23 && t.minute <= 59 && t.second <= 60 && t.millisecond == 0);
 }
 
 }  // namespace

@@ -321,21 +321,6 @@ inline bool ascii16(const unsigned char* p)
 }
 #endif
 
-inline void widen16(const unsigned char* p, unsigned char* d)
-{
-#ifdef HM_UTF8SCAN_SSE2
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i zero = _mm_setzero_si128();
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi8(v, zero));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), _mm_unpackhi_epi8(v, zero));
-#else
-    for (int k = 0; k < 16; ++k) {
-        d[2 * k] = p[k];
-        d[2 * k + 1] = 0;
-    }
-#endif
-}
-
 // UTF-16LE output.
 struct Utf16Sink {
     unsigned char* d;
@@ -347,7 +332,7 @@ struct Utf16Sink {
     }
     void ascii16(const unsigned char* p)
     {
-        widen16(p, d);
+        utf8scan::widenAscii16(p, d);
         d += 32;
     }
 };
@@ -404,6 +389,26 @@ constexpr uint32_t kPiece = 64 * 1024;
 inline uint32_t pieceEnd(uint32_t i, uint32_t n)
 {
     return n - i > kPiece ? i + kPiece : n;
+}
+
+// Runs a step over the input piece by piece, each piece written straight into
+// the buffer's spare room: perByte bytes of room per input byte (and its
+// slack), plus extra. step(i, limit, d) returns where it stopped, d advanced.
+template <typename Step>
+bool runPieces(DataBuffer& out, uint32_t n, uint64_t perByte, uint64_t extra, Step step)
+{
+    for (uint32_t i = 0; i < n;) {
+        const uint32_t limit = pieceEnd(i, n);
+        unsigned char* d = appendRoom(out, perByte * (uint64_t(limit - i) + CodePageTable::kStepSlack) + extra);
+        if (!d) {
+            return false;
+        }
+        i = step(i, limit, d);
+        if (!appendCommit(out, d)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -532,18 +537,11 @@ bool CodePageTable::decodeToUtf16(const unsigned char* bytes, uint32_t n, DataBu
         return false;
     }
     bool ok = true;
-    for (uint32_t i = 0; i < n;) {
-        const uint32_t limit = pieceEnd(i, n);
-        unsigned char* d = appendRoom(out, 2 * (uint64_t(limit - i) + kStepSlack));
-        if (!d) {
-            return false;
-        }
-        i = decodeToUtf16Step(bytes, i, limit, n, d, ok);
-        if (!appendCommit(out, d)) {
-            return false;
-        }
-    }
-    return ok;
+    return runPieces(out, n, 2, 0,
+                     [&](uint32_t i, uint32_t limit, unsigned char*& d) {
+                         return decodeToUtf16Step(bytes, i, limit, n, d, ok);
+                     }) &&
+           ok;
 }
 
 bool CodePageTable::encodeFromUtf8(const unsigned char* utf8, uint32_t n, DataBuffer& out) const
@@ -555,18 +553,11 @@ bool CodePageTable::encodeFromUtf8(const unsigned char* utf8, uint32_t n, DataBu
         return false;
     }
     bool mapped = true;
-    for (uint32_t i = 0; i < n;) {
-        const uint32_t limit = pieceEnd(i, n);
-        unsigned char* d = appendRoom(out, 2 * (uint64_t(limit - i) + kStepSlack));
-        if (!d) {
-            return false;
-        }
-        i = encodeFromUtf8Step(utf8, i, limit, n, d, mapped);
-        if (!appendCommit(out, d)) {
-            return false;
-        }
-    }
-    return mapped;
+    return runPieces(out, n, 2, 0,
+                     [&](uint32_t i, uint32_t limit, unsigned char*& d) {
+                         return encodeFromUtf8Step(utf8, i, limit, n, d, mapped);
+                     }) &&
+           mapped;
 }
 
 bool CodePageTable::decodeToUtf8(const unsigned char* bytes, uint32_t n, DataBuffer& out) const
@@ -579,21 +570,15 @@ bool CodePageTable::decodeToUtf8(const unsigned char* bytes, uint32_t n, DataBuf
         return false;
     }
     utf8out::Writer w{utf8out::wordTable(), nullptr};
-    for (uint32_t i = 0; i < n;) {
-        const uint32_t limit = pieceEnd(i, n);
-        w.d = appendRoom(out, 3 * (uint64_t(limit - i) + kStepSlack) + 4);
-        if (!w.d) {
-            return false;
-        }
+    return runPieces(out, n, 3, 4, [&](uint32_t i, uint32_t limit, unsigned char*& d) {
+        w.d = d;
         i = decodeToUtf8Step(bytes, i, limit, n, w);
         if (i >= n) {
             w.finish();
         }
-        if (!appendCommit(out, w.d)) {
-            return false;
-        }
-    }
-    return true;
+        d = w.d;
+        return i;
+    });
 }
 
 bool CodePageTable::transcode(const CodePageTable& target, const unsigned char* bytes, uint32_t n,
@@ -606,18 +591,11 @@ bool CodePageTable::transcode(const CodePageTable& target, const unsigned char* 
         return false;
     }
     bool mapped = true;
-    for (uint32_t i = 0; i < n;) {
-        const uint32_t limit = pieceEnd(i, n);
-        unsigned char* d = appendRoom(out, 2 * (uint64_t(limit - i) + kStepSlack));
-        if (!d) {
-            return false;
-        }
-        i = transcodeStep(target, bytes, i, limit, n, d, mapped);
-        if (!appendCommit(out, d)) {
-            return false;
-        }
-    }
-    return mapped;
+    return runPieces(out, n, 2, 0,
+                     [&](uint32_t i, uint32_t limit, unsigned char*& d) {
+                         return transcodeStep(target, bytes, i, limit, n, d, mapped);
+                     }) &&
+           mapped;
 }
 
 bool CodePageTable::encodeFromUtf16(const unsigned char* utf16le, uint32_t n, DataBuffer& out) const

@@ -113,6 +113,19 @@ inline char* putEscape(char* d, unsigned char c)
     return d + 3;
 }
 
+// A soft line break ("=" CR LF) once the line is full, unless the rest of the
+// input starts with a line end of its own. True when one was written.
+inline bool softBreakIfFull(char*& d, int32_t& col, int32_t maxCol, const unsigned char* rest, uint32_t left)
+{
+    if (col < maxCol || (left > 1 && rest[0] == '\r' && rest[1] == '\n')) return false;
+    d[0] = '=';
+    d[1] = '\r';
+    d[2] = '\n';
+    d += 3;
+    col = 0;
+    return true;
+}
+
 bool appendBytes(StringBuffer& out, const void* p, size_t n)
 {
     if (n >= static_cast<size_t>(StringBuffer::kMaxLength)) {
@@ -328,13 +341,7 @@ bool ContentCoding::encodeQuotedPrintable(const void* bytes, uint32_t n, StringB
                 if (j > i) {
                     col += static_cast<int32_t>(j - i);
                     i = j;
-                    if (col >= maxCol && !(n - i > 1 && s[i] == '\r' && s[i + 1] == '\n')) {
-                        d[0] = '=';
-                        d[1] = '\r';
-                        d[2] = '\n';
-                        d += 3;
-                        col = 0;
-                    }
+                    softBreakIfFull(d, col, maxCol, s + i, n - i);
                     continue;
                 }
             }
@@ -384,14 +391,7 @@ bool ContentCoding::encodeQuotedPrintable(const void* bytes, uint32_t n, StringB
                 }
             }
             afterFF = c == 0xFF;
-            if (col >= maxCol && !(n - i > 1 && s[i] == '\r' && s[i + 1] == '\n')) {
-                d[0] = '=';
-                d[1] = '\r';
-                d[2] = '\n';
-                d += 3;
-                col = 0;
-                afterFF = false;
-            }
+            if (softBreakIfFull(d, col, maxCol, s + i, n - i)) afterFF = false;
         }
         out.commitAppend(static_cast<int32_t>(d - d0));
     }

@@ -241,19 +241,14 @@ uint32_t Japanese::sjisToJisPiece(const unsigned char* s, uint32_t n, bool final
         *w++ = 'B';
         jis = false;
     }
-    block.finish(w);
-    state.ok = ok && !block.failed();  // the buffer's failure() tells the two apart
+    state.ok = block.finish(w, ok);  // the buffer's failure() tells the two apart
     state.jis = jis;
     return i;
 }
 
 void Japanese::jisToSjis(const unsigned char* s, uint32_t n, DataBuffer& out) const
 {
-    if (s == nullptr || n == 0) return;
-    appendShrinking(out, n, [&](unsigned char*& d, uint32_t room) {
-        bool jis = false;
-        jisToSjisStep(s, 0, n, d, room, jis);
-    });
+    appendShrinkingSteps(s, n, out, [this](auto&&... a) { return jisToSjisStep(a...); });
 }
 
 uint32_t Japanese::jisToSjisStep(const unsigned char* s, uint32_t i, uint32_t n, unsigned char*& d, uint32_t room,

@@ -84,19 +84,14 @@ uint32_t Korean::ksToIso2022krPiece(const unsigned char* s, uint32_t n, bool fin
             ++i;
         }
     }
-    block.finish(w);
-    state.ok = ok && !block.failed();  // the buffer's failure() tells the two apart
+    state.ok = block.finish(w, ok);  // the buffer's failure() tells the two apart
     state.shifted = shifted;
     return i;
 }
 
 void Korean::iso2022krToKs(const unsigned char* s, uint32_t n, DataBuffer& out) const
 {
-    if (s == nullptr || n == 0) return;
-    appendShrinking(out, n, [&](unsigned char*& d, uint32_t room) {
-        bool shifted = false;
-        iso2022krToKsStep(s, 0, n, d, room, shifted);
-    });
+    appendShrinkingSteps(s, n, out, [this](auto&&... a) { return iso2022krToKsStep(a...); });
 }
 
 uint32_t Korean::iso2022krToKsStep(const unsigned char* s, uint32_t i, uint32_t n, unsigned char*& d, uint32_t room,

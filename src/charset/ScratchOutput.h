@@ -57,4 +57,16 @@ void appendShrinking(DataBuffer& out, uint32_t n, Write write)
     appendCommit(out, d);
 }
 
+// Runs a stateful decoding step over all of s at once, from its initial mode:
+// step(s, i, n, d, room, mode) as the ...Step members of the 7-bit codecs.
+template <typename Step>
+void appendShrinkingSteps(const unsigned char* s, uint32_t n, DataBuffer& out, Step step)
+{
+    if (s == nullptr || n == 0) return;
+    appendShrinking(out, n, [&](unsigned char*& d, uint32_t room) {
+        bool mode = false;
+        step(s, 0u, n, d, room, mode);
+    });
+}
+
 }  // namespace hanamail

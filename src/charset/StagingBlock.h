@@ -13,7 +13,7 @@ namespace hanamail {
 //
 //     unsigned char* w = block.start();
 //     w = block.room(w, 3);  *w++ = ...;  ...
-//     block.finish(w);
+//     state.ok = block.finish(w, ok);
 //
 // The buffer grows by half its size at a time, so long texts are not copied
 // over and over. Once the buffer cannot grow, nothing more is appended:
@@ -36,8 +36,12 @@ public:
         flush(w);
         return m_block;
     }
-    // Appends what was written up to w.
-    void finish(unsigned char* w) { flush(w); }
+    // Appends what was written up to w; returns ok unless some output was lost.
+    bool finish(unsigned char* w, bool ok)
+    {
+        flush(w);
+        return ok && !m_failed;
+    }
     // Whether some of the output could not be appended.
     bool failed() const { return m_failed; }
 

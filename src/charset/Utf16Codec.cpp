@@ -22,20 +22,9 @@ inline void putUnit(unsigned char*& d, uint32_t u)
 struct Utf16Sink {
     unsigned char* d;
     void unit(uint32_t u) { putUnit(d, u); }
-    static void ascii16To(const unsigned char* p, unsigned char* w)
-    {
-#ifdef HM_UTF8SCAN_SSE2
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i zero = _mm_setzero_si128();
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_unpacklo_epi8(v, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(w + 16), _mm_unpackhi_epi8(v, zero));
-#else
-        for (int k = 0; k < 16; ++k) putUnit(w, p[k]);
-#endif
-    }
     void ascii16(const unsigned char* p)
     {
-        ascii16To(p, d);
+        utf8scan::widenAscii16(p, d);
         d += 32;
     }
     void run(const unsigned char* p, uint32_t count, uint32_t last)
@@ -43,9 +32,9 @@ struct Utf16Sink {
         // Whole groups of 16, at least two (the room allows the overshoot;
         // most runs then take no branch), then the last unit over the
         // widened lead byte.
-        ascii16To(p, d);
-        ascii16To(p + 16, d + 32);
-        for (uint32_t k = 32; k < count; k += 16) ascii16To(p + k, d + 2 * k);
+        utf8scan::widenAscii16(p, d);
+        utf8scan::widenAscii16(p + 16, d + 32);
+        for (uint32_t k = 32; k < count; k += 16) utf8scan::widenAscii16(p + k, d + 2 * k);
         d += 2 * count;
         d[-2] = static_cast<unsigned char>(last);
         d[-1] = static_cast<unsigned char>(last >> 8);

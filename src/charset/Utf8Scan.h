@@ -36,6 +36,22 @@ inline bool isCont(uint32_t b)
     return (b & 0xC0) == 0x80;
 }
 
+// 16 bytes below 80 as 16 UTF-16LE units (32 bytes at d).
+inline void widenAscii16(const unsigned char* p, unsigned char* d)
+{
+#ifdef HM_UTF8SCAN_SSE2
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), _mm_unpackhi_epi8(v, zero));
+#else
+    for (int k = 0; k < 16; ++k) {
+        d[2 * k] = p[k];
+        d[2 * k + 1] = 0;
+    }
+#endif
+}
+
 // One character at s[i] (i < n): its units go to the sink; returns the bytes used.
 template <typename Sink>
 inline uint32_t one(const unsigned char* s, uint32_t i, uint32_t n, Sink& sink)

@@ -506,14 +506,37 @@ void ClsEmail::noteCharsetFallback(const std::string& charset)
     m_log.logInfo(m_charsetNotice.getString());
 }
 
+void ClsEmail::logBufferFailure(const StringBuffer& text)
+{
+    // Beyond the size a buffer can hold the text is too large; below it memory ran out.
+    m_log.logError(text.failure() == BufferFailure::OutOfMemory ? "Out of memory" : "Email too large");
+}
+
+bool ClsEmail::textOut(bool written, const StringBuffer& text, XString& out)
+{
+    if (!written) {
+        out.clear();
+        return false;
+    }
+    out.setFromUtf8N(text.getString(), text.getSize());
+    return true;
+}
+
+bool ClsEmail::fileNameParam(const XString& fileName, StringBuffer& name)
+{
+    trimmedUtf8(fileName, name);
+    if (!name.isEmpty()) return true;
+    m_log.logError("The filename parameter is missing");
+    return false;
+}
+
 bool ClsEmail::writeMime(StringBuffer& mime)
 {
     mailtext::Watch watch;
     const bool written = m_email->GetMimeText(mime);
     noteCharsetFallback(watch.fellBack());
     if (written) return true;
-    // Beyond the size a buffer can hold the text is too large; below it memory ran out.
-    m_log.logError(mime.failure() == BufferFailure::OutOfMemory ? "Out of memory" : "Email too large");
+    logBufferFailure(mime);
     mime.clear();
     return false;
 }
@@ -523,12 +546,7 @@ bool ClsEmail::GetMime(XString& outMime)
     m_log.clearLog();
     LogContextExit ctx(m_log, "GetMime");
     StringBuffer mime;
-    if (!writeMime(mime)) {
-        outMime.clear();
-        return false;
-    }
-    outMime.setFromUtf8N(mime.getString(), mime.getSize());
-    return true;
+    return textOut(writeMime(mime), mime, outMime);
 }
 
 bool ClsEmail::GetMimeSb(StringBuffer& outMime)
@@ -544,11 +562,7 @@ bool ClsEmail::SaveEml(const XString& fileName)
     m_log.clearLog();
     LogContextExit ctx(m_log, "SaveEml");
     StringBuffer name;
-    trimmedUtf8(fileName, name);
-    if (name.isEmpty()) {
-        m_log.logError("The filename parameter is missing");
-        return false;
-    }
+    if (!fileNameParam(fileName, name)) return false;
     // The text goes to the file as it is written, so a large email is never
     // held whole; the file is opened with the first bytes, so an email that
     // cannot be written leaves an existing file as it was.
@@ -576,8 +590,7 @@ bool ClsEmail::streamMime(MimeSink& sink)
     const bool written = m_email->WriteMimeText(work, nullptr, sink);
     noteCharsetFallback(watch.fellBack());
     if (written) return true;
-    if (work.hasFailed())
-        m_log.logError(work.failure() == BufferFailure::OutOfMemory ? "Out of memory" : "Email too large");
+    if (work.hasFailed()) logBufferFailure(work);
     return false;
 }
 
@@ -587,7 +600,7 @@ bool ClsEmail::writeXml(StringBuffer& xml)
 {
     if (m_email->GetXml(xml, true)) return true;
     if (xml.hasFailed())
-        m_log.logError(xml.failure() == BufferFailure::OutOfMemory ? "Out of memory" : "Email too large");
+        logBufferFailure(xml);
     else
         // A failure must say why: here the header gave no XML at all.
         m_log.logError("The email's header has no XML form");
@@ -600,12 +613,7 @@ bool ClsEmail::GetXml(XString& outXml)
     m_log.clearLog();
     LogContextExit ctx(m_log, "GetXml");
     StringBuffer xml;
-    if (!writeXml(xml)) {
-        outXml.clear();
-        return false;
-    }
-    outXml.setFromUtf8N(xml.getString(), xml.getSize());
-    return true;
+    return textOut(writeXml(xml), xml, outXml);
 }
 
 bool ClsEmail::SaveXml(const XString& fileName)
@@ -613,11 +621,7 @@ bool ClsEmail::SaveXml(const XString& fileName)
     m_log.clearLog();
     LogContextExit ctx(m_log, "SaveXml");
     StringBuffer name;
-    trimmedUtf8(fileName, name);
-    if (name.isEmpty()) {
-        m_log.logError("The filename parameter is missing");
-        return false;
-    }
+    if (!fileNameParam(fileName, name)) return false;
     StringBuffer xml("<?xml version=\"1.0\" ?>\n");
     if (!writeXml(xml)) return false;
     xml.toLf();

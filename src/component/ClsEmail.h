@@ -110,6 +110,12 @@ private:
     bool streamMime(MimeSink& sink);
     // The XML form, or false with the reason logged.
     bool writeXml(StringBuffer& xml);
+    // "Out of memory" or "Email too large", as the buffer failed.
+    void logBufferFailure(const StringBuffer& text);
+    // out = text when written; else out is emptied. Returns written.
+    static bool textOut(bool written, const StringBuffer& text, XString& out);
+    // The trimmed file name, or false with "The filename parameter is missing".
+    bool fileNameParam(const XString& fileName, StringBuffer& name);
     enum class RecipientKind { To, Cc, Bcc };
     bool addRecipient(RecipientKind kind, const char* context, const XString& name, const XString& address);
     void chooseCharsetFor(Email2& node, const XString& text);

@@ -243,7 +243,7 @@ bool DateParser::ParseDate(const char* text, CalendarTime& out)
     out.hour = static_cast<uint16_t>(minutes / 60);
     out.minute = static_cast<uint16_t>(minutes % 60);
     out.second = static_cast<uint16_t>(second);
-    out.milliseconds = 0;
+    out.millisecond = 0;
     return true;
 }
 

@@ -8,17 +8,8 @@ namespace hanamail {
 
 class StringBuffer;
 
-// A calendar time in the field order of a Windows SYSTEMTIME (dayOfWeek 0 = Sunday).
-struct CalendarTime {
-    uint16_t year;
-    uint16_t month;
-    uint16_t dayOfWeek;
-    uint16_t day;
-    uint16_t hour;
-    uint16_t minute;
-    uint16_t second;
-    uint16_t milliseconds;
-};
+// A calendar time (UTC after ParseDate): the fields of platform::LocalTime.
+using CalendarTime = platform::LocalTime;
 
 // The Date header: the current local time in its mail form, and its parser.
 class DateParser {

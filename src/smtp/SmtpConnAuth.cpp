@@ -64,28 +64,30 @@ bool SmtpConnImpl::authLogin(const char* login, const char* password, LogBase& l
         logTranscript(log);
         return false;
     }
-    if (!sendBase64Line(reinterpret_cast<const unsigned char*>(login), static_cast<uint32_t>(std::strlen(login)),
-                        log)) {
+    if (!sendBase64Text(login, log)) {
         log.logError("Failed to send login name");
         return false;
     }
-    if (!readReply(334, log)) {
-        log.logError("Failed to get response to login name");
-        log.logError(kCheckCredentials);
-        logTranscript(log);
-        return false;
-    }
-    if (!sendBase64Line(reinterpret_cast<const unsigned char*>(password), static_cast<uint32_t>(std::strlen(password)),
-                        log)) {
+    if (!replyOrLog(334, "Failed to get response to login name", true, log)) return false;
+    if (!sendBase64Text(password, log)) {
         log.logError("Failed to send login password");
         return false;
     }
-    if (!readReply(235, log)) {
-        log.logError("Failed to get response to login password");
-        logTranscript(log);
-        return false;
-    }
-    return true;
+    return replyOrLog(235, "Failed to get response to login password", false, log);
+}
+
+bool SmtpConnImpl::sendBase64Text(const char* text, LogBase& log)
+{
+    return sendBase64Line(reinterpret_cast<const unsigned char*>(text), static_cast<uint32_t>(std::strlen(text)), log);
+}
+
+bool SmtpConnImpl::replyOrLog(int expected, const char* failure, bool checkCredentials, LogBase& log)
+{
+    if (readReply(expected, log)) return true;
+    log.logError(failure);
+    if (checkCredentials) log.logError(kCheckCredentials);
+    logTranscript(log);
+    return false;
 }
 
 bool SmtpConnImpl::authPlain(const char* login, const char* password, LogBase& log)
@@ -109,12 +111,7 @@ bool SmtpConnImpl::authPlain(const char* login, const char* password, LogBase& l
         log.logError("Failed to send plain login info");
         return false;
     }
-    if (!readReply(235, log)) {
-        log.logError("Failed to get response to plain login info");
-        logTranscript(log);
-        return false;
-    }
-    return true;
+    return replyOrLog(235, "Failed to get response to plain login info", false, log);
 }
 
 bool SmtpConnImpl::authCramMd5(const char* login, const char* password, LogBase& log)
@@ -140,13 +137,7 @@ bool SmtpConnImpl::authCramMd5(const char* login, const char* password, LogBase&
         log.logError("Failed to send CRAM-MD5 response");
         return false;
     }
-    if (!readReply(235, log)) {
-        log.logError("Failed to get CRAM-MD5 response");
-        log.logError(kCheckCredentials);
-        logTranscript(log);
-        return false;
-    }
-    return true;
+    return replyOrLog(235, "Failed to get CRAM-MD5 response", true, log);
 }
 
 bool SmtpConnImpl::runSspi(const char* package, const char* command, const char* commandFailure,

@@ -104,6 +104,10 @@ private:
                  const char* domain, const char* login, const char* password, LogBase& log);
     // Sends one base64 line of the bytes (credentials: never in the transcript).
     bool sendBase64Line(const unsigned char* bytes, uint32_t n, LogBase& log);
+    bool sendBase64Text(const char* text, LogBase& log);
+    // Reads the reply; when it is not the one expected, logs failure (and the
+    // hint to check the credentials) and the transcript.
+    bool replyOrLog(int expected, const char* failure, bool checkCredentials, LogBase& log);
     bool sendRecipients(Email2& email, LogBase& log, ProgressMonitor* pm, int& accepted, int& attempted);
     bool sendMessageText(const unsigned char* text, uint32_t n, LogBase& log, ProgressMonitor* pm);
     void appendTranscript(const unsigned char* bytes, uint32_t n);

@@ -90,7 +90,7 @@ TEST(DateParser, RejectsMalformedAndImpossibleDates)
     EXPECT_FALSE(DateParser::ParseDate(nullptr, t));
     EXPECT_FALSE(DateParser::ParseDate("10 Sep 2019 10:10 +0100", t));
     EXPECT_EQ(t.year, 1);
-    EXPECT_EQ(t.milliseconds, 8);
+    EXPECT_EQ(t.millisecond, 8);
 }
 
 TEST(DateParser, LooksAtTheFirst199CharactersOnly)
