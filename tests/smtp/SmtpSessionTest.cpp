@@ -517,6 +517,34 @@ TEST(MailManSend, OutcomesAndTheirLines)
         for (const std::string& l : rec.lines) EXPECT_NE(l.compare(0, 4, "MAIL"), 0) << l;
         EXPECT_TRUE(rec.lines.empty() || rec.lines.back() == "QUIT\r\n");
     }
+    // A body that fits but whose text does not: refused before MAIL FROM,
+    // not left in DATA for QUIT to wait out the read time-out.
+    {
+        Script script;
+        Record rec;
+        auto server = smtptest::serve(script, rec);
+        MailMan mm;
+        mm.smtpHost = "127.0.0.1";
+        mm.smtpPort = server->port();
+        Logger log;
+        auto email = makeEmail();
+        const std::string bytes(600 * 1000, '\x01');
+        StringBuffer type;
+        ASSERT_TRUE(
+            email->AddDataAttachment("big.bin", nullptr, bytes.data(), static_cast<uint32_t>(bytes.size()), type));
+        BufferLimit::setCapForTesting(700 * 1000);
+        const bool sent = mm.SendEmail(email.get(), ExtPtrArray(), nullptr, log);
+        BufferLimit::setCapForTesting(0);
+        server->join();
+        EXPECT_FALSE(sent);
+        const std::string l = logText(log);
+        EXPECT_NE(l.find("Email too large"), std::string::npos) << l;
+        EXPECT_NE(l.find("Failed when sending email body"), std::string::npos) << l;
+        EXPECT_EQ(l.find("Socket read timeout"), std::string::npos) << l;
+        ASSERT_FALSE(rec.lines.empty());
+        for (const std::string& line : rec.lines) EXPECT_NE(line.compare(0, 4, "MAIL"), 0) << line;
+        EXPECT_EQ(rec.lines.back(), "QUIT\r\n");
+    }
     // Nobody accepted.
     {
         Script script;
