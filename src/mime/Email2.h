@@ -267,6 +267,11 @@ public:
     // which the text does not carry, is added entry by entry through AddBcc.
     // Null (with a log line) when the email cannot be written.
     Email2* Clone(LogBase& log) const;
+    // A copy node for node (header fields, bodies, entity fields, sender,
+    // recipients, date), without the text being written and read back: what
+    // it writes is what this email writes. Null when memory ran out or a body
+    // had already lost bytes (the writer would fail on it).
+    Email2* Copy() const;
     // The mail-merge copy: pairs holds StringPair objects (find, replacement),
     // applied in order to text bodies, the Subject and every address; To and
     // Cc are then rebuilt.
@@ -302,6 +307,8 @@ private:
     // again as plain ones; the XML form keeps its header text as it stands.
     static Email2* toEmail(MimeMessage2& entity, LogBase& log, int depth, bool plainParams);
     void copyBccFrom(const Email2& other, LogBase& log);
+    // The fields of one node and its sub-parts; false when memory ran out.
+    bool copyNodeFrom(const Email2& other);
     void replaceInNode(const char* find, const char* replacement);
     void rebuildMergedRecipients(Recipients kind);
 

@@ -1,5 +1,7 @@
-// The email of a parsed MIME tree, and the copies of an email made by
-// writing it and reading it back (the plain copy and the mail-merge copy).
+// The email of a parsed MIME tree, and the copies of an email: made by
+// writing it and reading it back (the plain copy and the mail-merge copy), or
+// node for node.
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -293,6 +295,63 @@ Email2* Email2::Clone(LogBase& log) const
     Email2* copy = EmailFromMimeText(mime.getString(), static_cast<uint32_t>(mime.getSize()), log);
     if (copy) copy->copyBccFrom(*this, log);
     return copy;
+}
+
+Email2* Email2::Copy() const
+{
+    auto* copy = new (std::nothrow) Email2();
+    if (copy && !copy->copyNodeFrom(*this)) {
+        delete copy;
+        copy = nullptr;
+    }
+    return copy;
+}
+
+bool Email2::copyNodeFrom(const Email2& other)
+{
+    m_header.CopyFieldsFrom(other.m_header);
+    m_header.setHeaderCodePage(other.m_header.headerCodePage());
+    if (other.m_body.hasFailed() || !m_body.append(other.m_body)) return false;
+
+    m_contentType = other.m_contentType;
+    m_name = other.m_name;
+    m_protocol = other.m_protocol;
+    m_micalg = other.m_micalg;
+    m_boundary = other.m_boundary;
+    m_smimeType = other.m_smimeType;
+    m_type = other.m_type;
+    m_charset = other.m_charset;
+    m_formatFlowed = other.m_formatFlowed;
+    m_disposition = other.m_disposition;
+    m_filename = other.m_filename;
+    m_transferEncoding = other.m_transferEncoding;
+    m_contentId = other.m_contentId;
+
+    for (const Recipients kind : {Recipients::To, Recipients::Cc, Recipients::Bcc}) {
+        const ExtPtrArray& from = other.recipients(kind);
+        for (int i = 0; i < from.getSize(); ++i) {
+            Rfc822Address* a = static_cast<const Rfc822Address*>(from.get(i))->Clone();
+            if (recipients(kind).append(a) < 0) {
+                delete a;
+                return false;
+            }
+        }
+    }
+    if (other.m_from) m_from = other.m_from->Clone();
+    m_fromText = other.m_fromText;
+    m_date = other.m_date;
+    m_signedSize = other.m_signedSize;
+    m_encryptedSize = other.m_encryptedSize;
+
+    for (int i = 0; i < other.GetPartCount(); ++i) {
+        auto* part = new (std::nothrow) Email2();
+        if (!part || !part->copyNodeFrom(*other.GetPart(i)) || m_parts.append(part) < 0) {
+            delete part;
+            return false;
+        }
+    }
+    // A field the header could not take would leave the copy short of it.
+    return m_header.GetFieldCount() == other.m_header.GetFieldCount();
 }
 
 void Email2::copyBccFrom(const Email2& other, LogBase& log)

@@ -140,6 +140,20 @@ bool SmtpConnImpl::sendTransaction(Email2& email, const StringBuffer* mimeText, 
     log.logData("subject", subject.getString());
     log.logData("from", reversePath.getString());
 
+    // The text is made before the transaction opens: one that cannot be made
+    // must not leave the server in DATA, where QUIT would be taken for
+    // message text and its reply awaited until the read time-out.
+    StringBuffer written(mimeText ? 0 : 50000);
+    if (!mimeText) {
+        if (!email.WriteMimeText(written, "TBX-")) {
+            log.logError(written.failure() == BufferFailure::OutOfMemory ? "Out of memory" : "Email too large");
+            log.logError("Failed when sending email body");
+            connectionFailed = true;
+            return false;
+        }
+        mimeText = &written;
+    }
+
     if (m_transactionOpen) {
         // The last transaction stopped after MAIL FROM: a new one may not begin before RSET.
         if (!sendCommand("RSET\r\n", nullptr, 250, log)) {
@@ -184,20 +198,9 @@ bool SmtpConnImpl::sendTransaction(Email2& email, const StringBuffer* mimeText, 
     if (!sendCommand("DATA\r\n", nullptr, 354, log)) return brokenAfterData("Failed when sending DATA command");
     step(pm, kStepCredit);
 
-    if (mimeText) {
-        if (!sendMessageText(reinterpret_cast<const unsigned char*>(mimeText->getString()),
-                             static_cast<uint32_t>(mimeText->getSize()), log, pm))
-            return brokenAfterData("Failed when sending email body");
-    } else {
-        StringBuffer text(50000);
-        if (!email.WriteMimeText(text, "TBX-")) {
-            log.logError(text.failure() == BufferFailure::OutOfMemory ? "Out of memory" : "Email too large");
-            return brokenAfterData("Failed when sending email body");
-        }
-        if (!sendMessageText(reinterpret_cast<const unsigned char*>(text.getString()),
-                             static_cast<uint32_t>(text.getSize()), log, pm))
-            return brokenAfterData("Failed when sending email body");
-    }
+    if (!sendMessageText(reinterpret_cast<const unsigned char*>(mimeText->getString()),
+                         static_cast<uint32_t>(mimeText->getSize()), log, pm))
+        return brokenAfterData("Failed when sending email body");
     if (!sendCommand("\r\n.\r\n", nullptr, 250, log)) return brokenAfterData("Failed when sending body end marker");
     m_transactionOpen = false;
     step(pm, kStepCredit);

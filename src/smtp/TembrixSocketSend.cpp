@@ -10,7 +10,10 @@ namespace {
 // Without a progress monitor there is nothing to report between pieces, so
 // they are as large as a socket buffer takes in one call.
 constexpr uint32_t kPlainPiece = 65536;
-constexpr uint32_t kFirstProgressPiece = 3000;
+// A new socket takes this much at once whatever the link, and progress of
+// the first 20 ms is held back anyway: smaller first pieces would only send a
+// small message in several segments, each waking the server.
+constexpr uint32_t kFirstProgressPiece = 16384;
 constexpr uint32_t kSmallestPiece = 1000;
 constexpr uint32_t kZeroSendPauseMs = 50;
 

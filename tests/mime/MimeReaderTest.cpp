@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "foundation/BufferLimit.h"
 #include "foundation/ExtPtrArray.h"
 #include "foundation/Logger.h"
 #include "foundation/StringPair.h"
@@ -405,6 +406,73 @@ TEST(MimeReaderEmail, CloneCarriesBccThroughItsChecks)
     StringBuffer full;
     c->GetRecipientFullForm(Email2::Recipients::Bcc, 0, full);
     EXPECT_EQ(str(full), "\"Hidden\" <hidden@example.org>");
+}
+
+std::string mimeOf(const Email2& e)
+{
+    StringBuffer out;
+    EXPECT_TRUE(e.WriteMimeText(out, nullptr));
+    return str(out);
+}
+
+// What a send writes from the copy must be what the caller's email writes,
+// and neither may share a part, an address or a field with the other.
+TEST(MimeReaderEmail, CopyWritesTheSameTextAndSharesNothing)
+{
+    std::unique_ptr<Email2> e(Email2::NewEmail());
+    e->SetCharset(charsetNamed("shift_jis"));
+    ASSERT_TRUE(e->SetFrom("\xE5\xB1\xB1\xE7\x94\xB0 <yamada@example.jp>"));
+    ASSERT_TRUE(e->SetReplyTo("desk@example.jp"));
+    ASSERT_TRUE(e->AddTo("\xE9\x88\xB4\xE6\x9C\xA8", "suzuki@example.jp"));
+    ASSERT_TRUE(e->AddCc(nullptr, "cc@example.jp"));
+    ASSERT_TRUE(e->AddBcc("Hidden", "hidden@example.org"));
+    ASSERT_TRUE(e->SetDate("Tue, 1 Feb 2022 10:00:00 +0900"));
+    e->AddHeaderField("Subject", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E");
+    e->AddHeaderField("TBX-ReturnReceipt", "YES");
+    const std::string text = "\xE6\x9C\xAC\xE6\x96\x87\r\n.dot\r\n";
+    e->SetTextBody(text.data(), static_cast<uint32_t>(text.size()), false);
+    e->AddAlternativeBody(Email2::NewHtmlPart("<p>x</p>", 8, charsetNamed("shift_jis")));
+    StringBuffer type;
+    const std::string bytes("\0\x01\xFF binary", 10);
+    ASSERT_TRUE(e->AddDataAttachment("r\xC3\xA9sum\xC3\xA9.bin", nullptr, bytes.data(),
+                                     static_cast<uint32_t>(bytes.size()), type));
+    const std::string original = mimeOf(*e);
+
+    std::unique_ptr<Email2> c(e->Copy());
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(mimeOf(*c), original);
+    ASSERT_EQ(c->GetRecipientCount(Email2::Recipients::Bcc), 1);
+    StringBuffer bcc;
+    c->GetRecipientFullForm(Email2::Recipients::Bcc, 0, bcc);
+    EXPECT_EQ(str(bcc), "\"Hidden\" <hidden@example.org>");
+    ASSERT_EQ(c->GetAttachmentCount(), 1);
+    EXPECT_EQ(bodyOf(*c->GetAttachment(0)), bytes);
+
+    // What a send does to its copy leaves the email as it was.
+    c->NewMessageId();
+    c->ClearTo();
+    c->RemoveHeaderField("Cc");
+    ASSERT_TRUE(c->AddTo("", "other@example.jp"));
+    (void)c->AddHeaderField("Disposition-Notification-To", "<yamada@example.jp>");
+    c->GetAttachment(0)->SetBody("changed", 7);
+    c->RemoveAttachments();
+    EXPECT_EQ(mimeOf(*e), original);
+
+    // And the copy outlives the email.
+    std::unique_ptr<Email2> again(e->Copy());
+    e.reset();
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(mimeOf(*again), original);
+}
+
+TEST(MimeReaderEmail, NoCopyOfABodyThatLostBytes)
+{
+    std::unique_ptr<Email2> e(Email2::NewEmail());
+    const std::string text(4096, 'x');
+    BufferLimit::setCapForTesting(1024);
+    e->SetTextBody(text.data(), static_cast<uint32_t>(text.size()), false);
+    BufferLimit::setCapForTesting(0);
+    EXPECT_FALSE(std::unique_ptr<Email2>(e->Copy()));
 }
 
 TEST(MimeReaderEmail, MailMergeCopy)

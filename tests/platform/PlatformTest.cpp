@@ -1,5 +1,7 @@
 #include "platform/Automation.h"
+#include "platform/HostNameCache.h"
 #include "platform/Platform.h"
+#include "platform/Socket.h"
 
 #include <gtest/gtest.h>
 
@@ -48,6 +50,36 @@ TEST(Platform, LocalHostNameIsUsableInAMessageId)
     std::string name = platform::localHostName();
     ASSERT_FALSE(name.empty());
     EXPECT_EQ(name.find_first_of(" <>@\r\n"), std::string::npos) << name;
+}
+
+int g_lookups = 0;
+
+std::string countedLookup(const std::string& shortName)
+{
+    ++g_lookups;
+    return shortName + ".example.net#" + std::to_string(g_lookups);
+}
+
+// One lookup serves until it is too old or the host has another short name;
+// a tick count that wrapped is still a short time.
+TEST(Platform, HostNameIsLookedUpOnceForAWhile)
+{
+    platform::HostNameCache cache;
+    g_lookups = 0;
+    const uint32_t start = 0xFFFFFFFFu - 1000u;
+    EXPECT_EQ(cache.lookup("vm", start, countedLookup), "vm.example.net#1");
+    EXPECT_EQ(cache.lookup("vm", start + 2000u, countedLookup), "vm.example.net#1");
+    EXPECT_EQ(cache.lookup("vm", start + platform::HostNameCache::kKeepMs - 1, countedLookup), "vm.example.net#1");
+    EXPECT_EQ(g_lookups, 1);
+    EXPECT_EQ(cache.lookup("vm", start + platform::HostNameCache::kKeepMs, countedLookup), "vm.example.net#2");
+    EXPECT_EQ(cache.lookup("other", start + platform::HostNameCache::kKeepMs, countedLookup), "other.example.net#3");
+    EXPECT_EQ(cache.lookup("vm", start + platform::HostNameCache::kKeepMs + 1, countedLookup), "vm.example.net#4");
+
+    // The system's name: the same on every call while the host keeps it.
+    const std::string name = platform::socketHostName();
+    EXPECT_FALSE(name.empty());
+    EXPECT_LT(name.size(), 500u);
+    EXPECT_EQ(platform::socketHostName(), name);
 }
 
 TEST(Platform, TickCountAdvancesAcrossSleep)

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "charset/ContentCoding.h"
+#include "foundation/BufferLimit.h"
 #include "foundation/ExtPtrArray.h"
 #include "foundation/Logger.h"
 #include "mime/Email2.h"
@@ -457,6 +458,92 @@ TEST(MailManSend, OutcomesAndTheirLines)
         // The caller's email is not changed by the send.
         StringBuffer v;
         EXPECT_FALSE(email->GetHeaderField("Disposition-Notification-To", v));
+    }
+    // The text sent is the one the email writes, under a new Message-ID,
+    // and the email keeps its own.
+    {
+        Script script;
+        Record rec;
+        auto server = smtptest::serve(script, rec);
+        MailMan mm;
+        mm.smtpHost = "127.0.0.1";
+        mm.smtpPort = server->port();
+        Logger log;
+        auto email = makeEmail("\xE6\x9C\xAC\xE6\x96\x87\r\n.dot\r\n");
+        StringBuffer type;
+        ASSERT_TRUE(email->AddDataAttachment("a.bin", nullptr, "\x01\x02\x03", 3, type));
+        StringBuffer written, id;
+        ASSERT_TRUE(email->WriteMimeText(written, "TBX-"));
+        ASSERT_TRUE(email->GetHeaderField("Message-ID", id));
+        EXPECT_TRUE(mm.SendEmail(email.get(), ExtPtrArray(), nullptr, log)) << logText(log);
+        server->join();
+        ASSERT_EQ(rec.messages.size(), 1u);
+        // Message-ID lines aside (a new one goes out), the texts are the same.
+        const auto withoutId = [](std::string t, std::string& id) {
+            const size_t at = t.find("\r\nMessage-ID: ");
+            if (at == std::string::npos) return t;
+            const size_t end = t.find("\r\n", at + 2);
+            id = t.substr(at + 2, end - at - 2);
+            return t.erase(at, end - at);
+        };
+        std::string sentId, writtenId;
+        const std::string sent = withoutId(rec.messages[0], sentId);
+        EXPECT_EQ(sent, withoutId(written.getString(), writtenId) + "\r\n");
+        EXPECT_EQ(sentId.compare(0, 25, "Message-ID: <TEMBRIX-MID-"), 0) << sentId;
+        EXPECT_EQ(writtenId, std::string("Message-ID: ") + id.getString());
+        EXPECT_NE(sentId, writtenId);
+        StringBuffer still;
+        ASSERT_TRUE(email->GetHeaderField("Message-ID", still));
+        EXPECT_TRUE(still.equals(id.getString()));
+        EXPECT_EQ(email->GetRecipientCount(Email2::Recipients::Bcc), 1);
+    }
+    // An email whose body lost bytes is refused before any transaction.
+    {
+        Script script;
+        Record rec;
+        auto server = smtptest::serve(script, rec);
+        MailMan mm;
+        mm.smtpHost = "127.0.0.1";
+        mm.smtpPort = server->port();
+        Logger log;
+        auto email = makeEmail();
+        const std::string big(4096, 'x');
+        BufferLimit::setCapForTesting(1024);
+        email->SetTextBody(big.data(), static_cast<uint32_t>(big.size()), false);
+        BufferLimit::setCapForTesting(0);
+        EXPECT_FALSE(mm.SendEmail(email.get(), ExtPtrArray(), nullptr, log));
+        server->join();
+        EXPECT_NE(logText(log).find("Failed to prepare email for sending."), std::string::npos) << logText(log);
+        for (const std::string& l : rec.lines) EXPECT_NE(l.compare(0, 4, "MAIL"), 0) << l;
+        EXPECT_TRUE(rec.lines.empty() || rec.lines.back() == "QUIT\r\n");
+    }
+    // A body that fits but whose text does not: refused before MAIL FROM,
+    // not left in DATA for QUIT to wait out the read time-out.
+    {
+        Script script;
+        Record rec;
+        auto server = smtptest::serve(script, rec);
+        MailMan mm;
+        mm.smtpHost = "127.0.0.1";
+        mm.smtpPort = server->port();
+        Logger log;
+        auto email = makeEmail();
+        const std::string bytes(600 * 1000, '\x01');
+        StringBuffer type;
+        ASSERT_TRUE(
+            email->AddDataAttachment("big.bin", nullptr, bytes.data(), static_cast<uint32_t>(bytes.size()), type));
+        BufferLimit::setCapForTesting(700 * 1000);
+        const bool sent = mm.SendEmail(email.get(), ExtPtrArray(), nullptr, log);
+        BufferLimit::setCapForTesting(0);
+        server->join();
+        EXPECT_FALSE(sent);
+        const std::string l = logText(log);
+        EXPECT_NE(l.find("Email too large"), std::string::npos) << l;
+        EXPECT_NE(l.find("Failed when sending email body"), std::string::npos) << l;
+        EXPECT_EQ(l.find("Socket read timeout"), std::string::npos) << l;
+        ASSERT_FALSE(rec.lines.empty());
+        for (const std::string& line : rec.lines) EXPECT_NE(line.compare(0, 4, "MAIL"), 0) << line;
+        EXPECT_EQ(rec.lines.back(), "QUIT\r\n");
     }
     // Nobody accepted.
     {

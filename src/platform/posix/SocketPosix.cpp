@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/HostNameCache.h"
 #include "platform/Platform.h"
 #include "platform/Socket.h"
 
@@ -88,6 +89,21 @@ int waitFor(SocketHandle s, short events, uint32_t timeoutMs)
         if (p.revents & POLLNVAL) return -1;
         return 1;
     }
+}
+
+// The fully qualified form of a host name when it resolves, else the name.
+std::string canonicalHostName(const std::string& name)
+{
+    std::string result = name;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0 && found) {
+        if (found->ai_canonname && found->ai_canonname[0]) result = found->ai_canonname;
+        freeaddrinfo(found);
+    }
+    return result;
 }
 
 }  // namespace
@@ -227,15 +243,9 @@ std::string socketHostName()
     char name[500];
     if (gethostname(name, sizeof name) != 0) return std::string();
     name[sizeof name - 1] = '\0';
-    std::string result = name;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_flags = AI_CANONNAME;
-    addrinfo* found = nullptr;
-    if (!result.empty() && getaddrinfo(name, nullptr, &hints, &found) == 0 && found) {
-        if (found->ai_canonname && found->ai_canonname[0]) result = found->ai_canonname;
-        freeaddrinfo(found);
-    }
+    if (name[0] == '\0') return std::string();
+    static HostNameCache cache;
+    std::string result = cache.lookup(name, tickCount(), canonicalHostName);
     if (result.size() > 499) result.resize(499);
     return result;
 }
