@@ -1,6 +1,7 @@
 // Arbitrary bytes imported as the XML form of an email: an email that comes
 // out writes MIME text and XML again, that XML is one document our parser
 // reads, and further rounds keep every part and every field.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -21,23 +22,27 @@ void require(bool condition)
     if (!condition) __builtin_trap();
 }
 
-// The tags of every element in document order, one per line.
+// The tags of every element, one per line: parts in document order, the
+// fields of a header sorted (a field the writer adds, such as the Bcc list or
+// a transfer encoding, may land elsewhere among them from one round to the next).
+std::string shapeOf(const TreeNode& n)
+{
+    std::string out = n.getTag();
+    out += '\n';
+    std::vector<std::string> children;
+    for (int32_t i = 0; i < n.numChildren(); ++i) children.push_back(shapeOf(*n.getChild(i)));
+    if (n.tagEquals("header")) std::sort(children.begin(), children.end());
+    for (const std::string& c : children) out += c;
+    return out;
+}
+
 std::string shapeOf(const StringBuffer& xml)
 {
     TreeNode* raw = nullptr;
     require(TreeNode::parseXml(xml.getString(), xml.getSize(), nullptr, &raw, true));
     std::unique_ptr<TreeNode> root(raw);
     require(root != nullptr);
-    std::string out;
-    std::vector<const TreeNode*> work{root.get()};
-    while (!work.empty()) {
-        const TreeNode* n = work.back();
-        work.pop_back();
-        out += n->getTag();
-        out += '\n';
-        for (int32_t i = n->numChildren() - 1; i >= 0; --i) work.push_back(n->getChild(i));
-    }
-    return out;
+    return shapeOf(*root);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/HostNameCache.h"
 #include "platform/Platform.h"
 #include "platform/Socket.h"
 
@@ -76,19 +75,6 @@ int selectOne(SocketHandle s, bool forWrite, uint32_t timeoutMs)
 }
 
 // The fully qualified form of a host name when it resolves, else the name.
-std::string canonicalHostName(const std::string& name)
-{
-    std::string result = name;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_flags = AI_CANONNAME;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0 && found) {
-        if (found->ai_canonname && found->ai_canonname[0]) result = found->ai_canonname;
-        freeaddrinfo(found);
-    }
-    return result;
-}
 
 }  // namespace
 
@@ -226,35 +212,6 @@ void closeSocket(SocketHandle s)
 void shutdownSending(SocketHandle s)
 {
     if (s != kInvalidSocket) ::shutdown(sock(s), SD_SEND);
-}
-
-std::string socketHostName()
-{
-    char name[500];
-    if (gethostname(name, sizeof name) != 0) return std::string();
-    name[sizeof name - 1] = '\0';
-    if (name[0] == '\0') return std::string();
-    static HostNameCache cache;
-    std::string result = cache.lookup(name, tickCount(), canonicalHostName);
-    if (result.size() > 499) result.resize(499);
-    return result;
-}
-
-SocketHandle listenLoopback(uint16_t& port)
-{
-    SocketHandle s = createStreamSocket();
-    if (s == kInvalidSocket) return s;
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int len = sizeof at;
-    if (::bind(sock(s), reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0 || ::listen(sock(s), 16) != 0 ||
-        getsockname(sock(s), reinterpret_cast<sockaddr*>(&at), &len) != 0) {
-        ::closesocket(sock(s));
-        return kInvalidSocket;
-    }
-    port = ntohs(at.sin_port);
-    return s;
 }
 
 SocketHandle acceptConnection(SocketHandle listener, uint32_t timeoutMs)

@@ -1,0 +1,88 @@
+// The socket calls the POSIX and Winsock interfaces spell alike: the host's
+// full name and a listening socket on the loopback address.
+#ifdef _WIN32
+#include <windows.h>
+// (after windows.h, which they need)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+#include <string>
+
+#include "platform/HostNameCache.h"
+#include "platform/Platform.h"
+#include "platform/Socket.h"
+
+namespace hanamail {
+
+namespace platform {
+
+namespace {
+
+#ifdef _WIN32
+using NativeSocket = SOCKET;
+using AddressLength = int;
+#else
+using NativeSocket = int;
+using AddressLength = socklen_t;
+#endif
+
+NativeSocket native(SocketHandle s)
+{
+    return static_cast<NativeSocket>(s);
+}
+
+std::string canonicalHostName(const std::string& name)
+{
+    std::string result = name;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0 && found) {
+        if (found->ai_canonname && found->ai_canonname[0]) result = found->ai_canonname;
+        freeaddrinfo(found);
+    }
+    return result;
+}
+
+}  // namespace
+
+std::string socketHostName()
+{
+    char name[500];
+    if (gethostname(name, sizeof name) != 0) return std::string();
+    name[sizeof name - 1] = '\0';
+    if (name[0] == '\0') return std::string();
+    static HostNameCache cache;
+    std::string result = cache.lookup(name, tickCount(), canonicalHostName);
+    if (result.size() > 499) result.resize(499);
+    return result;
+}
+
+SocketHandle listenLoopback(uint16_t& port)
+{
+    SocketHandle s = createStreamSocket();
+    if (s == kInvalidSocket) return s;
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    AddressLength len = sizeof at;
+    if (::bind(native(s), reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0 || ::listen(native(s), 16) != 0 ||
+        getsockname(native(s), reinterpret_cast<sockaddr*>(&at), &len) != 0) {
+        closeSocket(s);
+        return kInvalidSocket;
+    }
+    port = ntohs(at.sin_port);
+    return s;
+}
+
+}  // namespace platform
+
+}  // namespace hanamail
