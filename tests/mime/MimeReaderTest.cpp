@@ -145,6 +145,80 @@ TEST(MimeReader, HeaderWithoutBodyAndBodyWithoutHeader)
     EXPECT_EQ(bodyOf(*m), "body after an empty header");
 }
 
+TEST(MimeReader, AFirstLineThatIsNoFieldStartsTheBody)
+{
+    // A digest notice without header fields: every paragraph is text.
+    const std::string notice = "Send list submissions to\n\tlist@example.com\n\nTo subscribe: visit\n\nbye\n";
+    for (const std::string& text : {notice, crlf(notice)}) {
+        auto m = parse(text);
+        EXPECT_EQ(str(m->contentType()), "text/plain");
+        EXPECT_EQ(m->header().GetFieldCount(), 1);
+        EXPECT_EQ(bodyOf(*m), crlf(notice));
+    }
+    // Without any empty line too, and with a colon only after a space in the name.
+    EXPECT_EQ(bodyOf(*parse("and ")), "and ");
+    EXPECT_EQ(bodyOf(*parse("Dear Sir: hello\r\n\r\nmore")), "Dear Sir: hello\r\n\r\nmore");
+    EXPECT_EQ(bodyOf(*parse("Bytes\xE4: x\r\n\r\nb")), "Bytes\xE4: x\r\n\r\nb");
+
+    // What still opens a header: a name with blanks before its colon, an
+    // empty name, a fold, a mailbox line.
+    for (const char* field : {"Subject : s", ": s", " folded", "From a@example.com Tue Dec  8 09:30:00 2026"}) {
+        auto m = parse(std::string(field) + "\r\nX-A: 1\r\n\r\nbody");
+        EXPECT_EQ(fieldValue(m->header(), "X-A"), "1") << field;
+        EXPECT_EQ(bodyOf(*m), "body") << field;
+    }
+
+    // The email of such text writes, reads back, and has an XML form.
+    std::unique_ptr<Email2> e = read(notice);
+    ASSERT_TRUE(e);
+    StringBuffer text;
+    e->GetBodyText(text);
+    EXPECT_EQ(str(text), crlf(notice));
+    StringBuffer out;
+    ASSERT_TRUE(e->GetMimeText(out));
+    std::unique_ptr<Email2> again = read(str(out));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(bodyOf(*again), bodyOf(*e));
+    StringBuffer xml;
+    ASSERT_TRUE(e->GetXml(xml, true));
+    Logger log;
+    std::unique_ptr<Email2> imported(Email2::ImportXml(xml.getString(), xml.getSize(), &log));
+    ASSERT_TRUE(imported);
+    EXPECT_EQ(bodyOf(*imported), bodyOf(*e));
+}
+
+TEST(MimeReader, OuterDelimitersInsideAnInnerPartEndItAndKeepTheText)
+{
+    // A padded delimiter line of the outer multipart inside a part of the
+    // inner one ends both (the inner multipart is never closed); the text
+    // around the delimiters is parts of its own, header-less.
+    const std::string text = crlf(
+        "Content-Type: multipart/mixed; boundary=\"- o\"\n\n"
+        "--- o\n"
+        "Content-Type: multipart/mixed; boundary=\"- i\"\n\n"
+        "--- i\n"
+        "Content-Type: text/plain\n\n"
+        "first tags\n"
+        "--- i \n"
+        "and \n"
+        "--- o \n"
+        "but at the start of a line!\n\n"
+        "--- i--\n"
+        "\n"
+        "--- o\n"
+        "Content-Type: text/plain\n\n"
+        "last\n"
+        "--- o--\n");
+    auto m = parse(text);
+    ASSERT_EQ(m->GetSubPartCount(), 3);
+    const MimeMessage2& inner = *m->GetSubPart(0);
+    ASSERT_EQ(inner.GetSubPartCount(), 2);
+    EXPECT_EQ(bodyOf(*inner.GetSubPart(0)), "first tags");
+    EXPECT_EQ(bodyOf(*inner.GetSubPart(1)), "and ");
+    EXPECT_EQ(bodyOf(*m->GetSubPart(1)), "but at the start of a line!\r\n\r\n--- i--\r\n");
+    EXPECT_EQ(bodyOf(*m->GetSubPart(2)), "last");
+}
+
 TEST(MimeReader, APartStartingWithALineEndHasNoHeaderThoughAnEmptyLineFollows)
 {
     // The first paragraph of such a part is body text, not header fields;
