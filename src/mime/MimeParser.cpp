@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "charset/Utf8Check.h"
 #include "foundation/LogBase.h"
 #include "foundation/LogNull.h"
 #include "mime/MimeField.h"
@@ -201,8 +202,16 @@ void MimeMessage2::decodeSingleBody(const char* body, uint32_t n)
     } else {
         SetEncodedBody(m_transferEncoding.getString(), body, n, cs);
     }
-    if (hanamail::startsWithXHtml(m_body) && !m_contentType.equalsIgnoreCase("text/html"))
-        SetContentType("text/html", nullptr, nullptr, nullptr, Charset(), nullptr, nullptr, nullptr);
+    if (hanamail::startsWithXHtml(m_body) && !m_contentType.equalsIgnoreCase("text/html")) {
+        if (utf8check::isValid(m_body.getData(), m_body.getSize())) {
+            SetContentType("text/html", nullptr, nullptr, nullptr, Charset(), nullptr, nullptr, nullptr);
+        } else {
+            // Bytes of no known charset: a "us-ascii" label would have them
+            // read otherwise next time, so the type goes without a charset
+            // and the bytes stay as they are.
+            SetHeaderField("content-type", "text/html");
+        }
+    }
 }
 
 void MimeMessage2::parseBody(const char* bodyText, uint32_t n, LogBase& log, int depth)

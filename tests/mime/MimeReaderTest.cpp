@@ -312,6 +312,25 @@ TEST(MimeReader, XHtmlBodyBecomesHtml)
     auto m = parse("Content-Type: text/plain; charset=us-ascii\r\n\r\n \r\n<X-HTML><b>hi</b>");
     EXPECT_EQ(str(m->contentType()), "text/html");
     EXPECT_EQ(fieldValue(m->header(), "content-type"), "text/html; charset=\"us-ascii\"");
+
+    // Bytes of no charset are not labelled "us-ascii": read again with that
+    // label they would lose their high bit. The email keeps them through
+    // writing and reading, whatever type (or mangled type) stood before.
+    for (const char* header : {"Subject: x", "Content-Type: multipartla/reted", "Content-Type: text/plain",
+                               "Content-Type: application/octet-stream", "Content-Type: text/plain; charset=utf-8"}) {
+        const std::string text = std::string(header) + "\r\n\r\n<x-html>hi\xE4";
+        m = parse(text);
+        EXPECT_EQ(fieldValue(m->header(), "content-type"), "text/html") << header;
+        EXPECT_EQ(bodyOf(*m), "<x-html>hi\xE4") << header;
+        std::unique_ptr<Email2> e = read(text);
+        ASSERT_TRUE(e);
+        StringBuffer out;
+        ASSERT_TRUE(e->GetMimeText(out));
+        std::unique_ptr<Email2> again = read(str(out));
+        ASSERT_TRUE(again);
+        EXPECT_EQ(str(again->contentType()), "text/html") << header;
+        EXPECT_EQ(bodyOf(*again), bodyOf(*e)) << header;
+    }
 }
 
 TEST(MimeReader, SignedFirstPartKeepsItsText)
