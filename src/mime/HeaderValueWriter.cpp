@@ -589,12 +589,17 @@ void HeaderValueWriter::encodeParameters(const std::string& rest, std::string& o
         if (a < b && v[a] == '"') {
             ++a;
             quoted = true;
-        }
-        if (a < b && v[b - 1] == '"') {
-            // The closing quote is escaped only behind an odd run of backslashes.
-            size_t slashes = 0;
-            while (quoted && b - 1 - slashes > a && v[b - 2 - slashes] == '\\') ++slashes;
-            if (slashes % 2 == 0) --b;
+            // The value ends at its last unescaped quote (a bare quote before
+            // it is text of the value); what stands after that quote, such as
+            // a stray control byte, is no part of it, as readers take it.
+            size_t close = npos;
+            for (size_t q = a; q < b; ++q) {
+                if (v[q] == '\\' && q + 1 < b && (v[q + 1] == '"' || v[q + 1] == '\\'))
+                    ++q;
+                else if (v[q] == '"')
+                    close = q;
+            }
+            if (close != npos) b = close;
         }
         v = v.substr(a, b - a);
         appendParamValue(quoted ? unescape(v, false) : v, pending);
