@@ -123,6 +123,23 @@ size_t findUnquoted(const std::string& s, char c, size_t from = 0)
     return npos;
 }
 
+// The end of the parameter that starts at from (its ';' or the end), split
+// as the reader splits a list: a quote opens or closes a quoted string
+// wherever it stands, and a backslash escapes only inside one.
+size_t parameterEnd(const std::string& s, size_t from)
+{
+    bool quoted = false;
+    for (size_t i = from; i < s.size(); ++i) {
+        if (quoted && s[i] == '\\' && i + 1 < s.size())
+            ++i;
+        else if (s[i] == '"')
+            quoted = !quoted;
+        else if (s[i] == ';' && !quoted)
+            return i;
+    }
+    return s.size();
+}
+
 size_t lastUnquoted(const std::string& s, char c)
 {
     size_t last = npos;
@@ -566,9 +583,17 @@ void HeaderValueWriter::encodeParameters(const std::string& rest, std::string& o
     const size_t n = rest.size();
     size_t i = 0;
     while (i < n) {
+        // The parameter ends where readers end it, a quote in its name included.
+        const size_t k = parameterEnd(rest, i);
         size_t j = i;
-        while (j < n && rest[j] != '=' && rest[j] != ';') ++j;
-        appendPlainOrWords(rest.substr(i, j - i), pending);
+        while (j < k && rest[j] != '=') ++j;
+        std::string name = rest.substr(i, j - i);
+        // A quote in a name would pair with those written around the value
+        // and join the parameters after it to this one.
+        if (j < k)
+            for (char& c : name)
+                if (c == '"') c = '-';
+        appendPlainOrWords(name, pending);
         if (j == n) return;
         pending += rest[j];
         if (rest[j] == ';') {
@@ -578,8 +603,6 @@ void HeaderValueWriter::encodeParameters(const std::string& rest, std::string& o
             continue;
         }
         pending += '"';
-        size_t k = findUnquoted(rest, ';', j + 1);
-        if (k == npos) k = n;
         std::string v = rest.substr(j + 1, k - j - 1);
         size_t a = 0;
         size_t b = v.size();

@@ -141,17 +141,21 @@ TEST(MimeFieldWrite, ParameterValuesReadBackAsTheyWereRead)
         EXPECT_TRUE(h.GetFieldParam("Content-Type", "boundary", v)) << line;
         return str(v);
     };
-    const std::pair<const char*, const char*> values[] = {
-        {"\"b\"\x0c", "b"},
-        {"\"b\" x", "b"},
-        {"abc\"", "abc\""},
-        {"\"a\"b\"", "a\"b"},
-        {"\"x\\\"y\"", "x\"y"},
-        {"\"open", "open"},
-        {"\"a;\xE6\x99\x82\"", "a;\xE6\x99\x82"},
+    // The parameter list after the type, and the boundary the reader takes from it.
+    const std::pair<const char*, const char*> lists[] = {
+        {"boundary=\"b\"\x0c", "b"},
+        {"boundary=\"b\" x", "b"},
+        {"boundary=abc\"", "abc\""},
+        {"boundary=\"a\"b\"", "a\"b"},
+        {"boundary=\"x\\\"y\"", "x\"y"},
+        {"boundary=\"open", "open"},
+        {"boundary=\"a;\xE6\x99\x82\"", "a;\xE6\x99\x82"},
+        // A quote in a name opens a quoted string that the value closes.
+        {"protoco\"=x\xE4y\"; boundary=s", "s"},
+        {"protoco\"=xy\"; boundary=s", "s"},
     };
-    for (const auto& [raw, want] : values) {
-        const std::string received = std::string("Content-Type: multipart/mixed; boundary=") + raw;
+    for (const auto& [raw, want] : lists) {
+        const std::string received = std::string("Content-Type: multipart/mixed; ") + raw;
         EXPECT_EQ(param(received), want) << raw;
         for (const char* cs : {"us-ascii", "utf-8", "iso-2022-jp"}) {
             MimeField f;
