@@ -589,10 +589,11 @@ void HeaderValueWriter::encodeParameters(const std::string& rest, std::string& o
         while (j < k && rest[j] != '=') ++j;
         std::string name = rest.substr(i, j - i);
         // A quote in a name would pair with those written around the value
-        // and join the parameters after it to this one.
+        // and join the parameters after it to this one; a ';' that a quote
+        // kept inside the name would split it.
         if (j < k)
             for (char& c : name)
-                if (c == '"') c = '-';
+                if (c == '"' || c == ';') c = '-';
         appendPlainOrWords(name, pending);
         if (j == n) return;
         pending += rest[j];

@@ -138,8 +138,7 @@ TEST(MimeFieldWrite, ParameterValuesReadBackAsTheyWereRead)
         MimeHeader h;
         h.AddField(f.Clone());
         StringBuffer v;
-        EXPECT_TRUE(h.GetFieldParam("Content-Type", "boundary", v)) << line;
-        return str(v);
+        return h.GetFieldParam("Content-Type", "boundary", v) ? str(v) : "<absent>";
     };
     // The parameter list after the type, and the boundary the reader takes from it.
     const std::pair<const char*, const char*> lists[] = {
@@ -153,6 +152,7 @@ TEST(MimeFieldWrite, ParameterValuesReadBackAsTheyWereRead)
         // A quote in a name opens a quoted string that the value closes.
         {"protoco\"=x\xE4y\"; boundary=s", "s"},
         {"protoco\"=xy\"; boundary=s", "s"},
+        {"bou\"; boundary=s; x=\"y\"", "<absent>"},
     };
     for (const auto& [raw, want] : lists) {
         const std::string received = std::string("Content-Type: multipart/mixed; ") + raw;
