@@ -141,7 +141,9 @@ void MimeMessage2::parseMime(const char* text, uint32_t n, LogBase& log, int dep
     const std::string_view in(text, n);
     std::string normalised;
     std::string_view t = in;
-    if (in.find(hanamail::kSeparator) == std::string_view::npos) {
+    // Text that begins with CR LF (an empty header, as the writer gives a
+    // part without fields) has CR LF line ends: its body stays as it is.
+    if (in.find(hanamail::kSeparator) == std::string_view::npos && in.substr(0, 2) != "\r\n") {
         if (in.find("\n\n") != std::string_view::npos) {
             normalised = hanamail::crlfLines(in);
         } else {

@@ -145,6 +145,25 @@ TEST(MimeReader, HeaderWithoutBodyAndBodyWithoutHeader)
     EXPECT_EQ(bodyOf(*m), "body after an empty header");
 }
 
+TEST(MimeReader, APartWithoutFieldsKeepsItsLineEnds)
+{
+    // The empty field goes, so the part is written without a header; its
+    // bare CR and LF are no line ends to be normalised when it is read again.
+    const std::string text =
+        "Content-Type: multipart/mixed; boundary=s\r\n\r\n--s\r\nContent-Type:\r\n\r\n"
+        "a\rb\r\n\nc\r\n--s--\r\n";
+    std::unique_ptr<Email2> e = read(text);
+    ASSERT_TRUE(e);
+    ASSERT_EQ(e->GetPartCount(), 1);
+    EXPECT_EQ(bodyOf(*e->GetPart(0)), "a\rb\r\n\nc");
+    StringBuffer out;
+    ASSERT_TRUE(e->GetMimeText(out));
+    std::unique_ptr<Email2> again = read(str(out));
+    ASSERT_TRUE(again);
+    ASSERT_EQ(again->GetPartCount(), 1);
+    EXPECT_EQ(bodyOf(*again->GetPart(0)), "a\rb\r\n\nc") << str(out);
+}
+
 TEST(MimeReader, AFirstLineThatIsNoFieldStartsTheBody)
 {
     // A digest notice without header fields: every paragraph is text.
