@@ -164,6 +164,30 @@ TEST(MimeReader, APartWithoutFieldsKeepsItsLineEnds)
     EXPECT_EQ(bodyOf(*again->GetPart(0)), "a\rb\r\n\nc") << str(out);
 }
 
+TEST(MimeReader, ABoundaryOfOtherThanPrintableAsciiIsWrittenAnew)
+{
+    // The header is ISO-2022-JP, so the boundary's 8-bit byte reads as a
+    // half-width katakana; in the header it could only be an encoded word,
+    // which comes back full-width. The email is written with a fresh
+    // boundary and reads back with its parts.
+    const std::string b = "a\xEF\xBD\xB6";
+    const std::string text =
+        "Subject: =?ISO-2022-JP?B?GyRCN29MPiVGJTklSBsoQg==?=\r\n"
+        "Content-Type: multipart/mixed; boundary=\"a\xB6\"\r\n\r\n--" +
+        b + "\r\nContent-Type: text/plain\r\n\r\none\r\n--" + b + "\r\n\r\ntwo\r\n--" + b + "--\r\n";
+    std::unique_ptr<Email2> e = read(text);
+    ASSERT_TRUE(e);
+    ASSERT_EQ(e->GetPartCount(), 2);
+    StringBuffer out;
+    ASSERT_TRUE(e->GetMimeText(out));
+    EXPECT_EQ(str(out).find("boundary=\"=?"), std::string::npos) << str(out);
+    std::unique_ptr<Email2> again = read(str(out));
+    ASSERT_TRUE(again);
+    ASSERT_EQ(again->GetPartCount(), 2) << str(out);
+    EXPECT_EQ(bodyOf(*again->GetPart(0)), "one");
+    EXPECT_EQ(bodyOf(*again->GetPart(1)), "two");
+}
+
 TEST(MimeReader, AFirstLineThatIsNoFieldStartsTheBody)
 {
     // A digest notice without header fields: every paragraph is text.
