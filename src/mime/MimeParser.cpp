@@ -160,7 +160,7 @@ void MimeMessage2::parseMime(const char* text, uint32_t n, LogBase& log, int dep
     // line, has no header, though an empty line may follow further on: its
     // first paragraph is body, not fields.
     const bool lineEndFirst = t.substr(0, 2) == "\r\n";
-    if (lineEndFirst ? sep != 0 : !hanamail::beginsWithField(t)) {
+    if (lineEndFirst || !hanamail::beginsWithField(t)) {
         // An empty header: the line end that closes it is no text of the body.
         const size_t skip = lineEndFirst ? 2 : 0;
         m_header.AddField(new MimeField("content-type", "text/plain"));
@@ -175,10 +175,8 @@ void MimeMessage2::parseMime(const char* text, uint32_t n, LogBase& log, int dep
         ClearModified();
         return;
     }
-    if (sep > 0) {
-        m_header.LoadFromMimeText(t.data(), static_cast<int32_t>(sep));
-        ReadCachedFields();
-    }
+    m_header.LoadFromMimeText(t.data(), static_cast<int32_t>(sep));
+    ReadCachedFields();
     const std::string_view body = t.substr(sep + hanamail::kSeparator.size());
     parseBody(body.data(), static_cast<uint32_t>(body.size()), log, depth);
     ClearModified();
