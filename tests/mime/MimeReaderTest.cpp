@@ -149,8 +149,18 @@ TEST(MimeReader, HeaderWithoutBodyAndBodyWithoutHeader)
 
 TEST(MimeReader, APartWithoutFieldsKeepsItsLineEnds)
 {
-    // Its body begins with an empty line: the header written for it (none)
-    // must not take the delimiter's line end, or that line goes.
+    // Its body begins with an empty line, which must stay the body's, in a
+    // part and in an email without fields.
+    {
+        std::unique_ptr<Email2> e = read("Content-Type:\r\n\r\n\r\nafter an empty line");
+        ASSERT_TRUE(e);
+        StringBuffer out;
+        ASSERT_TRUE(e->GetMimeText(out));
+        std::unique_ptr<Email2> again = read(str(out));
+        ASSERT_TRUE(again);
+        EXPECT_EQ(bodyOf(*e), "\r\nafter an empty line");
+        EXPECT_EQ(bodyOf(*again), bodyOf(*e)) << str(out);
+    }
     {
         const std::string t =
             "Content-Type: multipart/mixed; boundary=s\r\n\r\n--s\r\nContent-Type:\r\n\r\n"
