@@ -9,10 +9,13 @@
 #include <memory>
 #include <vector>
 
+#include "charset/CodePages.h"
+#include "charset/EncodingConvert.h"
 #include "foundation/LogNull.h"
 #include "foundation/StringBuffer.h"
 #include "mime/Email2.h"
 #include "mime/MimeMessage2.h"
+#include "mime/MimeText.h"
 
 using namespace hanamail;
 
@@ -23,15 +26,30 @@ void require(bool condition)
     if (!condition) __builtin_trap();
 }
 
+bool sameBytes(const DataBuffer& x, const DataBuffer& y)
+{
+    return x.getSize() == y.getSize() && (x.getSize() == 0 || std::memcmp(x.getData(), y.getData(), x.getSize()) == 0);
+}
+
+// ISO-2022-JP has no half-width katakana: its writer gives their full-width
+// forms, so text that held some reads back changed by exactly that. It is
+// compared as the charset carries it.
+bool sameAsCharsetCarries(const Email2& a, const DataBuffer& x, const DataBuffer& y)
+{
+    const int cp = a.charset().getCodePage();
+    if (cp < 50220 || cp > 50222 || !mimetext::beginsWithNoCase(a.contentType(), "text/")) return false;
+    EncodingConvert convert;
+    DataBuffer jis;
+    DataBuffer back;
+    convert.convert(kUtf8, cp, x.getData(), x.getSize(), jis);
+    convert.convert(cp, kUtf8, jis.getData(), jis.getSize(), back);
+    return sameBytes(back, y);
+}
+
 void requireSameParts(const Email2& a, const Email2& b)
 {
     require(a.GetPartCount() == b.GetPartCount());
-    if (a.GetPartCount() == 0) {
-        const DataBuffer& x = a.body();
-        const DataBuffer& y = b.body();
-        require(x.getSize() == y.getSize());
-        require(x.getSize() == 0 || std::memcmp(x.getData(), y.getData(), x.getSize()) == 0);
-    }
+    if (a.GetPartCount() == 0) require(sameBytes(a.body(), b.body()) || sameAsCharsetCarries(a, a.body(), b.body()));
     for (int i = 0; i < a.GetPartCount(); ++i) requireSameParts(*a.GetPart(i), *b.GetPart(i));
 }
 

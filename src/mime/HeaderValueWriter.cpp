@@ -123,6 +123,23 @@ size_t findUnquoted(const std::string& s, char c, size_t from = 0)
     return npos;
 }
 
+// The end of the parameter that starts at from (its ';' or the end), split
+// as the reader splits a list: a quote opens or closes a quoted string
+// wherever it stands, and a backslash escapes only inside one.
+size_t parameterEnd(const std::string& s, size_t from)
+{
+    bool quoted = false;
+    for (size_t i = from; i < s.size(); ++i) {
+        if (quoted && s[i] == '\\' && i + 1 < s.size())
+            ++i;
+        else if (s[i] == '"')
+            quoted = !quoted;
+        else if (s[i] == ';' && !quoted)
+            return i;
+    }
+    return s.size();
+}
+
 size_t lastUnquoted(const std::string& s, char c)
 {
     size_t last = npos;
@@ -566,9 +583,18 @@ void HeaderValueWriter::encodeParameters(const std::string& rest, std::string& o
     const size_t n = rest.size();
     size_t i = 0;
     while (i < n) {
+        // The parameter ends where readers end it, a quote in its name included.
+        const size_t k = parameterEnd(rest, i);
         size_t j = i;
-        while (j < n && rest[j] != '=' && rest[j] != ';') ++j;
-        appendPlainOrWords(rest.substr(i, j - i), pending);
+        while (j < k && rest[j] != '=') ++j;
+        std::string name = rest.substr(i, j - i);
+        // A quote in a name would pair with those written around the value
+        // and join the parameters after it to this one; a ';' that a quote
+        // kept inside the name would split it.
+        if (j < k)
+            for (char& c : name)
+                if (c == '"' || c == ';') c = '-';
+        appendPlainOrWords(name, pending);
         if (j == n) return;
         pending += rest[j];
         if (rest[j] == ';') {
@@ -578,8 +604,6 @@ void HeaderValueWriter::encodeParameters(const std::string& rest, std::string& o
             continue;
         }
         pending += '"';
-        size_t k = findUnquoted(rest, ';', j + 1);
-        if (k == npos) k = n;
         std::string v = rest.substr(j + 1, k - j - 1);
         size_t a = 0;
         size_t b = v.size();
@@ -589,12 +613,17 @@ void HeaderValueWriter::encodeParameters(const std::string& rest, std::string& o
         if (a < b && v[a] == '"') {
             ++a;
             quoted = true;
-        }
-        if (a < b && v[b - 1] == '"') {
-            // The closing quote is escaped only behind an odd run of backslashes.
-            size_t slashes = 0;
-            while (quoted && b - 1 - slashes > a && v[b - 2 - slashes] == '\\') ++slashes;
-            if (slashes % 2 == 0) --b;
+            // The value ends at its last unescaped quote (a bare quote before
+            // it is text of the value); what stands after that quote, such as
+            // a stray control byte, is no part of it, as readers take it.
+            size_t close = npos;
+            for (size_t q = a; q < b; ++q) {
+                if (v[q] == '\\' && q + 1 < b && (v[q + 1] == '"' || v[q + 1] == '\\'))
+                    ++q;
+                else if (v[q] == '"')
+                    close = q;
+            }
+            if (close != npos) b = close;
         }
         v = v.substr(a, b - a);
         appendParamValue(quoted ? unescape(v, false) : v, pending);

@@ -214,8 +214,11 @@ void MimeBodyText::writeHeader(const MimeHeader& header, const char* contentType
     } else if (newBoundary && copyWithParam(header, "boundary", newBoundary, changed)) {
         written = &changed;
     }
+    // An empty header is its empty line alone: in a part it takes back the
+    // delimiter's line end, at the start of the text there is none to take.
+    const bool atStart = out.getSize() == 0;
     written->WriteMime(out, excludedPrefix, cs);
-    out << "\r\n\r\n";
+    out << (atStart && out.getSize() == 0 ? "\r\n" : "\r\n\r\n");
 }
 
 }  // namespace hanamail

@@ -28,6 +28,16 @@ void MimeBoundary::NewBoundary(StringBuffer& out)
 bool MimeBoundary::toWrite(const StringBuffer& own, const BoundaryChain* outer, StringBuffer& out)
 {
     out.clear();
+    // A header parameter holds such bytes only as encoded words, which
+    // readers may decode to other bytes than the delimiter lines hold.
+    const char* s = own.getString();
+    for (int32_t i = 0; i < own.getSize(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x20 || c >= 0x7F) {
+            NewBoundary(out);
+            return true;
+        }
+    }
     for (const BoundaryChain* c = outer; c; c = c->outer) {
         if (c->boundary.getSize() == own.getSize() && c->boundary.equals(own.getString())) {
             NewBoundary(out);

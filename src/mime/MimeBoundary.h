@@ -23,7 +23,8 @@ public:
     // Into out, the boundary a multipart is written with: its own, or a fresh
     // one when a multipart around it already writes that one (its closing
     // line would end the outer multipart and the text would read as a
-    // different tree). True when out differs from own.
+    // different tree) or when it holds a byte that is no printable ASCII
+    // (the header could not carry it as it is). True when out differs from own.
     static bool toWrite(const StringBuffer& own, const BoundaryChain* outer, StringBuffer& out);
 
     // The line before the first boundary of a multipart body, with the empty line after it.

@@ -345,16 +345,20 @@ void MimeHeader::unquoteParamValue(const char* value, int32_t n, StringBuffer& o
         return;
     }
     ++a;
+    // The closing quote is the last unescaped one (as the writer reads a
+    // value): a bare quote before it is text, what follows it is no part of
+    // the value.
     std::string r;
+    size_t closing = std::string::npos;
     for (size_t i = a; i < b; ++i) {
         if (value[i] == '\\' && i + 1 < b && (value[i + 1] == '"' || value[i + 1] == '\\')) {
             r += value[++i];
-        } else if (value[i] == '"') {
-            break;  // the closing quote
         } else {
+            if (value[i] == '"') closing = r.size();
             r += value[i];
         }
     }
+    if (closing != std::string::npos) r.resize(closing);
     out << std::string_view(r);
 }
 

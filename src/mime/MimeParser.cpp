@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "charset/Utf8Check.h"
 #include "foundation/LogBase.h"
 #include "foundation/LogNull.h"
 #include "mime/MimeField.h"
@@ -85,6 +86,23 @@ size_t partEnd(std::string_view body, size_t from, size_t boundaryStart)
     return end;
 }
 
+// Whether the text opens with a header line: a field name (printable ASCII
+// other than ':', blanks allowed before the colon as in the obsolete syntax)
+// and a colon, a fold, or a mailbox "From " line. Any other first line is
+// text, and the header is empty (as RFC 5322 readers take it).
+bool beginsWithField(std::string_view t)
+{
+    if (t.empty() || t[0] == ' ' || t[0] == '\t' || t.substr(0, 5) == "From ") return true;
+    size_t i = 0;
+    auto nameByte = [](char c) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        return u > 0x20 && u < 0x7F && c != ':';
+    };
+    while (i < t.size() && nameByte(t[i])) ++i;
+    while (i < t.size() && (t[i] == ' ' || t[i] == '\t')) ++i;
+    return i < t.size() && t[i] == ':';
+}
+
 bool startsWithXHtml(const DataBuffer& body)
 {
     const unsigned char* p = body.getData();
@@ -123,7 +141,9 @@ void MimeMessage2::parseMime(const char* text, uint32_t n, LogBase& log, int dep
     const std::string_view in(text, n);
     std::string normalised;
     std::string_view t = in;
-    if (in.find(hanamail::kSeparator) == std::string_view::npos) {
+    // Text that begins with CR LF (an empty header, as the writer gives a
+    // part without fields) has CR LF line ends: its body stays as it is.
+    if (in.find(hanamail::kSeparator) == std::string_view::npos && in.substr(0, 2) != "\r\n") {
         if (in.find("\n\n") != std::string_view::npos) {
             normalised = hanamail::crlfLines(in);
         } else {
@@ -136,25 +156,27 @@ void MimeMessage2::parseMime(const char* text, uint32_t n, LogBase& log, int dep
     }
 
     const size_t sep = t.find(hanamail::kSeparator);
-    // Text that starts with a line end has no header, though an empty line
-    // may follow further on: its first paragraph is body, not fields.
-    if (sep == std::string_view::npos || (sep > 0 && t.substr(0, 2) == "\r\n")) {
-        if (t.substr(0, 2) == "\r\n") {
-            // An empty header: the line end that closes it is no text of the body.
-            m_header.AddField(new MimeField("content-type", "text/plain"));
-            ReadCachedFields();
-            SetBodyFromText(t.data() + 2, static_cast<uint32_t>(t.size() - 2), Charset());
-        } else {
-            m_header.LoadFromMimeText(t.data(), static_cast<int32_t>(t.size()));
-            ReadCachedFields();
-        }
+    // Text that starts with a line end, or with a line that is no header
+    // line, has no header, though an empty line may follow further on: its
+    // first paragraph is body, not fields.
+    const bool lineEndFirst = t.substr(0, 2) == "\r\n";
+    if (lineEndFirst || !hanamail::beginsWithField(t)) {
+        // An empty header: the line end that closes it is no text of the body.
+        const size_t skip = lineEndFirst ? 2 : 0;
+        m_header.AddField(new MimeField("content-type", "text/plain"));
+        ReadCachedFields();
+        SetBodyFromText(t.data() + skip, static_cast<uint32_t>(t.size() - skip), Charset());
         ClearModified();
         return;
     }
-    if (sep > 0) {
-        m_header.LoadFromMimeText(t.data(), static_cast<int32_t>(sep));
+    if (sep == std::string_view::npos) {
+        m_header.LoadFromMimeText(t.data(), static_cast<int32_t>(t.size()));
         ReadCachedFields();
+        ClearModified();
+        return;
     }
+    m_header.LoadFromMimeText(t.data(), static_cast<int32_t>(sep));
+    ReadCachedFields();
     const std::string_view body = t.substr(sep + hanamail::kSeparator.size());
     parseBody(body.data(), static_cast<uint32_t>(body.size()), log, depth);
     ClearModified();
@@ -180,8 +202,16 @@ void MimeMessage2::decodeSingleBody(const char* body, uint32_t n)
     } else {
         SetEncodedBody(m_transferEncoding.getString(), body, n, cs);
     }
-    if (hanamail::startsWithXHtml(m_body) && !m_contentType.equalsIgnoreCase("text/html"))
-        SetContentType("text/html", nullptr, nullptr, nullptr, Charset(), nullptr, nullptr, nullptr);
+    if (hanamail::startsWithXHtml(m_body) && !m_contentType.equalsIgnoreCase("text/html")) {
+        if (utf8check::isValid(m_body.getData(), m_body.getSize())) {
+            SetContentType("text/html", nullptr, nullptr, nullptr, Charset(), nullptr, nullptr, nullptr);
+        } else {
+            // Bytes of no known charset: a "us-ascii" label would have them
+            // read otherwise next time, so the type goes without a charset
+            // and the bytes stay as they are.
+            SetHeaderField("content-type", "text/html");
+        }
+    }
 }
 
 void MimeMessage2::parseBody(const char* bodyText, uint32_t n, LogBase& log, int depth)

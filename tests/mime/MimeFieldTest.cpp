@@ -127,6 +127,46 @@ TEST(MimeFieldWrite, ContentTypeLayouts)
     EXPECT_EQ(renderField("Content-Type", "x;a=b", "utf-8"), "Content-Type: x;a=\"b\"");
 }
 
+TEST(MimeFieldWrite, ParameterValuesReadBackAsTheyWereRead)
+{
+    // Whatever stands around a quoted value, the written field holds the
+    // value the reader took from the received one: a boundary or charset
+    // that read otherwise would lose the email's parts or text.
+    auto param = [](const std::string& line) {
+        MimeField f;
+        EXPECT_TRUE(f.ParseLine(line.c_str()));
+        MimeHeader h;
+        h.AddField(f.Clone());
+        StringBuffer v;
+        return h.GetFieldParam("Content-Type", "boundary", v) ? str(v) : "<absent>";
+    };
+    // The parameter list after the type, and the boundary the reader takes from it.
+    const std::pair<const char*, const char*> lists[] = {
+        {"boundary=\"b\"\x0c", "b"},
+        {"boundary=\"b\" x", "b"},
+        {"boundary=abc\"", "abc\""},
+        {"boundary=\"a\"b\"", "a\"b"},
+        {"boundary=\"x\\\"y\"", "x\"y"},
+        {"boundary=\"open", "open"},
+        {"boundary=\"a;\xE6\x99\x82\"", "a;\xE6\x99\x82"},
+        // A quote in a name opens a quoted string that the value closes.
+        {"protoco\"=x\xE4y\"; boundary=s", "s"},
+        {"protoco\"=xy\"; boundary=s", "s"},
+        {"bou\"; boundary=s; x=\"y\"", "<absent>"},
+    };
+    for (const auto& [raw, want] : lists) {
+        const std::string received = std::string("Content-Type: multipart/mixed; ") + raw;
+        EXPECT_EQ(param(received), want) << raw;
+        for (const char* cs : {"us-ascii", "utf-8", "iso-2022-jp"}) {
+            MimeField f;
+            ASSERT_TRUE(f.ParseLine(received.c_str()));
+            StringBuffer out;
+            f.WriteMime(out, charsetNamed(cs));
+            EXPECT_EQ(param(str(out)), want) << raw << " in " << cs << ": " << str(out);
+        }
+    }
+}
+
 TEST(MimeFieldWrite, JapaneseDisplayNameKeepsTheAddressReadable)
 {
     EXPECT_EQ(renderField("To", "\"山田太郎\" <taro@example.jp>", "shift_jis"),

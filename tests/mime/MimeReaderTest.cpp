@@ -141,9 +141,155 @@ TEST(MimeReader, HeaderWithoutBodyAndBodyWithoutHeader)
     m = parse("\r\nJust text, no header.");
     EXPECT_EQ(str(m->contentType()), "text/plain");
     EXPECT_EQ(bodyOf(*m), "Just text, no header.");
-    m = parse("\r\n\r\nbody after an empty header");
-    EXPECT_EQ(m->header().GetFieldCount(), 0);
-    EXPECT_EQ(bodyOf(*m), "body after an empty header");
+    // The empty line after the empty header is the body's: the writers give
+    // a part without fields whose body begins with one so.
+    m = parse("\r\n\r\nbody after an empty line");
+    EXPECT_EQ(str(m->contentType()), "text/plain");
+    EXPECT_EQ(bodyOf(*m), "\r\nbody after an empty line");
+}
+
+TEST(MimeReader, APartWithoutFieldsKeepsItsLineEnds)
+{
+    // Its body begins with an empty line, which must stay the body's, in a
+    // part and in an email without fields.
+    {
+        std::unique_ptr<Email2> e = read("Content-Type:\r\n\r\n\r\nafter an empty line");
+        ASSERT_TRUE(e);
+        StringBuffer out;
+        ASSERT_TRUE(e->GetMimeText(out));
+        std::unique_ptr<Email2> again = read(str(out));
+        ASSERT_TRUE(again);
+        EXPECT_EQ(bodyOf(*e), "\r\nafter an empty line");
+        EXPECT_EQ(bodyOf(*again), bodyOf(*e)) << str(out);
+    }
+    {
+        const std::string t =
+            "Content-Type: multipart/mixed; boundary=s\r\n\r\n--s\r\nContent-Type:\r\n\r\n"
+            "\r\nafter an empty line\r\n--s--\r\n";
+        std::unique_ptr<Email2> e = read(t);
+        ASSERT_TRUE(e);
+        ASSERT_EQ(e->GetPartCount(), 1);
+        EXPECT_EQ(bodyOf(*e->GetPart(0)), "\r\nafter an empty line");
+        StringBuffer out;
+        ASSERT_TRUE(e->GetMimeText(out));
+        std::unique_ptr<Email2> again = read(str(out));
+        ASSERT_TRUE(again);
+        ASSERT_EQ(again->GetPartCount(), 1);
+        EXPECT_EQ(bodyOf(*again->GetPart(0)), "\r\nafter an empty line") << str(out);
+    }
+    // The empty field goes, so the part is written without a header; its
+    // bare CR and LF are no line ends to be normalised when it is read again.
+    const std::string text =
+        "Content-Type: multipart/mixed; boundary=s\r\n\r\n--s\r\nContent-Type:\r\n\r\n"
+        "a\rb\r\n\nc\r\n--s--\r\n";
+    std::unique_ptr<Email2> e = read(text);
+    ASSERT_TRUE(e);
+    ASSERT_EQ(e->GetPartCount(), 1);
+    EXPECT_EQ(bodyOf(*e->GetPart(0)), "a\rb\r\n\nc");
+    StringBuffer out;
+    ASSERT_TRUE(e->GetMimeText(out));
+    std::unique_ptr<Email2> again = read(str(out));
+    ASSERT_TRUE(again);
+    ASSERT_EQ(again->GetPartCount(), 1);
+    EXPECT_EQ(bodyOf(*again->GetPart(0)), "a\rb\r\n\nc") << str(out);
+}
+
+TEST(MimeReader, ABoundaryOfOtherThanPrintableAsciiIsWrittenAnew)
+{
+    // The header is ISO-2022-JP, so the boundary's 8-bit byte reads as a
+    // half-width katakana; in the header it could only be an encoded word,
+    // which comes back full-width. The email is written with a fresh
+    // boundary and reads back with its parts.
+    const std::string b = "a\xEF\xBD\xB6";
+    const std::string text =
+        "Subject: =?ISO-2022-JP?B?GyRCN29MPiVGJTklSBsoQg==?=\r\n"
+        "Content-Type: multipart/mixed; boundary=\"a\xB6\"\r\n\r\n--" +
+        b + "\r\nContent-Type: text/plain\r\n\r\none\r\n--" + b + "\r\n\r\ntwo\r\n--" + b + "--\r\n";
+    std::unique_ptr<Email2> e = read(text);
+    ASSERT_TRUE(e);
+    ASSERT_EQ(e->GetPartCount(), 2);
+    StringBuffer out;
+    ASSERT_TRUE(e->GetMimeText(out));
+    EXPECT_EQ(str(out).find("boundary=\"=?"), std::string::npos) << str(out);
+    std::unique_ptr<Email2> again = read(str(out));
+    ASSERT_TRUE(again);
+    ASSERT_EQ(again->GetPartCount(), 2) << str(out);
+    EXPECT_EQ(bodyOf(*again->GetPart(0)), "one");
+    EXPECT_EQ(bodyOf(*again->GetPart(1)), "two");
+}
+
+TEST(MimeReader, AFirstLineThatIsNoFieldStartsTheBody)
+{
+    // A digest notice without header fields: every paragraph is text.
+    const std::string notice = "Send list submissions to\n\tlist@example.com\n\nTo subscribe: visit\n\nbye\n";
+    for (const std::string& text : {notice, crlf(notice)}) {
+        auto m = parse(text);
+        EXPECT_EQ(str(m->contentType()), "text/plain");
+        EXPECT_EQ(m->header().GetFieldCount(), 1);
+        EXPECT_EQ(bodyOf(*m), crlf(notice));
+    }
+    // Without any empty line too, and with a colon only after a space in the name.
+    EXPECT_EQ(bodyOf(*parse("and ")), "and ");
+    EXPECT_EQ(bodyOf(*parse("Dear Sir: hello\r\n\r\nmore")), "Dear Sir: hello\r\n\r\nmore");
+    EXPECT_EQ(bodyOf(*parse("Bytes\xE4: x\r\n\r\nb")), "Bytes\xE4: x\r\n\r\nb");
+
+    // What still opens a header: a name with blanks before its colon, an
+    // empty name, a fold, a mailbox line.
+    for (const char* field : {"Subject : s", ": s", " folded", "From a@example.com Tue Dec  8 09:30:00 2026"}) {
+        auto m = parse(std::string(field) + "\r\nX-A: 1\r\n\r\nbody");
+        EXPECT_EQ(fieldValue(m->header(), "X-A"), "1") << field;
+        EXPECT_EQ(bodyOf(*m), "body") << field;
+    }
+
+    // The email of such text writes, reads back, and has an XML form.
+    std::unique_ptr<Email2> e = read(notice);
+    ASSERT_TRUE(e);
+    StringBuffer text;
+    e->GetBodyText(text);
+    EXPECT_EQ(str(text), crlf(notice));
+    StringBuffer out;
+    ASSERT_TRUE(e->GetMimeText(out));
+    std::unique_ptr<Email2> again = read(str(out));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(bodyOf(*again), bodyOf(*e));
+    StringBuffer xml;
+    ASSERT_TRUE(e->GetXml(xml, true));
+    Logger log;
+    std::unique_ptr<Email2> imported(Email2::ImportXml(xml.getString(), xml.getSize(), &log));
+    ASSERT_TRUE(imported);
+    EXPECT_EQ(bodyOf(*imported), bodyOf(*e));
+}
+
+TEST(MimeReader, OuterDelimitersInsideAnInnerPartEndItAndKeepTheText)
+{
+    // A padded delimiter line of the outer multipart inside a part of the
+    // inner one ends both (the inner multipart is never closed); the text
+    // around the delimiters is parts of its own, header-less.
+    const std::string text = crlf(
+        "Content-Type: multipart/mixed; boundary=\"- o\"\n\n"
+        "--- o\n"
+        "Content-Type: multipart/mixed; boundary=\"- i\"\n\n"
+        "--- i\n"
+        "Content-Type: text/plain\n\n"
+        "first tags\n"
+        "--- i \n"
+        "and \n"
+        "--- o \n"
+        "but at the start of a line!\n\n"
+        "--- i--\n"
+        "\n"
+        "--- o\n"
+        "Content-Type: text/plain\n\n"
+        "last\n"
+        "--- o--\n");
+    auto m = parse(text);
+    ASSERT_EQ(m->GetSubPartCount(), 3);
+    const MimeMessage2& inner = *m->GetSubPart(0);
+    ASSERT_EQ(inner.GetSubPartCount(), 2);
+    EXPECT_EQ(bodyOf(*inner.GetSubPart(0)), "first tags");
+    EXPECT_EQ(bodyOf(*inner.GetSubPart(1)), "and ");
+    EXPECT_EQ(bodyOf(*m->GetSubPart(1)), "but at the start of a line!\r\n\r\n--- i--\r\n");
+    EXPECT_EQ(bodyOf(*m->GetSubPart(2)), "last");
 }
 
 TEST(MimeReader, APartStartingWithALineEndHasNoHeaderThoughAnEmptyLineFollows)
@@ -239,6 +385,25 @@ TEST(MimeReader, XHtmlBodyBecomesHtml)
     auto m = parse("Content-Type: text/plain; charset=us-ascii\r\n\r\n \r\n<X-HTML><b>hi</b>");
     EXPECT_EQ(str(m->contentType()), "text/html");
     EXPECT_EQ(fieldValue(m->header(), "content-type"), "text/html; charset=\"us-ascii\"");
+
+    // Bytes of no charset are not labelled "us-ascii": read again with that
+    // label they would lose their high bit. The email keeps them through
+    // writing and reading, whatever type (or mangled type) stood before.
+    for (const char* header : {"Subject: x", "Content-Type: multipartla/reted", "Content-Type: text/plain",
+                               "Content-Type: application/octet-stream", "Content-Type: text/plain; charset=utf-8"}) {
+        const std::string text = std::string(header) + "\r\n\r\n<x-html>hi\xE4";
+        m = parse(text);
+        EXPECT_EQ(fieldValue(m->header(), "content-type"), "text/html") << header;
+        EXPECT_EQ(bodyOf(*m), "<x-html>hi\xE4") << header;
+        std::unique_ptr<Email2> e = read(text);
+        ASSERT_TRUE(e);
+        StringBuffer out;
+        ASSERT_TRUE(e->GetMimeText(out));
+        std::unique_ptr<Email2> again = read(str(out));
+        ASSERT_TRUE(again);
+        EXPECT_EQ(str(again->contentType()), "text/html") << header;
+        EXPECT_EQ(bodyOf(*again), bodyOf(*e)) << header;
+    }
 }
 
 TEST(MimeReader, SignedFirstPartKeepsItsText)
