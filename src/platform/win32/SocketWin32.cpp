@@ -95,30 +95,6 @@ int lastSocketError()
     return WSAGetLastError();
 }
 
-ResolveResult resolveIpv4(const char* host, uint32_t& address)
-{
-    in_addr a{};
-    if (inet_pton(AF_INET, host, &a) == 1) {
-        address = a.s_addr;
-        return ResolveResult::Resolved;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &found) != 0 || !found) return ResolveResult::NotFound;
-    ResolveResult r = ResolveResult::NoAddress;
-    for (addrinfo* p = found; p; p = p->ai_next) {
-        if (p->ai_family == AF_INET && p->ai_addr && p->ai_addrlen >= sizeof(sockaddr_in)) {
-            address = reinterpret_cast<const sockaddr_in*>(p->ai_addr)->sin_addr.s_addr;
-            r = ResolveResult::Resolved;
-            break;
-        }
-    }
-    freeaddrinfo(found);
-    return r;
-}
-
 SocketHandle createStreamSocket()
 {
     const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
