@@ -56,8 +56,8 @@ HttpClient* HttpConnPool::getClient(const char* host, int32_t port, const char* 
     return c;
 }
 
-bool HttpConnPool::fetch(const char* url, const char* proxy, const char* login, const char* password,
-                         DataBuffer& body, StringBuffer& charset, LogBase& log, HttpResponseHeader* response)
+bool HttpConnPool::fetch(const char* url, const char* proxy, const char* login, const char* password, DataBuffer& body,
+                         StringBuffer& charset, LogBase& log, HttpResponseHeader* response)
 {
     body.clear();
     charset.clear();

@@ -64,8 +64,7 @@ void HttpResponseHeader::parse(const unsigned char* block, uint32_t n)
     size_t rest = lineEnd;
     while (rest < text.size() && (text[rest] == '\r' || text[rest] == '\n' || text[rest] == ' ' || text[rest] == '\t'))
         ++rest;
-    if (rest < text.size())
-        m_fields.LoadFromMimeText(text.data() + rest, static_cast<int32_t>(text.size() - rest));
+    if (rest < text.size()) m_fields.LoadFromMimeText(text.data() + rest, static_cast<int32_t>(text.size() - rest));
 }
 
 // "HTTP/1.1 200 OK": the code after the first space, the reason after the

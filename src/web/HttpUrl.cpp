@@ -101,7 +101,8 @@ bool HttpUrl::split(const char* url, StringBuffer& host, int32_t& port, StringBu
     }
 
     size_t hostEnd = authorityEnd(rest);
-    const bool driveLetter = rest.size() >= 2 && rest[1] == ':';
+    // "C:/dir" or "C:" alone; "h:8080" is a host and a port.
+    const bool driveLetter = rest.size() >= 2 && rest[1] == ':' && (rest.size() == 2 || rest[2] == '/');
     if (driveLetter) {
         // "C:/dir/page.htm": a local path, no host.
         hostEnd = rest.find('/');

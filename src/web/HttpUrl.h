@@ -19,7 +19,7 @@ public:
     // login and password (both set only by a "login:password@" user part),
     // path ("/" when there is none) and query (after "?"). A leading
     // "http://", "https://" or "file:///" is skipped; "\" counts as "/"; a
-    // drive letter ("C:/dir") leaves the host empty. The user part and the
+    // drive letter ("C:/dir", "C:\\dir") leaves the host empty. The user part and the
     // host end at the first "/", "?" or "#"; a fragment is dropped. False only
     // for a null url.
     static bool split(const char* url, StringBuffer& host, int32_t& port, StringBuffer& login, StringBuffer& password,
