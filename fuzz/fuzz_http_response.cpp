@@ -18,6 +18,7 @@
 #include "web/HttpClient.h"
 #include "web/HttpLimits.h"
 #include "web/HttpResponseHeader.h"
+#include "web/HttpUrl.h"
 
 using namespace hanamail;
 
@@ -112,7 +113,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         require(client.connections() <= 1 + HttpLimits::kMaxAttempts + 1);
         require(body.getSize() <= HttpLimits::kMaxBody);
         if (ok) require(response.statusCode() >= 100 && response.statusCode() <= 999);
-        require(response.url().getSize() == 0 || !response.url().contains("@"));
+        StringBuffer h, l, p, pa, q;
+        int32_t po = 0;
+        (void)HttpUrl::split(response.url().getString(), h, po, l, p, pa, q);
+        require(l.isEmpty() || p.isEmpty());
     }
     StringBuffer logText;
     log.getText(logText);

@@ -32,6 +32,25 @@ size_t skippedPrefix(std::string_view s)
     return 0;
 }
 
+// "\\" counts as "/" everywhere in a URL.
+std::string withSlashes(std::string_view url)
+{
+    std::string copy(url);
+    for (char& c : copy)
+        if (c == '\\') c = '/';
+    return copy;
+}
+
+bool isScheme(std::string_view s)
+{
+    for (char c : s) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
+                        c == '-' || c == '.';
+        if (!ok) return false;
+    }
+    return !s.empty();
+}
+
 // Where the user part and host of text end: the first "/", "?" or "#".
 size_t authorityEnd(std::string_view text)
 {
@@ -39,13 +58,21 @@ size_t authorityEnd(std::string_view text)
     return end == std::string_view::npos ? text.size() : end;
 }
 
-// The user part of a URL: the offsets of its first byte and of its "@"
-// within the URL, or false when the URL has none.
+// The user part of a URL as split finds it: the offsets of its first byte
+// and of its "@" within the URL, or false when the URL has none. A scheme
+// split does not know ("ftp://") is passed over too.
 bool findUserInfo(std::string_view url, size_t& start, size_t& at)
 {
-    const size_t scheme = url.find("://");
-    start = scheme == std::string_view::npos ? 0 : scheme + 3;
-    const std::string_view rest = url.substr(start);
+    const std::string copy = withSlashes(url);
+    const std::string_view s(copy);
+    start = skippedPrefix(s);
+    if (start == 0) {
+        const size_t first = s.find_first_of("/?#");
+        if (first != std::string_view::npos && first > 1 && s[first - 1] == ':' && s.substr(first, 2) == "//" &&
+            isScheme(s.substr(0, first - 1)))
+            start = first + 2;
+    }
+    const std::string_view rest = s.substr(start);
     const size_t found = rest.substr(0, authorityEnd(rest)).rfind('@');
     if (found == std::string_view::npos) return false;
     at = start + found;
@@ -83,9 +110,7 @@ bool HttpUrl::split(const char* url, StringBuffer& host, int32_t& port, StringBu
     port = kDefaultPort;
     if (!url) return false;
 
-    std::string copy(url);
-    for (char& c : copy)
-        if (c == '\\') c = '/';
+    const std::string copy = withSlashes(url);
     std::string_view rest(copy);
     rest.remove_prefix(skippedPrefix(rest));
 

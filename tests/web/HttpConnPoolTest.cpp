@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 
 #include "charset/ContentCoding.h"
+#include "platform/Platform.h"
 #include "web/HttpConnPool.h"
 #include "web/HttpPeer.h"
 #include "web/HttpResponseHeader.h"
@@ -82,15 +84,37 @@ TEST(HttpConnPool, KeepAliveServesManyFetchesOnOneConnection)
 
 TEST(HttpConnPool, AConnectionTheServerClosedIsReplaced)
 {
-    auto seen = std::make_shared<Seen>();
-    LoopbackServer server(answersAndCloses(page("x"), seen), 2);
+    std::atomic<int> closed{0};
+    LoopbackServer server(
+        [&closed](loopback::Peer& p) {
+            httptest::readRequest(p);
+            p.send(page("x"));
+            p.close();
+            ++closed;
+        },
+        2);
     Logger log;
     HttpConnPool pool;
     EXPECT_TRUE(fetch(pool, httptest::url(server, "/a"), log).ok);
+    // Once the close has arrived, the kept connection is seen to be gone
+    // before anything is sent on it.
+    while (closed.load() == 0) platform::sleepMs(5);
+    platform::sleepMs(50);
     EXPECT_TRUE(fetch(pool, httptest::url(server, "/b"), log).ok);
     EXPECT_FALSE(has(log, "Failed to get response header"));
     server.join();
     EXPECT_EQ(server.served(), 2);
+    EXPECT_EQ(pool.clientCount(), 1);
+}
+
+TEST(HttpConnPool, AConnectionClosedWhileInUseIsRetried)
+{
+    // The server closes after its answer without saying so: whichever comes
+    // first, the close or the next request, the fetch succeeds.
+    LoopbackServer server(answersAndCloses(page("x"), nullptr), 6, 1500);
+    Logger log;
+    HttpConnPool pool;
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(fetch(pool, httptest::url(server, "/" + std::to_string(i)), log).ok);
     EXPECT_EQ(pool.clientCount(), 1);
 }
 
