@@ -244,13 +244,12 @@ void HttpUrl::removeUserInfo(const char* url, StringBuffer& out)
 {
     out.clear();
     if (!url) return;
-    const std::string_view s(url);
+    std::string s(url);
+    // Until none is left: taking one away can make the rest read as a URL
+    // with a user part of its own ("a@http://b:c@d").
     size_t start = 0, at = 0;
-    if (!findUserInfo(s, start, at)) {
-        out << s;
-        return;
-    }
-    out << s.substr(0, start) << s.substr(at + 1);
+    while (findUserInfo(s, start, at)) s.erase(start, at + 1 - start);
+    out << std::string_view(s);
 }
 
 }  // namespace hanamail
