@@ -55,7 +55,8 @@ public:
     // pass without the terminator ending within them.
     bool receiveUntil(StringBuffer& out, const char* terminator, uint32_t chunkSize, bool tailOnly, LogBase& log,
                       ProgressMonitor* progress, uint32_t maxBytes = kMaxReplyLine);
-    bool receiveUntilClosed(DataBuffer& out, LogBase& log);
+    // Stops (false) once out holds more than maxBytes.
+    bool receiveUntilClosed(DataBuffer& out, LogBase& log, uint32_t maxBytes = 0xFFFFFFF0u);
     bool receiveHeaderBlock(DataBuffer& out, LogBase& log);
     bool receiveLine(DataBuffer& out, LogBase& log);
     bool receiveCount(uint32_t count, DataBuffer& out, LogBase& log);

@@ -175,7 +175,7 @@ bool TembrixSocket::receiveUntil(StringBuffer& out, const char* terminator, uint
     return false;
 }
 
-bool TembrixSocket::receiveUntilClosed(DataBuffer& out, LogBase& log)
+bool TembrixSocket::receiveUntilClosed(DataBuffer& out, LogBase& log, uint32_t maxBytes)
 {
     m_readTimeoutMs = kUntilClosedTimeoutMs;
     if (m_buffer.getSize()) {
@@ -198,6 +198,7 @@ bool TembrixSocket::receiveUntilClosed(DataBuffer& out, LogBase& log)
             failRead(log);
             return false;
         }
+        if (out.getSize() > maxBytes) return false;
     }
     return out.getSize() != 0;
 }

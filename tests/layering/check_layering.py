@@ -17,7 +17,8 @@ REACH = {
     "mime": BASE | {"html", "mime"},
     "zip": BASE | {"zip"},
     "smtp": BASE | {"html", "mime", "smtp"},
-    "component": BASE | {"html", "mime", "zip", "smtp", "component"},
+    "web": BASE | {"html", "mime", "smtp", "web"},
+    "component": BASE | {"html", "mime", "zip", "smtp", "web", "component"},
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"/]+)/')
