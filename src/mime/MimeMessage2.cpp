@@ -105,7 +105,7 @@ void MimeMessage2::readContentType()
 {
     clearContentType();
     const std::string v(trimmed(valueOf(m_header, "content-type")));
-    const size_t cut = v.find_first_of("; \t\r");
+    const size_t cut = MimeParamList::mediaTypeEnd(v);
     std::string ct = v.substr(0, cut);
     for (char& c : ct)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);

@@ -677,7 +677,7 @@ TEST(MimeParamList, PlainRewriteAndGaps)
     EXPECT_EQ(params[0].value, "x");
     EXPECT_EQ(params[1].value, "A");
     EXPECT_EQ(params[2].value, "q\"d");
-    EXPECT_EQ(MimeParamList::rewritePlain("inline; n*=utf-8''%E2%82%AC"), "inline; n=\"\xE2\x82\xAC\"");
+    EXPECT_EQ(MimeParamList::rewritePlain("inline; n*=utf-8''%E2%82%AC", 6), "inline; n=\"\xE2\x82\xAC\"");
 }
 
 }  // namespace
