@@ -258,7 +258,10 @@ void Email2::writeMimeText(StringBuffer& out, const char* excludedPrefix, const 
         return;
     }
     StringBuffer boundary;
-    const bool renamed = multipart && MimeBoundary::toWrite(m_boundary, outer, boundary);
+    const bool held = multipart && MimeBoundary::heldUnder(
+                                       m_boundary, *this, [](const Email2& e) { return e.GetPartCount(); },
+                                       [](const Email2& e, int i) -> const Email2* { return e.GetPart(i); });
+    const bool renamed = multipart && MimeBoundary::toWrite(m_boundary, outer, held, boundary);
     text.writeHeader(m_header, "Content-Type", excludedPrefix, cs, out, renamed ? boundary.getString() : nullptr);
     if (!multipart && stream && text.size() > kStreamedPiece && m_transferEncoding.equalsIgnoreCase("base64")) {
         for (uint32_t at = 0; at < text.size(); at += kStreamedPiece) {

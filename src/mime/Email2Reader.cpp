@@ -57,14 +57,17 @@ void setInPlace(MimeHeader& h, const char* name, const std::string& value)
 // parameter (quoted text, encoded by the header writer), which all readers read.
 void plainParameters(MimeHeader& h, const char* name)
 {
+    const bool contentType = mimetext::beginsWithNoCase(name, "content-type");
     for (int i = 0; i < h.GetFieldCount(); ++i) {
         MimeField* f = h.GetFieldByIndex(i);
         if (!f || !f->NameEquals(name)) continue;
         const std::string v = text(f->value());
-        const size_t semi = v.find(';');
-        if (semi == std::string::npos || !MimeParamList::hasExtended(std::string_view(v).substr(semi + 1))) continue;
+        // The list begins where the reader of the field begins it.
+        const size_t headEnd = contentType ? MimeParamList::mediaTypeEnd(v) : v.find(';');
+        if (headEnd == std::string::npos || !MimeParamList::hasExtended(std::string_view(v).substr(headEnd + 1)))
+            continue;
         const StringBuffer fieldName(f->name());
-        f->SetNameValue(fieldName.getString(), MimeParamList::rewritePlain(v).c_str());
+        f->SetNameValue(fieldName.getString(), MimeParamList::rewritePlain(v, headEnd).c_str());
     }
 }
 

@@ -13,6 +13,7 @@
 #include "foundation/StringBuffer.h"
 #include "mime/MailTextCharset.h"
 #include "mime/MimeField.h"
+#include "mime/MimeParamList.h"
 #include "mime/MimeText.h"
 #include "mime/Rfc822Address.h"
 
@@ -540,7 +541,9 @@ void HeaderValueWriter::encodeStructuredValue(const std::string& value, std::str
         line.clear();
     };
 
-    const size_t semi = value.find(';');
+    // The parameters begin where readers begin them; a blank that ends a
+    // media type is written as the ';' it stands for.
+    const size_t semi = m_field == "content-type" ? MimeParamList::mediaTypeEnd(value) : value.find(';');
     if (semi == npos) {
         encodeWords(value, line);
         io = line;

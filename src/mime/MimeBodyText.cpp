@@ -14,6 +14,7 @@
 #include "mime/MailTextCharset.h"
 #include "mime/MimeField.h"
 #include "mime/MimeHeader.h"
+#include "mime/MimeParamList.h"
 #include "mime/MimeText.h"
 
 namespace hanamail {
@@ -69,7 +70,13 @@ std::string withParam(const std::string& value, const char* attribute, const cha
     StringBuffer param(" ");
     param << attribute << "=";
     mimetext::appendQuoted(param, paramValue);
-    std::vector<std::string> parts = splitParams(value);
+    // The media type ends where readers end it; the list is split after it.
+    const size_t typeEnd = MimeParamList::mediaTypeEnd(value);
+    std::vector<std::string> parts{value.substr(0, typeEnd)};
+    if (typeEnd != std::string::npos) {
+        std::vector<std::string> list = splitParams(value.substr(typeEnd + 1));
+        parts.insert(parts.end(), list.begin(), list.end());
+    }
     bool replaced = false;
     for (size_t i = 1; i < parts.size(); ++i) {
         if (isParam(parts[i], attribute)) {

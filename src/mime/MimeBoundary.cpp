@@ -1,6 +1,7 @@
 #include "mime/MimeBoundary.h"
 
 #include <string>
+#include <string_view>
 
 #include "foundation/StringBuffer.h"
 #include "mime/FreshUuid.h"
@@ -25,9 +26,22 @@ void MimeBoundary::NewBoundary(StringBuffer& out)
     out << b.c_str();
 }
 
-bool MimeBoundary::toWrite(const StringBuffer& own, const BoundaryChain* outer, StringBuffer& out)
+bool MimeBoundary::heldIn(const StringBuffer& boundary, const unsigned char* bytes, uint32_t n)
+{
+    if (!bytes || n == 0) return false;
+    std::string delimiter = "--";
+    delimiter.append(boundary.getString(), static_cast<size_t>(boundary.getSize()));
+    const std::string_view text(reinterpret_cast<const char*>(bytes), n);
+    return text.find(delimiter) != std::string_view::npos;
+}
+
+bool MimeBoundary::toWrite(const StringBuffer& own, const BoundaryChain* outer, bool heldByParts, StringBuffer& out)
 {
     out.clear();
+    if (heldByParts) {
+        NewBoundary(out);
+        return true;
+    }
     // A header parameter holds such bytes only as encoded words, which
     // readers may decode to other bytes than the delimiter lines hold.
     const char* s = own.getString();

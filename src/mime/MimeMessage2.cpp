@@ -105,7 +105,7 @@ void MimeMessage2::readContentType()
 {
     clearContentType();
     const std::string v(trimmed(valueOf(m_header, "content-type")));
-    const size_t cut = v.find_first_of("; \t\r");
+    const size_t cut = MimeParamList::mediaTypeEnd(v);
     std::string ct = v.substr(0, cut);
     for (char& c : ct)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
@@ -290,7 +290,11 @@ void MimeMessage2::writeEntity(StringBuffer& out, bool top, const BoundaryChain*
         return;
     }
     StringBuffer boundary;
-    const bool renamed = multipart && MimeBoundary::toWrite(m_boundary, outer, boundary);
+    const bool held =
+        multipart && MimeBoundary::heldUnder(
+                         m_boundary, *this, [](const MimeMessage2& m) { return m.GetSubPartCount(); },
+                         [](const MimeMessage2& m, int i) -> const MimeMessage2* { return m.GetSubPart(i); });
+    const bool renamed = multipart && MimeBoundary::toWrite(m_boundary, outer, held, boundary);
     text.writeHeader(m_header, "content-type", nullptr, m_charset, out, renamed ? boundary.getString() : nullptr);
     if (top && multipart && m_preamble) out << MimeBoundary::kPreamble;
     writeContent(out, text, BoundaryChain{boundary, outer});

@@ -187,12 +187,18 @@ std::vector<MimeParamList::Param> MimeParamList::parse(std::string_view list)
     return out;
 }
 
-std::string MimeParamList::rewritePlain(std::string_view value)
+size_t MimeParamList::mediaTypeEnd(std::string_view value)
 {
-    const size_t semi = value.find(';');
-    std::string r(trimmed(value.substr(0, semi)));
-    if (semi == std::string_view::npos) return r;
-    for (const Param& p : parse(value.substr(semi + 1))) {
+    size_t i = 0;
+    while (i < value.size() && isBlank(value[i])) ++i;
+    return value.find_first_of("; \t\r", i);
+}
+
+std::string MimeParamList::rewritePlain(std::string_view value, size_t headEnd)
+{
+    std::string r(trimmed(value.substr(0, headEnd)));
+    if (headEnd >= value.size()) return r;
+    for (const Param& p : parse(value.substr(headEnd + 1))) {
         r += "; ";
         r += p.name;
         r += "=\"";

@@ -21,9 +21,16 @@ public:
     static std::vector<Param> parse(std::string_view list);
     // Whether some attribute of the list carries a "*" (an RFC 2231 parameter).
     static bool hasExtended(std::string_view list);
+    // Where the media type of a Content-Type value ends, as readers end it: at
+    // its first ";" or white space after any leading blanks (so "text/plain
+    // charset=x" is a type and a parameter), npos when nothing follows it.
+    // Quotes in the type do not count: the parameter list begins after it.
+    static size_t mediaTypeEnd(std::string_view value);
     // The whole field value with the parameters written plainly: each one as
-    // name="value" with '"' and '\' escaped. The head (up to the first ";") is kept.
-    static std::string rewritePlain(std::string_view value);
+    // name="value" with '"' and '\' escaped. headEnd is the position of the
+    // character that ends the head (the first ";", or mediaTypeEnd() of a
+    // Content-Type) or npos; the head is kept, trimmed.
+    static std::string rewritePlain(std::string_view value, size_t headEnd);
 
     // The UTF-8 text of bytes in the named charset: unknown or empty names
     // leave the bytes as they are.

@@ -218,6 +218,48 @@ TEST(MimeReader, ABoundaryOfOtherThanPrintableAsciiIsWrittenAnew)
     EXPECT_EQ(bodyOf(*again->GetPart(1)), "two");
 }
 
+TEST(MimeReader, ABodyThatHoldsTheDelimiterIsWrittenWithAFreshBoundary)
+{
+    // "=2D-b" decodes to a delimiter line of the multipart's own boundary;
+    // quoted-printable writes it back as it is, so the boundary must change
+    // or the part ends there. Base64 can never hold it: the boundary stays.
+    const std::string text =
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n"
+        "Content-Transfer-Encoding: quoted-printable\r\n\r\none\r\n=2D-b\r\ntwo\r\n--b\r\n"
+        "Content-Type: application/octet-stream\r\nContent-Transfer-Encoding: base64\r\n\r\nLS1i\r\n--b--\r\n";
+    const std::string held = "one\r\n--b\r\ntwo";
+    std::unique_ptr<Email2> e = read(text);
+    ASSERT_TRUE(e);
+    ASSERT_EQ(e->GetPartCount(), 2);
+    EXPECT_EQ(bodyOf(*e->GetPart(0)), held);
+    StringBuffer out;
+    ASSERT_TRUE(e->GetMimeText(out));
+    std::unique_ptr<Email2> again = read(str(out));
+    ASSERT_TRUE(again);
+    ASSERT_EQ(again->GetPartCount(), 2) << str(out);
+    EXPECT_EQ(bodyOf(*again->GetPart(0)), held) << str(out);
+    EXPECT_EQ(bodyOf(*again->GetPart(1)), "--b");
+
+    // The entity writer, with the held part one level down.
+    const std::string nested =
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+        "Content-Type: multipart/alternative; boundary=c\r\n\r\n--c\r\nContent-Type: text/plain\r\n"
+        "Content-Transfer-Encoding: quoted-printable\r\n\r\none\r\n=2D-b\r\ntwo\r\n--c\r\n\r\nx\r\n--c--\r\n--b--\r\n";
+    auto m = parse(nested);
+    ASSERT_EQ(m->GetSubPartCount(), 1);
+    StringBuffer written;
+    ASSERT_TRUE(m->WriteMimeText(written));
+    auto back = parse(str(written));
+    ASSERT_EQ(back->GetSubPartCount(), 1) << str(written);
+    ASSERT_EQ(back->GetSubPart(0)->GetSubPartCount(), 2) << str(written);
+    EXPECT_EQ(bodyOf(*back->GetSubPart(0)->GetSubPart(0)), held);
+
+    // Nothing held: the boundary is kept.
+    auto plain = parse("Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nx--c\r\n--b--\r\n");
+    StringBuffer kept;
+    ASSERT_TRUE(plain->WriteMimeText(kept));
+    EXPECT_NE(str(kept).find("\r\n--b--\r\n"), std::string::npos) << str(kept);
+}
 TEST(MimeReader, AFirstLineThatIsNoFieldStartsTheBody)
 {
     // A digest notice without header fields: every paragraph is text.
@@ -677,7 +719,7 @@ TEST(MimeParamList, PlainRewriteAndGaps)
     EXPECT_EQ(params[0].value, "x");
     EXPECT_EQ(params[1].value, "A");
     EXPECT_EQ(params[2].value, "q\"d");
-    EXPECT_EQ(MimeParamList::rewritePlain("inline; n*=utf-8''%E2%82%AC"), "inline; n=\"\xE2\x82\xAC\"");
+    EXPECT_EQ(MimeParamList::rewritePlain("inline; n*=utf-8''%E2%82%AC", 6), "inline; n=\"\xE2\x82\xAC\"");
 }
 
 }  // namespace
