@@ -2,6 +2,7 @@
 // Runs a piece of work in a forked child so that its peak resident memory is
 // its own: the peak (VmHWM) less what the child held when it started (the
 // inputs, built before the fork).
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,9 +26,18 @@ inline long statusKb(const char* key)
 
 struct Outcome {
     double seconds = 0;
+    double cpuSeconds = 0;  // user and system time of the work
     long peakKb = 0;  // above what the child held at its start
     int ok = 0;
 };
+
+inline double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
 
 inline size_t readOutcome(int fd, Outcome* o)
 {
@@ -54,9 +64,11 @@ Outcome inChild(Work work)
         close(fds[0]);
         Outcome o;
         const long baseline = statusKb("VmRSS:");
+        const double cpu0 = cpuSeconds();
         const auto t0 = std::chrono::steady_clock::now();
         o.ok = work() ? 1 : 0;
         o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        o.cpuSeconds = cpuSeconds() - cpu0;
         o.peakKb = statusKb("VmHWM:") - baseline;
         if (write(fds[1], &o, sizeof o) != static_cast<ssize_t>(sizeof o)) _exit(3);
         _exit(0);
@@ -77,6 +89,7 @@ inline Outcome better(const Outcome& a, const Outcome& b)
     Outcome o;
     o.ok = a.ok && b.ok;
     o.seconds = a.seconds < b.seconds ? a.seconds : b.seconds;
+    o.cpuSeconds = a.cpuSeconds < b.cpuSeconds ? a.cpuSeconds : b.cpuSeconds;
     o.peakKb = a.peakKb < 0 || (b.peakKb >= 0 && b.peakKb < a.peakKb) ? b.peakKb : a.peakKb;
     return o;
 }
@@ -87,6 +100,7 @@ Outcome bestOf(int runs, Work work)
 {
     Outcome best;
     best.seconds = 1e30;
+    best.cpuSeconds = 1e30;
     best.peakKb = -1;
     best.ok = 1;
     for (int i = 0; i < runs; ++i) best = better(best, inChild(work));

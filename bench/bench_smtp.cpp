@@ -298,8 +298,8 @@ bool measure(Sink& sink, int runs, long perRun, Ours ours, Theirs theirs, Outcom
 
 void printLine(const char* who, const Outcome& o, size_t bytes)
 {
-    std::printf("  %-22s %8.3f s %8.1f MB/s  peak +%7.1f MiB  %s\n", who, o.seconds, mbPerSecond(bytes, o.seconds),
-                o.peakKb / 1024.0, o.ok ? "ok" : "FAILED");
+    std::printf("  %-22s %8.3f s %8.1f MB/s  cpu %6.3f s  peak +%7.1f MiB  %s\n", who, o.seconds,
+                mbPerSecond(bytes, o.seconds), o.cpuSeconds, o.peakKb / 1024.0, o.ok ? "ok" : "FAILED");
 }
 
 const char* verdict(bool pass)
