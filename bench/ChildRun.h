@@ -27,7 +27,7 @@ inline long statusKb(const char* key)
 struct Outcome {
     double seconds = 0;
     double cpuSeconds = 0;  // user and system time of the work
-    long peakKb = 0;  // above what the child held at its start
+    long peakKb = 0;        // above what the child held at its start
     int ok = 0;
 };
 

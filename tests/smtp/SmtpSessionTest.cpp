@@ -21,11 +21,33 @@ using smtptest::Script;
 
 namespace {
 
-std::string logText(Logger& log)
+std::string textOf(Logger& log)
 {
     StringBuffer sb;
     log.getText(sb);
     return sb.getString();
+}
+
+// A scripted server for one case, what it received and the client's log.
+// rec is complete once join has returned (the client has sent QUIT).
+struct Session {
+    explicit Session(const Script& script) : server(smtptest::serve(script, rec)) {}
+
+    void join() { server->join(); }
+    std::string logText() { return textOf(log); }
+    int port() const { return server->port(); }
+
+    Record rec;
+    std::unique_ptr<loopback::LoopbackServer> server;
+    Logger log;
+};
+
+MailMan mailManFor(const Session& s)
+{
+    MailMan mm;
+    mm.smtpHost = "127.0.0.1";
+    mm.smtpPort = s.port();
+    return mm;
 }
 
 std::unique_ptr<Email2> makeEmail(const char* body = "Hello\r\n")
@@ -48,10 +70,10 @@ std::string base64(const std::string& s)
     return out.getString();
 }
 
-bool connect(SmtpConnImpl& conn, const loopback::LoopbackServer& server, Logger& log, const char* user = "user",
-             const char* password = "pw-Secret1", int readTimeoutMs = 5000)
+bool connect(SmtpConnImpl& conn, Session& s, const char* user = "user", const char* password = "pw-Secret1",
+             int readTimeoutMs = 5000)
 {
-    return conn.connectAndLogin("127.0.0.1", server.port(), user, password, "", "", 5, readTimeoutMs, log);
+    return conn.connectAndLogin("127.0.0.1", s.port(), user, password, "", "", 5, readTimeoutMs, s.log);
 }
 
 struct Sent {
@@ -74,25 +96,23 @@ TEST(SmtpSession, LogsInWithTheFirstOfferedMethodAndKeepsCredentialsOutOfTheTran
     Script script;
     script.greeting = "220-first line\r\n220-second\r\n220 ready\r\n";
     script.ehlo = "250-test\r\n250-AUTH=CRAM-MD5\r\n250-AUTH PLAIN LOGIN\r\n250 OK\r\n";
-    Record rec;
-    auto server = smtptest::serve(script, rec);
-    Logger log;
+    Session s(script);
     {
         SmtpConnImpl conn;
-        ASSERT_TRUE(connect(conn, *server, log)) << logText(log);
+        ASSERT_TRUE(connect(conn, s)) << s.logText();
         // The '=' form marks nothing: LOGIN beats PLAIN, CRAM-MD5 is not offered.
         EXPECT_EQ(conn.capabilities(), SmtpConnImpl::kLogin | SmtpConnImpl::kPlain);
         const std::string t = conn.transcript().getString();
         EXPECT_NE(t.find("AUTH LOGIN"), std::string::npos);
         EXPECT_EQ(t.find(base64("pw-Secret1")), std::string::npos);
     }
-    server->join();
-    ASSERT_GE(rec.lines.size(), 4u);
-    EXPECT_EQ(rec.lines[1], "AUTH LOGIN\r\n");
-    EXPECT_EQ(rec.lines[2], base64("user") + "\r\n");
-    EXPECT_EQ(rec.lines[3], base64("pw-Secret1") + "\r\n");
-    EXPECT_EQ(rec.lines.back(), "QUIT\r\n");
-    const std::string l = logText(log);
+    s.join();
+    ASSERT_GE(s.rec.lines.size(), 4u);
+    EXPECT_EQ(s.rec.lines[1], "AUTH LOGIN\r\n");
+    EXPECT_EQ(s.rec.lines[2], base64("user") + "\r\n");
+    EXPECT_EQ(s.rec.lines[3], base64("pw-Secret1") + "\r\n");
+    EXPECT_EQ(s.rec.lines.back(), "QUIT\r\n");
+    const std::string l = s.logText();
     EXPECT_NE(l.find("login_method: LOGIN"), std::string::npos) << l;
     EXPECT_NE(l.find("CONNECTED to ESMTP server 127.0.0.1:"), std::string::npos) << l;
     EXPECT_EQ(l.find("pw-Secret1"), std::string::npos);
@@ -105,46 +125,40 @@ TEST(SmtpSession, PlainAndCramMd5AndWhatIsNotTried)
     {
         Script script;
         script.ehlo = "250-test\r\n250 AUTH PLAIN\r\n";
-        Record rec;
-        auto server = smtptest::serve(script, rec);
-        Logger log;
+        Session s(script);
         const std::string user(300, 'u'), pw(300, 'p');
         {
             SmtpConnImpl conn;
-            ASSERT_TRUE(connect(conn, *server, log, user.c_str(), pw.c_str())) << logText(log);
+            ASSERT_TRUE(connect(conn, s, user.c_str(), pw.c_str())) << s.logText();
         }
-        server->join();
-        ASSERT_GE(rec.lines.size(), 3u);
-        EXPECT_EQ(rec.lines[2], base64(user + '\0' + user + '\0' + pw) + "\r\n");
+        s.join();
+        ASSERT_GE(s.rec.lines.size(), 3u);
+        EXPECT_EQ(s.rec.lines[2], base64(user + '\0' + user + '\0' + pw) + "\r\n");
     }
     // CRAM-MD5: the RFC 2195 example.
     {
         Script script;
         script.ehlo = "250-test\r\n250 AUTH CRAM-MD5\r\n";
-        Record rec;
-        auto server = smtptest::serve(script, rec);
-        Logger log;
+        Session s(script);
         {
             SmtpConnImpl conn;
-            ASSERT_TRUE(connect(conn, *server, log, "tim", "tanstaaftanstaaf")) << logText(log);
+            ASSERT_TRUE(connect(conn, s, "tim", "tanstaaftanstaaf")) << s.logText();
         }
-        server->join();
-        ASSERT_GE(rec.lines.size(), 3u);
-        EXPECT_EQ(rec.lines[2], base64("tim b913a602c7eda7a495b4e6e7334d3890") + "\r\n");
+        s.join();
+        ASSERT_GE(s.rec.lines.size(), 3u);
+        EXPECT_EQ(s.rec.lines[2], base64("tim b913a602c7eda7a495b4e6e7334d3890") + "\r\n");
     }
     // With a login but no password nothing is tried, and the user is logged as NULL.
     {
         Script script;
-        Record rec;
-        auto server = smtptest::serve(script, rec);
-        Logger log;
+        Session s(script);
         {
             SmtpConnImpl conn;
-            ASSERT_TRUE(connect(conn, *server, log, "x", "")) << logText(log);
+            ASSERT_TRUE(connect(conn, s, "x", "")) << s.logText();
         }
-        server->join();
-        for (const std::string& line : rec.lines) EXPECT_NE(line.compare(0, 4, "AUTH"), 0) << line;
-        EXPECT_NE(logText(log).find("smtp_user: NULL"), std::string::npos);
+        s.join();
+        for (const std::string& line : s.rec.lines) EXPECT_NE(line.compare(0, 4, "AUTH"), 0) << line;
+        EXPECT_NE(s.logText().find("smtp_user: NULL"), std::string::npos);
     }
 }
 
@@ -152,15 +166,13 @@ TEST(SmtpSession, RefusedLoginFailsTheConnect)
 {
     Script script;
     script.replies["AUTH2"] = "535 bad credentials\r\n";
-    Record rec;
-    auto server = smtptest::serve(script, rec);
-    Logger log;
+    Session s(script);
     {
         SmtpConnImpl conn;
-        EXPECT_FALSE(connect(conn, *server, log));
+        EXPECT_FALSE(connect(conn, s));
     }
-    server->join();
-    const std::string l = logText(log);
+    s.join();
+    const std::string l = s.logText();
     EXPECT_NE(l.find("Failed to get response to login password"), std::string::npos) << l;
     EXPECT_NE(l.find("Failed to login using LOGIN method"), std::string::npos) << l;
     EXPECT_EQ(l.find("pw-Secret1"), std::string::npos);
@@ -172,18 +184,16 @@ TEST(SmtpSession, HeloFallbacks)
     Script script;
     script.ehlo = "500 no EHLO here\r\n";
     script.replies["HELO"] = "501 who are you\r\n";
-    Record rec;
-    auto server = smtptest::serve(script, rec);
-    Logger log;
+    Session s(script);
     {
         SmtpConnImpl conn;
-        EXPECT_FALSE(connect(conn, *server, log));
+        EXPECT_FALSE(connect(conn, s));
     }
-    server->join();
-    ASSERT_GE(rec.lines.size(), 3u);
-    EXPECT_EQ(rec.lines[1].compare(0, 5, "HELO "), 0);
-    EXPECT_EQ(rec.lines[2], "HELO 127.0.0.1\r\n");  // the second try names the server
-    const std::string l = logText(log);
+    s.join();
+    ASSERT_GE(s.rec.lines.size(), 3u);
+    EXPECT_EQ(s.rec.lines[1].compare(0, 5, "HELO "), 0);
+    EXPECT_EQ(s.rec.lines[2], "HELO 127.0.0.1\r\n");  // the second try names the server
+    const std::string l = s.logText();
     EXPECT_NE(l.find("Failed to get response to Hello (HELO)"), std::string::npos) << l;
     EXPECT_NE(l.find("Failed to get response to 2nd-try Hello (HELO)"), std::string::npos) << l;
 }
@@ -191,54 +201,50 @@ TEST(SmtpSession, HeloFallbacks)
 TEST(SmtpSession, EnvelopeInListOrderWithoutBccOrSettingsInTheMessage)
 {
     Script script;
-    Record rec;
-    auto server = smtptest::serve(script, rec);
-    Logger log;
+    Session s(script);
     auto email = makeEmail(".starts with a dot\r\nline\r\n");
     ASSERT_TRUE(email->AddHeaderField("TBX-ReturnReceipt", "YES"));
     Sent sent;
     {
         SmtpConnImpl conn;
-        ASSERT_TRUE(connect(conn, *server, log)) << logText(log);
-        sent = sendOne(conn, *email, log);
+        ASSERT_TRUE(connect(conn, s)) << s.logText();
+        sent = sendOne(conn, *email, s.log);
     }
-    server->join();
-    EXPECT_TRUE(sent.ok) << logText(log);
+    s.join();
+    EXPECT_TRUE(sent.ok) << s.logText();
     EXPECT_EQ(sent.accepted, 3);
     EXPECT_EQ(sent.attempted, 3);
     std::vector<std::string> envelope;
-    for (const std::string& l : rec.lines)
+    for (const std::string& l : s.rec.lines)
         if (l.compare(0, 4, "MAIL") == 0 || l.compare(0, 4, "RCPT") == 0) envelope.push_back(l);
     const std::vector<std::string> expected = {"MAIL FROM:<sender@example.com>\r\n", "RCPT TO:<to1@example.com>\r\n",
                                                "RCPT TO:<cc1@example.com>\r\n", "RCPT TO:<bcc1@example.com>\r\n"};
     EXPECT_EQ(envelope, expected);
-    ASSERT_EQ(rec.messages.size(), 1u);
-    const std::string& m = rec.messages[0];
+    ASSERT_EQ(s.rec.messages.size(), 1u);
+    const std::string& m = s.rec.messages[0];
     EXPECT_EQ(m.find("bcc1@example.com"), std::string::npos);
     EXPECT_EQ(m.find("TBX-"), std::string::npos);
     // The line that starts with a dot: doubled, or escaped by quoted-printable.
     EXPECT_TRUE(m.find("\r\n..starts with a dot") != std::string::npos ||
                 m.find("\r\n=2Estarts with a dot") != std::string::npos)
         << m;
-    EXPECT_NE(logText(log).find("Mail sent to 3 recipients"), std::string::npos);
+    EXPECT_NE(s.logText().find("Mail sent to 3 recipients"), std::string::npos);
 }
 
 TEST(SmtpSession, NoLineOfTheTextCanEndTheData)
 {
     Script script;
-    Record rec;
-    auto server = smtptest::serve(script, rec);
-    Logger log;
+    Session s(script);
     auto email = makeEmail();
     const std::string hostile = ".x first\n.\nRCPT TO:<evil@example.com>\r.\r\nmid\n.\r\nend\r";
     StringBuffer text(hostile.c_str());
     {
         SmtpConnImpl conn;
-        ASSERT_TRUE(connect(conn, *server, log));
-        EXPECT_TRUE(sendOne(conn, *email, log, &text).ok) << logText(log);
+        ASSERT_TRUE(connect(conn, s));
+        EXPECT_TRUE(sendOne(conn, *email, s.log, &text).ok) << s.logText();
     }
-    server->join();
-    const std::string& w = rec.wire;
+    s.join();
+    const std::string& w = s.rec.wire;
     // One end marker, and no line end other than CR LF anywhere.
     const size_t data = w.find("DATA\r\n") + 6;
     const std::string body = w.substr(data, w.find("QUIT") - data);
@@ -252,7 +258,7 @@ TEST(SmtpSession, NoLineOfTheTextCanEndTheData)
         }
     }
     int rcpts = 0;
-    for (const std::string& l : rec.lines) rcpts += l.compare(0, 4, "RCPT") == 0;
+    for (const std::string& l : s.rec.lines) rcpts += l.compare(0, 4, "RCPT") == 0;
     EXPECT_EQ(rcpts, 3);
 }
 
@@ -262,26 +268,24 @@ TEST(SmtpSession, RefusedRecipients)
     {
         Script script;
         script.rcpt = [](int n) { return n == 2 ? std::string("550 no such user\r\n") : std::string(); };
-        Record rec;
-        auto server = smtptest::serve(script, rec);
-        Logger log;
+        Session s(script);
         auto email = makeEmail();
         Sent sent;
         std::vector<std::string> refused;
         {
             SmtpConnImpl conn;
-            ASSERT_TRUE(connect(conn, *server, log));
-            sent = sendOne(conn, *email, log);
+            ASSERT_TRUE(connect(conn, s));
+            sent = sendOne(conn, *email, s.log);
             refused = conn.refusedAddresses();
         }
-        server->join();
+        s.join();
         EXPECT_FALSE(sent.ok);
         EXPECT_EQ(sent.accepted, 2);
         EXPECT_EQ(sent.attempted, 3);
         EXPECT_FALSE(sent.connectionFailed);
-        EXPECT_EQ(rec.messages.size(), 1u);
+        EXPECT_EQ(s.rec.messages.size(), 1u);
         EXPECT_EQ(refused, std::vector<std::string>{"cc1@example.com"});
-        const std::string l = logText(log);
+        const std::string l = s.logText();
         EXPECT_NE(l.find("Failed when sending cc RCPT TO:<cc1@example.com>"), std::string::npos) << l;
         EXPECT_NE(l.find("Warning: failed to send to 1 recipient(s), continuing to send to 2 recipient(s)"),
                   std::string::npos)
@@ -291,23 +295,21 @@ TEST(SmtpSession, RefusedRecipients)
     {
         Script script;
         script.replies["RCPT"] = "251 will forward\r\n";
-        Record rec;
-        auto server = smtptest::serve(script, rec);
-        Logger log;
+        Session s(script);
         auto email = makeEmail();
         std::unique_ptr<Email2> nobody(Email2::NewEmail());
         ASSERT_TRUE(nobody->SetFrom("a@example.com"));
         Sent first, second;
         {
             SmtpConnImpl conn;
-            ASSERT_TRUE(connect(conn, *server, log));
-            first = sendOne(conn, *email, log);
-            second = sendOne(conn, *nobody, log);
+            ASSERT_TRUE(connect(conn, s));
+            first = sendOne(conn, *email, s.log);
+            second = sendOne(conn, *nobody, s.log);
         }
-        server->join();
-        EXPECT_TRUE(first.ok) << logText(log);
+        s.join();
+        EXPECT_TRUE(first.ok) << s.logText();
         EXPECT_FALSE(second.ok);
-        EXPECT_EQ(rec.messages.size(), 1u);
+        EXPECT_EQ(s.rec.messages.size(), 1u);
     }
 }
 
@@ -320,25 +322,23 @@ TEST(SmtpSession, DistributionListRestartsAfterAnEmptyTransaction)
     }
     Script script;
     script.rcpt = [](int n) { return n == 1 ? std::string("550 refused\r\n") : std::string(); };
-    Record rec;
-    auto server = smtptest::serve(script, rec);
-    Logger log;
+    Session s(script);
     auto email = makeEmail();
     ASSERT_TRUE(email->AddHeaderField("TBX-FileDistList", path.c_str()));
     Sent sent;
     {
         SmtpConnImpl conn;
-        ASSERT_TRUE(connect(conn, *server, log));
-        sent = sendOne(conn, *email, log);
+        ASSERT_TRUE(connect(conn, s));
+        sent = sendOne(conn, *email, s.log);
     }
-    server->join();
+    s.join();
     std::remove(path.c_str());
     EXPECT_FALSE(sent.ok);
     EXPECT_EQ(sent.accepted, 2);
     EXPECT_EQ(sent.attempted, 4);
-    EXPECT_EQ(rec.messages.size(), 2u);
+    EXPECT_EQ(s.rec.messages.size(), 2u);
     std::vector<std::string> commands;
-    for (const std::string& l : rec.lines)
+    for (const std::string& l : s.rec.lines)
         if (l.compare(0, 4, "MAIL") == 0 || l.compare(0, 4, "RCPT") == 0 || l.compare(0, 4, "RSET") == 0)
             commands.push_back(l.substr(0, 4) + (l.compare(0, 4, "RCPT") == 0 ? l.substr(8) : ""));
     const std::vector<std::string> expected = {
@@ -346,21 +346,19 @@ TEST(SmtpSession, DistributionListRestartsAfterAnEmptyTransaction)
         "MAIL", "RCPT<third@example.com>\r\n"};
     EXPECT_EQ(commands, expected);
     // The line with a bare CR became no command.
-    for (const std::string& l : rec.lines) EXPECT_EQ(l.find("cr@example.com"), std::string::npos) << l;
-    for (const std::string& m : rec.messages) EXPECT_EQ(m.find("to1@example.com"), std::string::npos);
+    for (const std::string& l : s.rec.lines) EXPECT_EQ(l.find("cr@example.com"), std::string::npos) << l;
+    for (const std::string& m : s.rec.messages) EXPECT_EQ(m.find("to1@example.com"), std::string::npos);
 }
 
 TEST(SmtpSession, HostileAddressesAndLongCommandsAreNeverSent)
 {
     Script script;
-    Record rec;
-    auto server = smtptest::serve(script, rec);
-    Logger log;
+    Session s(script);
     SmtpConnImpl conn;
-    ASSERT_TRUE(connect(conn, *server, log));
-    EXPECT_FALSE(conn.sendCommand("RCPT TO:<%s>\r\n", std::string(2100, 'a').c_str(), 250, log));
-    EXPECT_NE(logText(log).find("SMTP command too long"), std::string::npos);
-    for (const std::string& l : rec.lines) EXPECT_LT(l.size(), 2000u);
+    ASSERT_TRUE(connect(conn, s));
+    EXPECT_FALSE(conn.sendCommand("RCPT TO:<%s>\r\n", std::string(2100, 'a').c_str(), 250, s.log));
+    EXPECT_NE(s.logText().find("SMTP command too long"), std::string::npos);
+    for (const std::string& l : s.rec.lines) EXPECT_LT(l.size(), 2000u);
 }
 
 TEST(SmtpSession, ReplyFaults)
@@ -384,19 +382,17 @@ TEST(SmtpSession, ReplyFaults)
             for (int i = 0; i < 2000; ++i) greeting += "220-more\r\n";
         Script script;
         script.greeting = greeting;
-        Record rec;
-        auto server = smtptest::serve(script, rec);
-        Logger log;
+        Session s(script);
         loopback::Stopwatch watch;
         {
             SmtpConnImpl conn;
-            EXPECT_EQ(connect(conn, *server, log), c.ok) << logText(log);
+            EXPECT_EQ(connect(conn, s), c.ok) << s.logText();
         }
         EXPECT_LT(watch.ms(), 4000);
         if (c.line) {
-            EXPECT_NE(logText(log).find(c.line), std::string::npos) << logText(log);
+            EXPECT_NE(s.logText().find(c.line), std::string::npos) << s.logText();
         }
-        server->join();
+        s.join();
     }
 }
 
@@ -404,24 +400,22 @@ TEST(SmtpSession, SilentServerFailsAtTheReadTimeOut)
 {
     Script script;
     script.silentAt = "MAIL";
-    Record rec;
-    auto server = smtptest::serve(script, rec);
-    Logger log;
+    Session s(script);
     auto email = makeEmail();
     loopback::Stopwatch watch;
     Sent sent;
     {
         SmtpConnImpl conn;
-        ASSERT_TRUE(connect(conn, *server, log, "user", "pw", 1000));
-        sent = sendOne(conn, *email, log);
+        ASSERT_TRUE(connect(conn, s, "user", "pw", 1000));
+        sent = sendOne(conn, *email, s.log);
     }
     EXPECT_FALSE(sent.ok);
     EXPECT_TRUE(sent.connectionFailed);
     EXPECT_LT(watch.ms(), 4000);
-    const std::string l = logText(log);
+    const std::string l = s.logText();
     EXPECT_NE(l.find("Socket read timeout"), std::string::npos) << l;
     EXPECT_NE(l.find("Failed when sending MAIL FROM:<sender@example.com>"), std::string::npos) << l;
-    server.reset();
+    s.server.reset();
 }
 
 TEST(MailManSend, OutcomesAndTheirLines)
@@ -434,27 +428,23 @@ TEST(MailManSend, OutcomesAndTheirLines)
         Logger log;
         auto email = makeEmail();
         EXPECT_FALSE(mm.SendEmail(email.get(), ExtPtrArray(), nullptr, log));
-        EXPECT_NE(logText(log).find("Failed to connect to SMTP server."), std::string::npos) << logText(log);
+        EXPECT_NE(textOf(log).find("Failed to connect to SMTP server."), std::string::npos) << textOf(log);
     }
     // Partial: some recipients have it.
     {
         Script script;
         script.rcpt = [](int n) { return n == 1 ? std::string("550 no\r\n") : std::string(); };
-        Record rec;
-        auto server = smtptest::serve(script, rec);
-        MailMan mm;
-        mm.smtpHost = "127.0.0.1";
-        mm.smtpPort = server->port();
-        Logger log;
+        Session s(script);
+        MailMan mm = mailManFor(s);
         auto email = makeEmail();
         ASSERT_TRUE(email->AddHeaderField("TBX-ReturnReceipt", "YES"));
-        EXPECT_FALSE(mm.SendEmail(email.get(), ExtPtrArray(), nullptr, log));
-        server->join();
-        const std::string l = logText(log);
+        EXPECT_FALSE(mm.SendEmail(email.get(), ExtPtrArray(), nullptr, s.log));
+        s.join();
+        const std::string l = s.logText();
         EXPECT_NE(l.find("Partial send failure."), std::string::npos) << l;
         EXPECT_EQ(mm.refused(), std::vector<std::string>{"to1@example.com"});
-        ASSERT_EQ(rec.messages.size(), 1u);
-        EXPECT_NE(rec.messages[0].find("Disposition-Notification-To: <sender@example.com>"), std::string::npos);
+        ASSERT_EQ(s.rec.messages.size(), 1u);
+        EXPECT_NE(s.rec.messages[0].find("Disposition-Notification-To: <sender@example.com>"), std::string::npos);
         // The caller's email is not changed by the send.
         StringBuffer v;
         EXPECT_FALSE(email->GetHeaderField("Disposition-Notification-To", v));
@@ -463,21 +453,17 @@ TEST(MailManSend, OutcomesAndTheirLines)
     // and the email keeps its own.
     {
         Script script;
-        Record rec;
-        auto server = smtptest::serve(script, rec);
-        MailMan mm;
-        mm.smtpHost = "127.0.0.1";
-        mm.smtpPort = server->port();
-        Logger log;
+        Session s(script);
+        MailMan mm = mailManFor(s);
         auto email = makeEmail("\xE6\x9C\xAC\xE6\x96\x87\r\n.dot\r\n");
         StringBuffer type;
         ASSERT_TRUE(email->AddDataAttachment("a.bin", nullptr, "\x01\x02\x03", 3, type));
         StringBuffer written, id;
         ASSERT_TRUE(email->WriteMimeText(written, "TBX-"));
         ASSERT_TRUE(email->GetHeaderField("Message-ID", id));
-        EXPECT_TRUE(mm.SendEmail(email.get(), ExtPtrArray(), nullptr, log)) << logText(log);
-        server->join();
-        ASSERT_EQ(rec.messages.size(), 1u);
+        EXPECT_TRUE(mm.SendEmail(email.get(), ExtPtrArray(), nullptr, s.log)) << s.logText();
+        s.join();
+        ASSERT_EQ(s.rec.messages.size(), 1u);
         // Message-ID lines aside (a new one goes out), the texts are the same.
         const auto withoutId = [](std::string t, std::string& id) {
             const size_t at = t.find("\r\nMessage-ID: ");
@@ -487,7 +473,7 @@ TEST(MailManSend, OutcomesAndTheirLines)
             return t.erase(at, end - at);
         };
         std::string sentId, writtenId;
-        const std::string sent = withoutId(rec.messages[0], sentId);
+        const std::string sent = withoutId(s.rec.messages[0], sentId);
         EXPECT_EQ(sent, withoutId(written.getString(), writtenId) + "\r\n");
         EXPECT_EQ(sentId.compare(0, 25, "Message-ID: <TEMBRIX-MID-"), 0) << sentId;
         EXPECT_EQ(writtenId, std::string("Message-ID: ") + id.getString());
@@ -500,65 +486,53 @@ TEST(MailManSend, OutcomesAndTheirLines)
     // An email whose body lost bytes is refused before any transaction.
     {
         Script script;
-        Record rec;
-        auto server = smtptest::serve(script, rec);
-        MailMan mm;
-        mm.smtpHost = "127.0.0.1";
-        mm.smtpPort = server->port();
-        Logger log;
+        Session s(script);
+        MailMan mm = mailManFor(s);
         auto email = makeEmail();
         const std::string big(4096, 'x');
         BufferLimit::setCapForTesting(1024);
         email->SetTextBody(big.data(), static_cast<uint32_t>(big.size()), false);
         BufferLimit::setCapForTesting(0);
-        EXPECT_FALSE(mm.SendEmail(email.get(), ExtPtrArray(), nullptr, log));
-        server->join();
-        EXPECT_NE(logText(log).find("Failed to prepare email for sending."), std::string::npos) << logText(log);
-        for (const std::string& l : rec.lines) EXPECT_NE(l.compare(0, 4, "MAIL"), 0) << l;
-        EXPECT_TRUE(rec.lines.empty() || rec.lines.back() == "QUIT\r\n");
+        EXPECT_FALSE(mm.SendEmail(email.get(), ExtPtrArray(), nullptr, s.log));
+        s.join();
+        EXPECT_NE(s.logText().find("Failed to prepare email for sending."), std::string::npos) << s.logText();
+        for (const std::string& l : s.rec.lines) EXPECT_NE(l.compare(0, 4, "MAIL"), 0) << l;
+        EXPECT_TRUE(s.rec.lines.empty() || s.rec.lines.back() == "QUIT\r\n");
     }
     // A body that fits but whose text does not: refused before MAIL FROM,
     // not left in DATA for QUIT to wait out the read time-out.
     {
         Script script;
-        Record rec;
-        auto server = smtptest::serve(script, rec);
-        MailMan mm;
-        mm.smtpHost = "127.0.0.1";
-        mm.smtpPort = server->port();
-        Logger log;
+        Session s(script);
+        MailMan mm = mailManFor(s);
         auto email = makeEmail();
         const std::string bytes(600 * 1000, '\x01');
         StringBuffer type;
         ASSERT_TRUE(
             email->AddDataAttachment("big.bin", nullptr, bytes.data(), static_cast<uint32_t>(bytes.size()), type));
         BufferLimit::setCapForTesting(700 * 1000);
-        const bool sent = mm.SendEmail(email.get(), ExtPtrArray(), nullptr, log);
+        const bool sent = mm.SendEmail(email.get(), ExtPtrArray(), nullptr, s.log);
         BufferLimit::setCapForTesting(0);
-        server->join();
+        s.join();
         EXPECT_FALSE(sent);
-        const std::string l = logText(log);
+        const std::string l = s.logText();
         EXPECT_NE(l.find("Email too large"), std::string::npos) << l;
         EXPECT_NE(l.find("Failed when sending email body"), std::string::npos) << l;
         EXPECT_EQ(l.find("Socket read timeout"), std::string::npos) << l;
-        ASSERT_FALSE(rec.lines.empty());
-        for (const std::string& line : rec.lines) EXPECT_NE(line.compare(0, 4, "MAIL"), 0) << line;
-        EXPECT_EQ(rec.lines.back(), "QUIT\r\n");
+        ASSERT_FALSE(s.rec.lines.empty());
+        for (const std::string& line : s.rec.lines) EXPECT_NE(line.compare(0, 4, "MAIL"), 0) << line;
+        EXPECT_EQ(s.rec.lines.back(), "QUIT\r\n");
     }
     // Nobody accepted.
     {
         Script script;
         script.replies["RCPT"] = "550 no\r\n";
-        Record rec;
-        auto server = smtptest::serve(script, rec);
-        MailMan mm;
-        mm.smtpHost = "127.0.0.1";
-        mm.smtpPort = server->port();
-        Logger log;
+        Session s(script);
+        MailMan mm = mailManFor(s);
         auto email = makeEmail();
-        EXPECT_FALSE(mm.SendEmail(email.get(), ExtPtrArray(), nullptr, log));
-        server->join();
-        EXPECT_NE(logText(log).find("Send failed."), std::string::npos);
-        EXPECT_EQ(rec.messages.size(), 0u);
+        EXPECT_FALSE(mm.SendEmail(email.get(), ExtPtrArray(), nullptr, s.log));
+        s.join();
+        EXPECT_NE(s.logText().find("Send failed."), std::string::npos);
+        EXPECT_EQ(s.rec.messages.size(), 0u);
     }
 }
