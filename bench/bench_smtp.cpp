@@ -10,7 +10,7 @@
 //      text built before the fork), for SmtpConnImpl with the text and for
 //      ClsMailMan building the text itself.
 //
-// Every run is a child process; best of HANAMAIL_BENCH_RUNS (5, 3 for the
+// Every run is a child process; best of HANAMAIL_BENCH_RUNS (11, 3 for the
 // many small emails). smtp-sink's running message counter must show each
 // message arrived, or the exit status is 1. Usage: bench_smtp [SMTP_SINK].
 #include <arpa/inet.h>
@@ -312,7 +312,7 @@ const char* verdict(bool pass)
 int main(int argc, char** argv)
 {
     const char* program = argc > 1 ? argv[1] : "/usr/sbin/smtp-sink";
-    int runs = 5;
+    int runs = 11;
     if (const char* r = std::getenv("HANAMAIL_BENCH_RUNS")) runs = std::max(1, std::atoi(r));
     const int smallRuns = std::max(1, std::min(runs, 3));
     curl_global_init(CURL_GLOBAL_DEFAULT);

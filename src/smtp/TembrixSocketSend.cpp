@@ -8,8 +8,8 @@ namespace hanamail {
 namespace {
 
 // Without a progress monitor there is nothing to report between pieces, so
-// they are as large as a socket buffer takes in one call.
-constexpr uint32_t kPlainPiece = 65536;
+// a piece is the whole encoded block the caller has (one call each).
+constexpr uint32_t kPlainPiece = 262144;
 // A new socket takes this much at once whatever the link, and progress of
 // the first 20 ms is held back anyway: smaller first pieces would only send a
 // small message in several segments, each waking the server.
