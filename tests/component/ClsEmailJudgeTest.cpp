@@ -33,11 +33,8 @@ const char* const kJudge = R"PY(
 import io, os, sys, zipfile
 from email import policy
 from email.parser import BytesParser
+from judgelib import PARAM_WORD_DEFECTS
 
-# Non-ASCII attachment names are written as encoded words inside the quoted
-# parameter, the form mail programs read; Python reads the name (checked
-# below) but notes these two defects.
-PARAM_WORD_DEFECTS = {'encoded word inside quoted string', 'missing trailing whitespace after encoded-word'}
 
 def h(s):
     return bytes.fromhex(s).decode('utf-8')

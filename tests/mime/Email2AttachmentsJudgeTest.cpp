@@ -34,31 +34,16 @@ const char* const kJudge = R"PY(
 import hashlib, os, sys
 from email import policy
 from email.parser import BytesParser
+from judgelib import PARAM_WORD_DEFECTS, check_lines, emails, shape
 
-# Non-ASCII file names are written as encoded words inside the quoted
-# parameter value, the form mail programs read; Python reads it too (the
-# name check below) but notes these two defects.
-PARAM_WORD_DEFECTS = {'encoded word inside quoted string', 'missing trailing whitespace after encoded-word'}
 
-def shape(p):
-    if p.is_multipart():
-        return p.get_content_type() + '(' + ','.join(shape(c) for c in p.iter_parts()) + ')'
-    return p.get_content_type()
 
 d = sys.argv[1]
 bad = []
 count = 0
-for name in sorted(os.listdir(d)):
-    if not name.endswith('.eml'):
-        continue
+for stem, raw in emails(d):
     count += 1
-    stem = name[:-4]
-    raw = open(os.path.join(d, name), 'rb').read()
-    if b'\n' in raw.replace(b'\r\n', b''):
-        bad.append('%s: bare line end' % stem)
-    for ln in raw.split(b'\r\n'):
-        if len(ln) > 998:
-            bad.append('%s: line of %d bytes' % (stem, len(ln)))
+    check_lines(stem, raw, bad, seven_bit=False)
     msg = BytesParser(policy=policy.default).parsebytes(raw)
     files = []
     for e in (l.split('\t') for l in open(os.path.join(d, stem + '.exp'), encoding='utf-8').read().splitlines()):

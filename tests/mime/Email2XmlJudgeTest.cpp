@@ -32,6 +32,7 @@ import xml.dom.minidom
 import xml.etree.ElementTree as ET
 from email import policy
 from email.parser import BytesParser
+from judgelib import shape
 
 d = sys.argv[1]
 bad = []
@@ -40,10 +41,6 @@ count = 0
 def leaves(msg):
     return [p for p in msg.walk() if not p.is_multipart()]
 
-def shape(p):
-    if p.is_multipart():
-        return p.get_content_type() + '(' + ','.join(shape(c) for c in p.iter_parts()) + ')'
-    return p.get_content_type()
 
 NAME = re.compile(r'[A-Za-z_][A-Za-z0-9._-]*$')
 

@@ -29,18 +29,12 @@ from email import policy
 from email.header import decode_header, make_header
 from email.parser import BytesParser
 from email.utils import getaddresses
+from judgelib import PARAM_WORD_DEFECTS, emails
 
-# Our parameter values carry encoded words inside the quotes, the form mail
-# programs read; Python reads them too but notes these two defects.
-PARAM_WORD_DEFECTS = {'encoded word inside quoted string', 'missing trailing whitespace after encoded-word'}
 
 d = sys.argv[1]
 bad = []
-for name in sorted(os.listdir(d)):
-    if not name.endswith('.eml'):
-        continue
-    stem = name[:-4]
-    raw = open(os.path.join(d, name), 'rb').read()
+for stem, raw in emails(d):
     head = raw.split(b'\r\n\r\n', 1)[0]
     for ln in head.split(b'\r\n'):
         if len(ln) > 998:

@@ -37,32 +37,16 @@ const char* const kJudge = R"PY(
 import os, sys
 from email import policy
 from email.parser import BytesParser
+from judgelib import PARAM_WORD_DEFECTS, check_lines, emails, shape
 
-# Encoded words inside quoted parameter values: the form mail programs read,
-# which Python reads too but notes as these two defects.
-PARAM_WORD_DEFECTS = {'encoded word inside quoted string', 'missing trailing whitespace after encoded-word'}
 
-def shape(p):
-    if p.is_multipart():
-        return p.get_content_type() + '(' + ','.join(shape(c) for c in p.iter_parts()) + ')'
-    return p.get_content_type()
 
 d = sys.argv[1]
 bad = []
 count = 0
-for name in sorted(os.listdir(d)):
-    if not name.endswith('.eml'):
-        continue
+for stem, raw in emails(d):
     count += 1
-    stem = name[:-4]
-    raw = open(os.path.join(d, name), 'rb').read()
-    for ln in raw.split(b'\r\n'):
-        if len(ln) > 998:
-            bad.append('%s: line of %d bytes' % (stem, len(ln)))
-        if any(b >= 0x80 or (b < 0x20 and b != 9) for b in ln):
-            bad.append('%s: raw byte in %r' % (stem, ln[:80]))
-    if b'\n' in raw.replace(b'\r\n', b''):
-        bad.append('%s: bare line end' % stem)
+    check_lines(stem, raw, bad)
     msg = BytesParser(policy=policy.default).parsebytes(raw)
     exp = [l.split('\t') for l in open(os.path.join(d, stem + '.exp')).read().splitlines()]
     tolerated = set()

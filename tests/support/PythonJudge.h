@@ -52,11 +52,48 @@ inline bool pythonRuns(const char* statement)
 
 using Script = std::pair<const char*, const char*>;  // file name, text
 
+// What the email judges share, written beside them as judgelib.py (a judge
+// runs from that folder, so "from judgelib import ..." finds it).
+const char* const kJudgeLib = R"PY(
+import os
+
+# Encoded words inside quoted parameter values: the form mail programs read,
+# which Python reads too but notes as these two defects.
+PARAM_WORD_DEFECTS = {'encoded word inside quoted string', 'missing trailing whitespace after encoded-word'}
+
+
+def shape(p):
+    if p.is_multipart():
+        return p.get_content_type() + '(' + ','.join(shape(c) for c in p.iter_parts()) + ')'
+    return p.get_content_type()
+
+
+def emails(d):
+    """Each .eml file of d in name order: its name without .eml, its bytes."""
+    for name in sorted(os.listdir(d)):
+        if name.endswith('.eml'):
+            with open(os.path.join(d, name), 'rb') as f:
+                yield name[:-4], f.read()
+
+
+def check_lines(stem, raw, bad, controls=(9,), seven_bit=True):
+    """Lines of at most 998 bytes ended by CR LF; with seven_bit, no 8-bit
+    byte and no control byte but those in controls."""
+    for ln in raw.split(b'\r\n'):
+        if len(ln) > 998:
+            bad.append('%s: line of %d bytes' % (stem, len(ln)))
+        if seven_bit and any(b >= 0x80 or (b < 0x20 and b not in controls) for b in ln):
+            bad.append('%s: raw byte in %r' % (stem, ln[:80]))
+    if b'\n' in raw.replace(b'\r\n', b''):
+        bad.append('%s: bare line end' % stem)
+)PY";
+
 // Writes each script into dir and runs them in turn with dir as argument,
 // stopping at the first that fails; all output goes to log. Returns the
 // shell's status (0 when every script succeeded).
 inline int runScripts(const fs::path& dir, std::initializer_list<Script> scripts, const fs::path& log)
 {
+    writeFile(dir / "judgelib.py", kJudgeLib);
     std::string cmd;
     for (const Script& s : scripts) {
         writeFile(dir / s.first, s.second);
