@@ -145,7 +145,8 @@ public:
     }
     std::string write(const std::string& name, const std::string& data) const
     {
-        const fs::path p = dir / name;
+        // UTF-8 names, as the capture gives them to the file layer.
+        const fs::path p = dir / fs::path(std::u8string(name.begin(), name.end()));
         fs::create_directories(p.parent_path());
         std::ofstream f(p, std::ios::binary);
         f.write(data.data(), static_cast<std::streamsize>(data.size()));
