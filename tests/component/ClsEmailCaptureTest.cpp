@@ -5,6 +5,7 @@
 #include <string>
 
 #include "component/ClsEmail.h"
+#include "component/EmailTestSupport.h"
 #include "foundation/StringBuffer.h"
 #include "foundation/XString.h"
 #include "support/PythonJudge.h"
@@ -16,9 +17,7 @@ namespace {
 
 XString xs(const std::string& utf8)
 {
-    XString s;
-    s.setFromUtf8(utf8.c_str());
-    return s;
+    return emailtest::xs(utf8.c_str());
 }
 
 std::string mimeOf(ClsEmail& e)
