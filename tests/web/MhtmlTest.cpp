@@ -228,6 +228,19 @@ TEST(MhtmlHttp, ResourceNotIncludedGetsItsUrlBack)
     EXPECT_NE(log.find("status: 404"), std::string::npos);
 }
 
+TEST(MhtmlHttp, ReferenceInsideAUrlPutBackIsPutBackToo)
+{
+    // The unquoted SRC swallows the event attribute, whose image got a
+    // Content-ID before the SRC became a URL that cannot be fetched.
+    PageRun r;
+    r.fetcher.add(kSite + "p.htm", "<IMG SRC= onmouseover=\"this.src=x:url(&quot;a.gif&quot;)\">");
+    r.fetcher.add(kSite + "a.gif", kGif);
+    Captured c = r.url(kSite + "p.htm");
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(c.html().find("cid:"), std::string::npos) << c.html();
+    EXPECT_NE(c.html().find("http://example.test/dir/a.gif"), std::string::npos) << c.html();
+}
+
 TEST(MhtmlHttp, RedirectedPageResolvesAgainstWhereItWasFound)
 {
     PageRun r;
