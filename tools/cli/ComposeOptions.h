@@ -28,6 +28,9 @@ struct ComposeOptions {
     std::vector<Step> addressing;   // header fields and addresses, in command-line order
     std::vector<Step> attachments;  // files and strings, in command-line order
     bool seenFrom = false, seenReplyTo = false, seenSubject = false, seenDate = false;
+    // --text goes beside the body as its plain-text alternative (the body
+    // came from a captured page) instead of replacing it.
+    bool textAsAlternative = false;
 };
 
 // The lines of --help that describe the options.
@@ -40,6 +43,18 @@ enum class OptionParse { NotMine, Taken, Bad };
 // Takes argv[i] (and its value) when it is one of the options; Bad with the
 // reason in problem for a usage error.
 OptionParse parseComposeOption(int argc, char** argv, int& i, ComposeOptions& o, std::string& problem);
+
+// An option of the command itself that takes one value.
+struct ValueOption {
+    const char* name;
+    const char** slot;
+};
+
+// argv[i] as one of the command's own value options (n of them), else as a
+// compose option: Taken, Bad with the reason in problem (a repeat, a missing
+// value, a compose usage error), or NotMine.
+OptionParse parseCommandOption(int argc, char** argv, int& i, const ValueOption* own, size_t n, ComposeOptions& o,
+                               std::string& problem);
 
 // The checks that need every option; false with the reason for a usage error.
 bool checkComposeOptions(const ComposeOptions& o, std::string& problem);
