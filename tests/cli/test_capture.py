@@ -14,13 +14,13 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 import warnings
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
+from child_usage import run_measured  # noqa: E402
 from http_servers import Nginx, RawServer, authorization_headers  # noqa: E402
 
 CLI = os.environ.get("HANAMAIL_CLI")
@@ -170,7 +170,8 @@ page("hostile-base.html", """<html><head><title>Hostile base</title><base href="
 page("many.html", "<html><head><title>Many</title></head><body>\n" +
      "".join('<img src="many/%d.gif">\n' % i for i in range(2005)) + "</body></html>\n")
 
-page("deep-frames.html", '<html><head><title>Deep</title></head><frameset><frame src="deep/d1.html"></frameset></html>\n')
+page("deep-frames.html",
+     '<html><head><title>Deep</title></head><frameset><frame src="deep/d1.html"></frameset></html>\n')
 for _i in range(1, 12):
     PAGES["deep/d%d.html" % _i] = dict(
         html='<html><head><title>d%d</title></head><frameset><frame src="d%d.html"></frameset></html>\n' % (_i, _i + 1),
@@ -333,35 +334,21 @@ class Run:
 
 
 def capture(target, out, *args, cwd=None, timeout=120, read_timeout="5"):
-    """Runs hanamail capture; the log comes from --log-xml, the time and
-    peak memory from wait4."""
+    """Runs hanamail capture; the log comes from --log-xml."""
     log = out + ".log.xml"
     if os.path.exists(log):
         os.remove(log)
     cmd = [CLI, "capture", target, "-o", out, "--log-xml", log, "--timeout", read_timeout, *args]
-    with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
-        start = time.monotonic()
-        p = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr, cwd=cwd)
-        killer = threading.Timer(timeout, p.kill)
-        killer.start()
-        try:
-            _, status, usage = os.wait4(p.pid, 0)
-        finally:
-            killer.cancel()
-        seconds = time.monotonic() - start
-        stdout.seek(0)
-        stderr.seek(0)
-        out_bytes, err_bytes = stdout.read(), stderr.read()
-    returncode = os.waitstatus_to_exitcode(status)
+    u = run_measured(cmd, cwd=cwd, timeout=timeout)
     log_text = b""
     if os.path.exists(log):
         with open(log, "rb") as f:
             log_text = f.read()
     eml = None
-    if returncode == 0 and os.path.exists(out):
+    if u.returncode == 0 and os.path.exists(out):
         with open(out, "rb") as f:
             eml = f.read()
-    return Run(returncode, out_bytes, err_bytes, log_text, eml, seconds, usage.ru_maxrss)
+    return Run(u.returncode, u.stdout, u.stderr, log_text, eml, u.seconds, u.max_rss_kb)
 
 
 def has_limit(text, name):
@@ -521,7 +508,8 @@ class RemotePagesTest(CaptureCase):
         self.assert_well_formed(cap)
         html = cap.page()
         # Linked and imported sheets are inline, imports in place, cycles once.
-        for text in [".site {", ".site2 {", ".more {", ".imp {", ".cycle-a { color: red; }", ".cycle-b { color: blue; }"]:
+        for text in [".site {", ".site2 {", ".more {", ".imp {", ".cycle-a { color: red; }",
+                     ".cycle-b { color: blue; }"]:
             self.assertIn(text, html)
         self.assertEqual(html.count(".cycle-a { color: red; }"), 1)
         self.assertIn("list-style-image: url('cid:", html)
