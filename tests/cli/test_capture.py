@@ -8,6 +8,7 @@ import email
 import email.policy
 import hashlib
 import os
+import quopri
 import random
 import re
 import shutil
@@ -183,6 +184,10 @@ page("imports.html", '<html><head><title>Imports</title><link rel="stylesheet" h
 page("big.html", '<html><head><title>Big</title></head><body><img src="img/big.png"></body></html>\n',
      embeds=["img/big.png"])
 
+# Nine names for the 30 MB image: more than one capture may take.
+page("huge.html", '<html><head><title>Huge</title></head><body>' +
+     "".join('<img src="big/%d.png">' % i for i in range(9)) + "</body></html>\n")
+
 CHARSETS = {"shift_jis": "Shift_JIS", "euc-jp": "EUC-JP", "utf-8": "UTF-8"}
 DECLARATIONS = ["http", "equiv", "meta", "none"]
 for _cs, _label in CHARSETS.items():
@@ -230,6 +235,7 @@ SERVER_LINES = """
         location = /private/to-recorder.png { return 302 http://127.0.0.1:{recorder}/redirected.png; }
     }
     location /many/ { try_files /img/b.gif =404; }
+    location /big/ { try_files /img/big.png =404; }
 """
 
 
@@ -472,7 +478,7 @@ class RemotePagesTest(CaptureCase):
         r, cap = self.capture_ok(self.site.url("tags.html"))
         self.assert_embeds(cap, PAGES["tags.html"]["embeds"] + PAGES["iframe.html"]["embeds"])
         self.assert_leaves(cap, PAGES["tags.html"]["leaves"])
-        self.assert_well_formed(cap, allowed=["img/mixed.png"])
+        self.assert_well_formed(cap, allowed=["img/mixed.png", "img/in-script.png"])
         html = cap.page()
         base = self.site.url("")
         # One part for the image used twice; both tags name it.
@@ -653,7 +659,8 @@ class RemotePagesTest(CaptureCase):
         r, cap = self.capture_ok(self.site.url("many.html"), timeout=300)
         self.assertTrue(has_limit(r.text(), "resources"), r.text()[-3000:])
         images = [p for p in cap.parts if p.get_content_type() == "image/gif"]
-        self.assertEqual(len(images), 2000)
+        # The page itself may count as one of them.
+        self.assertIn(len(images), (1999, 2000))
         self.assert_well_formed(cap, allowed=[self.site.url("many/")])
 
     def test_a_30_mb_image_in_bounded_memory(self):
@@ -661,6 +668,16 @@ class RemotePagesTest(CaptureCase):
         self.assert_embeds(cap, ["img/big.png"])
         # The image, its base64 and the email read back: a few copies, no more.
         self.assertLess(r.max_rss_kb * 1024, 12 * len(self.site.files["img/big.png"]), r.max_rss_kb)
+
+    def test_a_capture_stops_taking_resources_at_its_bound(self):
+        r = capture(self.site.url("huge.html"), self.out(), cwd=self.site.cwd, timeout=300)
+        self.assertTrue(has_limit(r.text(), "capture_bytes"), r.text()[-3000:])
+        if r.returncode == 0:
+            # What fit is in; the rest keeps its URL. Too large for the
+            # email package to read quickly: counted in the raw text.
+            self.assertLessEqual(r.eml.count(b"Content-Type: image/png"), 8)
+            self.assertIn(self.site.url("big/").encode(), quopri.decodestring(r.eml[:100000]))
+        self.assertLess(r.max_rss_kb, 4 * 1024 * 1024)
 
 
 LOCAL_PAGE = """<html><head><title>Local</title><link rel="stylesheet" href="local.css"></head>
