@@ -30,7 +30,9 @@ WGET = shutil.which("wget")
 
 USER = "web-user"
 PASSWORD = "Pw:9x!Qz7"
-JTEXT = "日本語のページです。漢字、ひらがな、カタカナ（全角）。"
+# 表, ソ and 能 end in the byte of "\\" in Shift_JIS: text that is not read as
+# characters first loses or turns them into "/".
+JTEXT = "日本語のページです。漢字、ひらがな、カタカナ（全角）。表示ソフトの機能。"
 SENTINEL = b"SENTINEL-do-not-mail-7c1e2f"
 
 PNG = b"\x89PNG\r\n\x1a\n"
@@ -169,6 +171,29 @@ page("hostile-base.html", """<html><head><title>Hostile base</title><base href="
 <frameset><frame src="frame.html"></frameset></html>
 """)
 
+page("placeholders.html", """<html><head><title>Placeholders</title>
+<style>.first { color: red; }</style>
+<script>var first = 1;</script>
+</head><body><p>The text &lt;tembrix_script&gt; is literal: <tembrix_script> and <tembrix_style></p>
+<script>var second = "<tembrix_script>";</script>
+<style>.second { background: url(img/a.png); }</style>
+</body></html>
+""", embeds=["img/a.png"])
+
+page("hostile-sheet.html", """<html><head><title>Hostile sheet</title>
+<link rel="stylesheet" href="css/evil-import.css"></head>
+<body><img src="r/to-file.png"><img src="img/a.png"><iframe src="hostile-frame.html"></iframe></body></html>
+""", embeds=["img/a.png"])
+
+page("hostile-frame.html", """<html><head><title>Hostile frame</title></head>
+<body><img src="file://{secret}/sentinel.png"><img src="img/b.gif"></body></html>
+""", embeds=["img/b.gif"])
+
+# A path of more than 2,000 characters, for the page and for an image.
+LONG_DIR = "/".join(("segment-%d-" % i) + "x" * 190 for i in range(11))
+page(LONG_DIR + "/long.html", '<html><head><title>Long</title></head><body><img src="long.png"></body></html>\n',
+     embeds=[LONG_DIR + "/long.png"])
+
 page("many.html", "<html><head><title>Many</title></head><body>\n" +
      "".join('<img src="many/%d.gif">\n' % i for i in range(2005)) + "</body></html>\n")
 
@@ -211,6 +236,8 @@ OTHER_FILES = {
     "css/more.css": '.more { list-style-image: url("img/s2.gif"); }\n',
     "css/cycle-a.css": '@import url(cycle-b.css);\n.cycle-a { color: red; }\n',
     "css/cycle-b.css": '@import url(cycle-a.css);\n.cycle-b { color: blue; }\n',
+    "css/evil-import.css": '@import url("file://{secret}/evil.css");\n'
+                           ".e { background: url(file://{secret}/sentinel.png) }\n.ok { color: green; }\n",
     "js/app.js": "function hello() { return '<img src=\"never.png\">'; }\n",
     "chunked/part.inc": "<p>included by the server</p>",
     "other.html": "<html><body>other</body></html>\n",
@@ -229,6 +256,7 @@ SERVER_LINES = """
     location = /r/rooted.png { absolute_redirect off; return 302 /img/b.gif; }
     location = /r/dotdot.png { absolute_redirect off; return 302 ../img/c.jpg; }
     location = /r/loop.png { absolute_redirect off; return 302 /r/loop.png; }
+    location = /r/to-file.png { absolute_redirect off; return 302 "file://{secret}/sentinel.png"; }
     location = /loop.html { return 302 http://127.0.0.1:{port}/loop.html; }
     location = /moved.html { return 301 http://127.0.0.1:{port}/dir/real.html; }
     location = /moved-rel.html { absolute_redirect off; return 302 /dir/real.html; }
@@ -271,8 +299,7 @@ class Site:
         self.port = self.nginx.port
         self.files = {}
         self._write_site()
-        self.nginx.configure(SERVER_LINES.replace("{port}", str(self.port)).replace(
-            "{recorder}", str(self.recorder.port)).replace("{htpasswd}", os.path.join(self.dir, "htpasswd")))
+        self.nginx.configure(self.fill(SERVER_LINES).replace("{htpasswd}", os.path.join(self.dir, "htpasswd")))
         self.nginx.start()
 
     @staticmethod
@@ -302,7 +329,7 @@ class Site:
                 if res not in self.files and not res.endswith(".js"):
                     self.files[res] = image(res, 30 * 1000 * 1000 if res == "img/big.png" else 2000)
         for name, text in OTHER_FILES.items():
-            self.files[name] = text.encode("utf-8")
+            self.files[name] = self.fill(text).encode("utf-8")
         for name, data in self.files.items():
             self.put(self.www, name, data)
         with open(os.path.join(self.dir, "htpasswd"), "w") as f:
@@ -639,6 +666,33 @@ class RemotePagesTest(CaptureCase):
                 for ref in HOSTILE_REFS:
                     self.assertIn('src="%s"' % self.site.fill(ref).replace("\\", "/"), html)
 
+    def test_local_references_in_sheets_frames_and_redirects(self):
+        r, cap = self.capture_ok(self.site.url("hostile-sheet.html"))
+        self.assert_embeds(cap, ["img/a.png", "img/b.gif"])
+        self.assertIn(self.site.url("hostile-frame.html"), cap.by_location)
+        self.assertIn(".ok { color: green; }", cap.page())
+        self.assertIn('src="%s"' % self.site.url("r/to-file.png"), cap.page())
+        self.assert_well_formed(cap, allowed=["file:", self.site.url("r/to-file.png")])
+
+    def test_placeholder_text_in_the_page_keeps_every_block_in_place(self):
+        r, cap = self.capture_ok(self.site.url("placeholders.html"))
+        html = cap.page()
+        pieces = [".first { color: red; }", "var first = 1;",
+                  "<p>The text &lt;tembrix_script&gt; is literal: <tembrix_script> and <tembrix_style></p>",
+                  'var second = "<tembrix_script>";', ".second { background: url("]
+        at = [html.find(p) for p in pieces]
+        self.assertNotIn(-1, at, html)
+        self.assertEqual(at, sorted(at), html)
+        self.assert_embeds(cap, ["img/a.png"])
+
+    def test_urls_of_more_than_2000_characters(self):
+        url = self.site.url(LONG_DIR + "/long.html")
+        self.assertGreater(len(url), 2000)
+        r, cap = self.capture_ok(url)
+        # The header may be folded; a URL holds no white space of its own.
+        self.assertEqual(re.sub(r"\s", "", str(cap.parts[0]["Content-Location"])), url)
+        self.assert_embeds(cap, [LONG_DIR + "/long.png"])
+
     def test_charset_from_each_kind_of_declaration(self):
         for cs in CHARSETS:
             for decl in DECLARATIONS + (["conflict"] if cs == "shift_jis" else []):
@@ -867,6 +921,18 @@ def _fault_answer(path, request, conn):
     return entry[0](conn)
 
 
+def _one_answer_per_connection(path, request, conn):
+    """Answers as if the connection stayed open, then closes it."""
+    if path.endswith(".html"):
+        body = ("<html><head><title>Closing</title></head><body>%s</body></html>" % "".join(
+            '<img src="c%d.png">' % i for i in range(4))).encode()
+    else:
+        body = image(path.rsplit("/", 1)[-1])
+    conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body) + body)
+    time.sleep(0.05)
+    return False
+
+
 class FaultsTest(CaptureCase):
     def test_every_fault_fails_in_time_and_keeps_the_old_file(self):
         with RawServer(_fault_answer) as server:
@@ -887,6 +953,13 @@ class FaultsTest(CaptureCase):
                     with open(out, "rb") as f:
                         self.assertEqual(f.read(), b"OLD CONTENT")
                     self.assertLess(r.max_rss_kb, 512 * 1024)
+
+    def test_a_kept_open_connection_the_server_closed_is_opened_again(self):
+        with RawServer(_one_answer_per_connection) as server:
+            r, cap = self.capture_ok(server.url("closing/page.html"), read_timeout="2")
+            for i in range(4):
+                self.assertTrue(cap.has(image("c%d.png" % i)), i)
+            self.assertLess(r.seconds, 10)
 
     def test_a_faulty_resource_is_left_out(self):
         with RawServer(_fault_answer) as server:
