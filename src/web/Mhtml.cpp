@@ -291,9 +291,11 @@ bool Mhtml::writeMime(std::string& html, const std::string& charset, int cp, Str
 
     // A base tag moves every relative reference of the page.
     StringBuffer sb;
-    (void)sb.appendN(html.data(), static_cast<int32_t>(html.size()));
     StringBuffer href;
-    if (HtmlHelp::getBaseHref(sb, href) && !href.isEmpty()) {
+    // Copied for the helper only when there is a base tag to find.
+    if (CaptureText::findNoCase(html, "<base") != std::string::npos)
+        (void)sb.appendN(html.data(), static_cast<int32_t>(html.size()));
+    if (!sb.isEmpty() && HtmlHelp::getBaseHref(sb, href) && !href.isEmpty()) {
         MhtmlContext& ctx = current();
         std::string h = href.getString();
         if (ctx.remote) {

@@ -66,7 +66,7 @@ void Mhtml::textToUtf8(const DataBuffer& bytes, const std::string& named, std::s
     const uint32_t n = bytes.getSize() - markLength;
     std::string raw(reinterpret_cast<const char*>(p), n);
     std::string declared;
-    const size_t after = charsetRule(raw, declared);
+    (void)charsetRule(raw, declared);
     if (cp == 0 && !named.empty()) cp = charsetToCodePage(named.c_str());
     if (cp == 0 && !declared.empty()) cp = charsetToCodePage(declared.c_str());
     if (cp == 0 || !isConvertibleCodePage(cp)) cp = utf8check::isValid(p, n) ? 65001 : 28591;
@@ -79,8 +79,7 @@ void Mhtml::textToUtf8(const DataBuffer& bytes, const std::string& named, std::s
     }
     // Inside the page the page's charset is the sheet's.
     std::string again;
-    const size_t rule = charsetRule(out, again);
-    if (rule > 0 || after > 0) out.erase(0, rule);
+    out.erase(0, charsetRule(out, again));
 }
 
 bool Mhtml::readSheet(const std::string& url, std::string& css, LogBase& log)

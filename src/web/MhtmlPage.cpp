@@ -125,9 +125,10 @@ void Mhtml::restoreBlocks(std::string& html, const char* kind, std::vector<std::
 
 void Mhtml::declareCharset(std::string& html, const std::string& charsetName) const
 {
-    StringBuffer sb = toBuffer(html);
     StringBuffer declared;
-    if (HtmlHelp::getMetaCharset(sb, declared)) {
+    StringBuffer sb;
+    if (CaptureText::findNoCase(html, "<meta") != std::string::npos) sb = toBuffer(html);
+    if (!sb.isEmpty() && HtmlHelp::getMetaCharset(sb, declared)) {
         Charset a, b;
         a.setByName(declared.getString());
         b.setByName(charsetName.c_str());

@@ -1,3 +1,6 @@
+#include <utility>
+#include <vector>
+
 #include "charset/Charset.h"
 #include "foundation/DataBuffer.h"
 #include "foundation/FileSys.h"
@@ -185,7 +188,11 @@ bool Mhtml::addFramePage(const MhtmlResource& r, DataBuffer& bytes, const std::s
 
 void Mhtml::restoreUnincluded(std::string& html) const
 {
-    // A reference whose resource could not be had points where it did.
+    // A reference whose resource could not be had points where it did. A
+    // URL put back can hold the Content-ID of an earlier reference (one made
+    // inside an attribute value that became a URL), hence the rounds; each
+    // round undoes one level of such nesting.
+    std::vector<std::pair<std::string, std::string>> back;
     for (const MhtmlResource& r : m_contexts.back()->resources) {
         if (m_included.count(keyOf(r.url))) continue;
         std::string url;
@@ -196,7 +203,12 @@ void Mhtml::restoreUnincluded(std::string& html) const
                 url += c;
             }
         }
-        CaptureText::replaceAll(html, "cid:" + r.cid, url);
+        back.emplace_back("cid:" + r.cid, url);
+    }
+    for (size_t round = 0; round <= back.size(); ++round) {
+        int replaced = 0;
+        for (const auto& b : back) replaced += CaptureText::replaceAll(html, b.first, b.second);
+        if (replaced == 0) break;
     }
 }
 

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "component/ClsEmail.h"
@@ -70,11 +71,7 @@ bool parseSeconds(const char* text, long& out)
 // 0 when parsed, else the exit status (2 for a usage error, 0 after --help).
 int parse(int argc, char** argv, Options& o, bool& helpShown)
 {
-    struct Single {
-        const char* name;
-        const char** slot;
-    };
-    const Single singles[] = {{"-o", &o.output}, {"--log-xml", &o.logXml}, {"--timeout", &o.timeout}};
+    const cli::ValueOption singles[] = {{"-o", &o.output}, {"--log-xml", &o.logXml}, {"--timeout", &o.timeout}};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::printf("%s%s%s%s%s%s", kUsageLine, kIntro, cli::kComposeOptionsHelp, kOwnOptions,
@@ -92,20 +89,8 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
             if (std::strncmp(argv[i], refused, n) == 0 && (argv[i][n] == '\0' || argv[i][n] == '='))
                 return usage(std::string(refused) + " does not apply: the captured page is the body");
         }
-        bool matched = false, done = false;
-        const char* value = nullptr;
-        for (const Single& s : singles) {
-            if (cli::takeValue(argc, argv, i, s.name, value, matched)) {
-                if (*s.slot) return usage(std::string(s.name) + " given twice");
-                *s.slot = value;
-                done = true;
-                break;
-            }
-            if (matched) return usage(cli::quoted(argv[i]) + " needs a value");
-        }
-        if (done) continue;
         std::string problem;
-        switch (cli::parseComposeOption(argc, argv, i, o.compose, problem)) {
+        switch (cli::parseCommandOption(argc, argv, i, singles, std::size(singles), o.compose, problem)) {
             case cli::OptionParse::Taken: continue;
             case cli::OptionParse::Bad: return usage(problem);
             case cli::OptionParse::NotMine: break;

@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "component/ClsEmail.h"
@@ -59,11 +60,7 @@ int usage(const std::string& problem)
 // 0 when parsed, else the exit status (2 for a usage error, 0 after --help).
 int parse(int argc, char** argv, Options& o, bool& helpShown)
 {
-    struct Single {
-        const char* name;
-        const char** slot;
-    };
-    const Single singles[] = {
+    const cli::ValueOption singles[] = {
         {"--from-eml", &o.fromEml}, {"--from-xml", &o.fromXml}, {"-o", &o.output}, {"--log-xml", &o.logXml}};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -77,21 +74,8 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
             o.xml = true;
             continue;
         }
-        bool matched = false;
-        bool done = false;
-        const char* value = nullptr;
-        for (const Single& s : singles) {
-            if (cli::takeValue(argc, argv, i, s.name, value, matched)) {
-                if (*s.slot) return usage(std::string(s.name) + " given twice");
-                *s.slot = value;
-                done = true;
-                break;
-            }
-            if (matched) return usage(cli::quoted(argv[i]) + " needs a value");
-        }
-        if (done) continue;
         std::string problem;
-        switch (cli::parseComposeOption(argc, argv, i, o.compose, problem)) {
+        switch (cli::parseCommandOption(argc, argv, i, singles, std::size(singles), o.compose, problem)) {
             case cli::OptionParse::Taken: continue;
             case cli::OptionParse::Bad: return usage(problem);
             case cli::OptionParse::NotMine: return usage("unknown argument " + cli::quoted(argv[i]));

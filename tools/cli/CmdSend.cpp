@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "component/ClsEmail.h"
@@ -94,11 +95,7 @@ bool parseNumber(const char* text, long low, long high, long& out)
 // 0 when parsed, else the exit status (2 for a usage error, 0 after --help).
 int parse(int argc, char** argv, Options& o, bool& helpShown)
 {
-    struct Single {
-        const char* name;
-        const char** slot;
-    };
-    const Single singles[] = {
+    const cli::ValueOption singles[] = {
         {"--eml", &o.eml},
         {"--xml-file", &o.xmlFile},
         {"--capture", &o.capture},
@@ -124,20 +121,8 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
         }
         if (std::strcmp(argv[i], "--password") == 0 || std::strncmp(argv[i], "--password=", 11) == 0)
             return usage("no option takes a password: use --password-file or --password-env");
-        bool matched = false, done = false;
-        const char* value = nullptr;
-        for (const Single& s : singles) {
-            if (cli::takeValue(argc, argv, i, s.name, value, matched)) {
-                if (*s.slot) return usage(std::string(s.name) + " given twice");
-                *s.slot = value;
-                done = true;
-                break;
-            }
-            if (matched) return usage(cli::quoted(argv[i]) + " needs a value");
-        }
-        if (done) continue;
         std::string problem;
-        switch (cli::parseComposeOption(argc, argv, i, o.compose, problem)) {
+        switch (cli::parseCommandOption(argc, argv, i, singles, std::size(singles), o.compose, problem)) {
             case cli::OptionParse::Taken: continue;
             case cli::OptionParse::Bad: return usage(problem);
             case cli::OptionParse::NotMine: return usage("unknown argument " + cli::quoted(argv[i]));

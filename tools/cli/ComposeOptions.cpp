@@ -379,6 +379,28 @@ OptionParse parseComposeOption(int argc, char** argv, int& i, ComposeOptions& o,
     return OptionParse::Bad;
 }
 
+OptionParse parseCommandOption(int argc, char** argv, int& i, const ValueOption* own, size_t n, ComposeOptions& o,
+                               std::string& problem)
+{
+    bool matched = false;
+    const char* value = nullptr;
+    for (size_t k = 0; k < n; ++k) {
+        if (takeValue(argc, argv, i, own[k].name, value, matched)) {
+            if (*own[k].slot) {
+                problem = std::string(own[k].name) + " given twice";
+                return OptionParse::Bad;
+            }
+            *own[k].slot = value;
+            return OptionParse::Taken;
+        }
+        if (matched) {
+            problem = quoted(argv[i]) + " needs a value";
+            return OptionParse::Bad;
+        }
+    }
+    return parseComposeOption(argc, argv, i, o, problem);
+}
+
 bool checkComposeOptions(const ComposeOptions& o, std::string& problem)
 {
     if (o.text && o.html && std::strcmp(o.text, "-") == 0 && std::strcmp(o.html, "-") == 0) {

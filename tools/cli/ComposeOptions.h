@@ -44,6 +44,18 @@ enum class OptionParse { NotMine, Taken, Bad };
 // reason in problem for a usage error.
 OptionParse parseComposeOption(int argc, char** argv, int& i, ComposeOptions& o, std::string& problem);
 
+// An option of the command itself that takes one value.
+struct ValueOption {
+    const char* name;
+    const char** slot;
+};
+
+// argv[i] as one of the command's own value options (n of them), else as a
+// compose option: Taken, Bad with the reason in problem (a repeat, a missing
+// value, a compose usage error), or NotMine.
+OptionParse parseCommandOption(int argc, char** argv, int& i, const ValueOption* own, size_t n, ComposeOptions& o,
+                               std::string& problem);
+
 // The checks that need every option; false with the reason for a usage error.
 bool checkComposeOptions(const ComposeOptions& o, std::string& problem);
 
