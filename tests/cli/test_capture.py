@@ -948,6 +948,54 @@ def _one_answer_per_connection(path, request, conn):
     return False
 
 
+def _chunks(body, size=700, extension=b""):
+    out = b""
+    for i in range(0, len(body), size):
+        piece = body[i:i + size]
+        out += b"%x%s\r\n%s\r\n" % (len(piece), extension, piece)
+    return out
+
+
+# Answers that are odd but sound: each image must arrive whole.
+QUIRKS = {
+    "no-reason.png": lambda b: b"HTTP/1.1 200\r\nContent-Length: %d\r\n\r\n" % len(b) + b,
+    "both.png": lambda b: (b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                           _chunks(b) + b"0\r\n\r\n"),
+    "lower.png": lambda b: b"HTTP/1.1 200 OK\r\ntransfer-encoding: CHUNKED\r\n\r\n" + _chunks(b) + b"0\r\n\r\n",
+    "extension.png": lambda b: (b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                                _chunks(b, 333, b';name="v;x"') + b"0;end\r\n\r\n"),
+    "trailer.png": lambda b: (b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + _chunks(b, 1) +
+                              b"0\r\nX-Trailer: 1\r\n\r\n"),
+    "folded.png": lambda b: (b"HTTP/1.1 200 OK\r\nX-Long: one\r\n two\r\nContent-Length:   %d  \r\n\r\n" % len(b)
+                             + b),
+}
+
+
+QUIRK_NAMES = list(QUIRKS) + ["http10.png"]
+
+
+def _quirk_answer(path, request, conn):
+    """The quirks page and its answers; the site's own files under /img/."""
+    name = path.rsplit("/", 1)[-1].split("?")[0]
+    site_file = _quirk_answer.site.files.get(path.lstrip("/"))
+    if site_file is not None:
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(site_file) + site_file)
+    elif name == "page.html":
+        body = ("<html><head><title>Quirks</title></head><body>%s"
+                '<img src="//127.0.0.1:{port}/img/a.png"><img src="img/b.gif?v=2"><img src="img/b.gif?v=3">'
+                '<img src="../../../img/c.jpg"><img src="HTTP://127.0.0.1:{port}/img/e1.jpg"></body></html>' %
+                "".join('<img src="%s">' % q for q in QUIRK_NAMES)).replace("{port}", str(_quirk_answer.site.port))
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body) + body.encode())
+    elif name == "http10.png":
+        conn.sendall(b"HTTP/1.0 200 OK\r\n\r\n" + image(name))
+        return False
+    elif name in QUIRKS:
+        conn.sendall(QUIRKS[name](image(name)))
+    else:
+        conn.sendall(b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+    return None
+
+
 class FaultsTest(CaptureCase):
     def test_every_fault_fails_in_time_and_keeps_the_old_file(self):
         with RawServer(_fault_answer) as server:
@@ -975,6 +1023,19 @@ class FaultsTest(CaptureCase):
             for i in range(4):
                 self.assertTrue(cap.has(image("c%d.png" % i)), i)
             self.assertLess(r.seconds, 10)
+
+    def test_odd_but_sound_answers_and_references(self):
+        _quirk_answer.site = self.site
+        with RawServer(_quirk_answer) as server:
+            r, cap = self.capture_ok(server.url("page.html"), read_timeout="2")
+            for name in QUIRK_NAMES:
+                self.assertTrue(cap.has(image(name)), name)
+            # Protocol-relative, an image query cut off, dot segments above
+            # the root, an upper-case scheme.
+            self.assert_embeds(cap, ["img/a.png", "img/b.gif", "img/c.jpg", "img/e1.jpg"])
+            self.assertEqual(sum(1 for p in cap.parts if p.get_payload(decode=True) == self.site.files["img/b.gif"]),
+                             1)
+            self.assert_well_formed(cap)
 
     def test_a_faulty_resource_is_left_out(self):
         with RawServer(_fault_answer) as server:
