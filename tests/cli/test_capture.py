@@ -805,6 +805,23 @@ class LocalPagesTest(CaptureCase):
                     self.assertEqual(html.count(text), 1, text)
                 self.assertNotIn("#include", html.lower())
 
+    def test_a_remote_frame_in_a_local_page_reads_no_local_file(self):
+        page = self.site.put(self.root, "mixed.html", self.site.fill(
+            '<html><head><title>Mixed</title></head><body><img src="img/local.png">'
+            '<iframe src="http://127.0.0.1:{port}/hostile-frame.html"></iframe></body></html>').encode())
+        r, cap = self.capture_ok(page)
+        self.assertTrue(cap.has(self.files["img/local.png"]))
+        self.assert_embeds(cap, ["img/b.gif"])
+        self.assertIn(self.site.url("hostile-frame.html"), cap.by_location)
+        self.assertIn("Skipping local file reference in remote page.", r.text())
+
+    def test_a_base_href_on_the_web_takes_the_page_there(self):
+        page = self.site.put(self.root, "based.html", self.site.fill(
+            '<html><head><title>Based</title><base href="http://127.0.0.1:{port}/sub/"></head>'
+            '<body><img src="x.png"></body></html>').encode())
+        r, cap = self.capture_ok(page)
+        self.assert_embeds(cap, ["sub/x.png"])
+
     def test_include_depth_is_bounded(self):
         page = self.site.put(self.root, "chain.html", b'<html><body><!--#include file="chain0.inc"--></body></html>')
         r, cap = self.capture_ok(page)
@@ -825,6 +842,43 @@ class LocalPagesTest(CaptureCase):
         self.assertTrue(r.stderr)
         with open(out, "rb") as f:
             self.assertEqual(f.read(), b"OLD")
+
+
+class CommandLineTest(CaptureCase):
+    def test_compose_options_change_the_captured_email(self):
+        text = self.site.put(self.out_dir, "plain.txt", "本文です。\n".encode())
+        # With --text the page goes beside the plain text: the email is no
+        # related part of its own.
+        r = capture(self.site.url("base.html"), self.out(), "--from", "山田 太郎 <taro@example.jp>",
+                    "--to", "hanako@example.jp", "--subject", "ページ", "--header", "X-Test: 1", "--text", text,
+                    cwd=self.site.cwd)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        msg = email.message_from_bytes(r.eml, policy=email.policy.default)
+        self.assertEqual(msg["from"].addresses[0].display_name, "山田 太郎")
+        self.assertEqual(str(msg["to"]), "hanako@example.jp")
+        self.assertEqual(str(msg["subject"]), "ページ")
+        self.assertEqual(str(msg["x-test"]), "1")
+        self.assertEqual(msg.get_body(("plain",)).get_content().strip(), "本文です。")
+        related = msg.get_body(("related",))
+        self.assertIsNotNone(related)
+        html = related.get_body(("html",)).get_content()
+        self.assertIn("cid:", html)
+
+    def test_usage_errors_write_nothing(self):
+        out = self.out("kept.eml")
+        for extra in [["--html", out], ["--from-eml", out], ["--from-xml", out], []]:
+            with self.subTest(extra=extra):
+                with open(out, "wb") as f:
+                    f.write(b"OLD")
+                target = [] if not extra else [self.site.url("base.html")]
+                r = run_measured([CLI, "capture", *target, *extra, "-o", out], cwd=self.site.cwd, timeout=30)
+                self.assertEqual(r.returncode, 2, r.stderr)
+                with open(out, "rb") as f:
+                    self.assertEqual(f.read(), b"OLD")
+        r = run_measured([CLI, "capture", "--help"], timeout=30)
+        self.assertEqual(r.returncode, 0)
+        for option in [b"--timeout", b"--xml", b"-o", b"--log-xml", b"--from", b"--to", b"--text", b"--attach"]:
+            self.assertIn(option, r.stdout)
 
 
 # ------------------------------------------------------------------ faults
