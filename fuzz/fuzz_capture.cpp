@@ -44,7 +44,8 @@ public:
         got.status = it == files.end() ? 404 : 200;
         if (it != files.end()) (void)body.append(it->second.data(), static_cast<uint32_t>(it->second.size()));
         // A name ending in "!" is served as a redirect target elsewhere.
-        if (it != files.end() && !it->first.empty() && it->first.back() == '!') got.finalUrl = (kSite + "r/x.htm").c_str();
+        if (it != files.end() && !it->first.empty() && it->first.back() == '!')
+            got.finalUrl = (kSite + "r/x.htm").c_str();
         return true;
     }
 };
