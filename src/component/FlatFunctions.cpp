@@ -41,6 +41,12 @@ HanamailBool flatBool(bool value)
     return value ? 1 : 0;
 }
 
+void putSetting(void (ClsMailMan::*put)(const XString&), const char* value)
+{
+    toEmail();
+    (g_flat.mailMan.*put)(fromAnsi(value));
+}
+
 }  // namespace
 
 }  // namespace hanamail
@@ -48,25 +54,23 @@ HanamailBool flatBool(bool value)
 using hanamail::flatBool;
 using hanamail::fromAnsi;
 using hanamail::g_flat;
+using hanamail::putSetting;
 using hanamail::toEmail;
 
 // The SMTP setters leave the flag on the email, unlike the members.
 void HANAMAIL_CALL SetSmtpHost(const char* host)
 {
-    toEmail();
-    g_flat.mailMan.put_SmtpHost(fromAnsi(host));
+    putSetting(&hanamail::ClsMailMan::put_SmtpHost, host);
 }
 
 void HANAMAIL_CALL SetSmtpLogin(const char* login)
 {
-    toEmail();
-    g_flat.mailMan.put_SmtpLogin(fromAnsi(login));
+    putSetting(&hanamail::ClsMailMan::put_SmtpLogin, login);
 }
 
 void HANAMAIL_CALL SetSmtpPassword(const char* password)
 {
-    toEmail();
-    g_flat.mailMan.put_SmtpPassword(fromAnsi(password));
+    putSetting(&hanamail::ClsMailMan::put_SmtpPassword, password);
 }
 
 void HANAMAIL_CALL SetHtmlBody(const char* html)

@@ -117,52 +117,50 @@ HRESULT Hanamail::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCE
 
 // ---- SMTP settings
 
-HRESULT Hanamail::get_SmtpHost(BSTR* pVal)
+HRESULT Hanamail::getSetting(void (ClsMailMan::*get)(XString&) const, BSTR* out)
 {
     m_mailManFlag = 1;
-    XString host;
-    m_mailMan.get_SmtpHost(host);
-    bstrOut(pVal, host);
+    XString value;
+    (m_mailMan.*get)(value);
+    bstrOut(out, value);
     return S_OK;
+}
+
+HRESULT Hanamail::putSetting(void (ClsMailMan::*put)(const XString&), BSTR value)
+{
+    m_mailManFlag = 1;
+    (m_mailMan.*put)(fromBstr(value));
+    return S_OK;
+}
+
+HRESULT Hanamail::get_SmtpHost(BSTR* pVal)
+{
+    return getSetting(&ClsMailMan::get_SmtpHost, pVal);
 }
 
 HRESULT Hanamail::put_SmtpHost(BSTR newVal)
 {
-    m_mailManFlag = 1;
-    m_mailMan.put_SmtpHost(fromBstr(newVal));
-    return S_OK;
+    return putSetting(&ClsMailMan::put_SmtpHost, newVal);
 }
 
 HRESULT Hanamail::get_SmtpLogin(BSTR* pVal)
 {
-    m_mailManFlag = 1;
-    XString login;
-    m_mailMan.get_SmtpLogin(login);
-    bstrOut(pVal, login);
-    return S_OK;
+    return getSetting(&ClsMailMan::get_SmtpLogin, pVal);
 }
 
 HRESULT Hanamail::put_SmtpLogin(BSTR newVal)
 {
-    m_mailManFlag = 1;
-    m_mailMan.put_SmtpLogin(fromBstr(newVal));
-    return S_OK;
+    return putSetting(&ClsMailMan::put_SmtpLogin, newVal);
 }
 
 HRESULT Hanamail::get_SmtpPassword(BSTR* pVal)
 {
-    m_mailManFlag = 1;
-    XString password;
-    m_mailMan.get_SmtpPassword(password);
-    bstrOut(pVal, password);
-    return S_OK;
+    return getSetting(&ClsMailMan::get_SmtpPassword, pVal);
 }
 
 HRESULT Hanamail::put_SmtpPassword(BSTR newVal)
 {
-    m_mailManFlag = 1;
-    m_mailMan.put_SmtpPassword(fromBstr(newVal));
-    return S_OK;
+    return putSetting(&ClsMailMan::put_SmtpPassword, newVal);
 }
 
 // ---- Bodies and header

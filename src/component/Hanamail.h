@@ -70,6 +70,9 @@ private:
     Hanamail();
     ~Hanamail();
 
+    HRESULT getSetting(void (ClsMailMan::*get)(XString&) const, BSTR* out);
+    HRESULT putSetting(void (ClsMailMan::*put)(const XString&), BSTR value);
+
     std::atomic<ULONG> m_refs{1};
     uint8_t m_mailManFlag = 0;
     ClsEmail m_email;
