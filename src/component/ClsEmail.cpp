@@ -20,6 +20,7 @@
 #include "mime/MimeMessage2.h"
 #include "mime/MimeSink.h"
 #include "platform/FileSystem.h"
+#include "web/Mhtml.h"
 #include "zip/ClsZip2.h"
 #include "zip/ClsZipEntry2.h"
 #include "zip/ZipDn.h"
@@ -666,6 +667,38 @@ bool ClsEmail::SetFromXmlText(const StringBuffer& xmlUtf8)
     // The new message replaces the old one only when it could be read whole.
     Email2* email = Email2::ImportXml(xmlUtf8.getString(), xmlUtf8.getSize(), &m_log);
     if (!email) return false;
+    delete m_email;
+    m_email = email;
+    return true;
+}
+
+// ---- Web page capture
+
+void ClsEmail::SetCaptureTimeouts(int connectSeconds, int readSeconds)
+{
+    m_captureConnectS = connectSeconds > 0 ? connectSeconds : 10;
+    m_captureReadS = readSeconds > 0 ? readSeconds : 10;
+}
+
+bool ClsEmail::LoadHtmlComplete(const XString& urlOrFile)
+{
+    const char* arg = urlOrFile.getUtf8();
+    if (!arg || !*arg) return false;
+    StringBuffer mime;
+    Mhtml capture;
+    capture.setTimeoutsS(static_cast<uint32_t>(m_captureConnectS), static_cast<uint32_t>(m_captureReadS));
+    const bool captured =
+        Mhtml::isUrl(arg) ? capture.captureUrl(arg, mime, m_log) : capture.captureFile(arg, "", mime, m_log);
+    if (!captured) return false;
+    MimeMessage2 entity;
+    entity.ParseMime(mime.getString(), static_cast<uint32_t>(mime.getSize()), m_log);
+    mime.clear();
+    Email2* email = Email2::ToEmail(entity, false, m_log);
+    if (!email) {
+        m_log.logError("Failed to create email object from MIME text");
+        return false;
+    }
+    email->CopyAddressingFrom(*m_email);
     delete m_email;
     m_email = email;
     return true;

@@ -93,6 +93,15 @@ public:
     // The parser's complaints go into the log.
     HANAMAIL_API bool SetFromXmlText(const StringBuffer& xmlUtf8);
 
+    // ---- Web page capture
+    // Replaces the body with the page at urlOrFile ("http:" or "https:" URL,
+    // else an HTML file) and everything it shows, as multipart/related with
+    // "cid:" references. Sender, recipients and header fields stay. False,
+    // the old message staying as it was, when the page could not be had.
+    HANAMAIL_API bool LoadHtmlComplete(const XString& urlOrFile);
+    // Connect and read time-outs of the capture's HTTP fetches (10 s each).
+    HANAMAIL_API void SetCaptureTimeouts(int connectSeconds, int readSeconds);
+
     // ---- Charset
     // Empty when the email has none.
     HANAMAIL_API void GetCharset(XString& outName);
@@ -133,6 +142,8 @@ private:
     // Text replacement pairs (StringPair); nothing fills them yet.
     ExtPtrArray m_replacements;
     StringBuffer m_charsetNotice;
+    int m_captureConnectS = 10;
+    int m_captureReadS = 10;
 };
 
 }  // namespace hanamail

@@ -25,8 +25,9 @@ namespace hanamail {
 namespace {
 
 const char kUsageLine[] =
-    "usage: hanamail send [COMPOSE OPTIONS] [--eml FILE | --xml-file FILE] --smtp-host HOST [--smtp-port N]\n"
-    "                     [--login USER] [--password-file FILE | --password-env VAR] [--dist-list FILE]\n"
+    "usage: hanamail send [COMPOSE OPTIONS] [--eml FILE | --xml-file FILE | --capture URL|FILE] --smtp-host HOST\n"
+    "                     [--smtp-port N] [--login USER] [--password-file FILE | --password-env VAR] [--dist-list "
+    "FILE]\n"
     "                     [--timeout S] [--quiet] [--log-xml FILE]\n";
 
 const char kIntro[] =
@@ -34,7 +35,9 @@ const char kIntro[] =
     "or one composed from them alone.\n"
     "\n"
     "  --eml FILE              start from the email in FILE (MIME text)\n"
-    "  --xml-file FILE         start from the email in FILE (its XML form)\n";
+    "  --xml-file FILE         start from the email in FILE (its XML form)\n"
+    "  --capture URL|FILE      send the web page (or local HTML file) captured whole; --text then\n"
+    "                          adds a plain-text alternative, and --html does not apply\n";
 
 const char kOwnOptions[] =
     "  --smtp-host HOST        the SMTP server (required)\n"
@@ -61,6 +64,7 @@ struct Options {
     cli::ComposeOptions compose;
     const char* eml = nullptr;
     const char* xmlFile = nullptr;
+    const char* capture = nullptr;
     const char* host = nullptr;
     const char* port = nullptr;
     const char* login = nullptr;
@@ -97,6 +101,7 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
     const Single singles[] = {
         {"--eml", &o.eml},
         {"--xml-file", &o.xmlFile},
+        {"--capture", &o.capture},
         {"--smtp-host", &o.host},
         {"--smtp-port", &o.port},
         {"--login", &o.login},
@@ -139,7 +144,10 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
         }
     }
     if (!o.host || !*o.host) return usage("--smtp-host is required");
-    if (o.eml && o.xmlFile) return usage("only one of --eml and --xml-file can be given");
+    if ((o.eml != nullptr) + (o.xmlFile != nullptr) + (o.capture != nullptr) > 1)
+        return usage("only one of --eml, --xml-file and --capture can be given");
+    if (o.capture && o.compose.html) return usage("--html does not apply: the captured page is the body");
+    if (o.capture) o.compose.textAsAlternative = true;
     if (o.passwordFile && o.passwordEnv) return usage("only one of --password-file and --password-env can be given");
     long n = 0;
     if (o.port && !parseNumber(o.port, 1, 65535, n)) return usage("--smtp-port needs a number from 1 to 65535");
@@ -218,8 +226,14 @@ public:
 private:
     bool send(const StringBuffer& password)
     {
-        const bool loaded = m_opt.eml || m_opt.xmlFile;
-        if (loaded && !load()) return false;
+        const int timeout = m_opt.timeout ? std::atoi(m_opt.timeout) : 30;
+        const bool loaded = m_opt.eml || m_opt.xmlFile || m_opt.capture;
+        if (m_opt.capture) {
+            m_email.SetCaptureTimeouts(timeout, timeout);
+            if (!m_email.LoadHtmlComplete(cli::fromArg(m_opt.capture))) return false;
+        } else if (loaded && !load()) {
+            return false;
+        }
         if (!cli::applyComposeOptions(m_opt.compose, loaded, m_email, m_files, m_last, m_problem)) return false;
         if (m_opt.distList && !setDistributionList()) return false;
 
@@ -234,7 +248,6 @@ private:
             text.setFromUtf8("");
         }
         if (m_opt.port) m_mailman.setSmtpPort(std::atoi(m_opt.port));
-        const int timeout = m_opt.timeout ? std::atoi(m_opt.timeout) : 30;
         m_mailman.setConnectTimeout(timeout);
         m_mailman.setReadTimeout(timeout);
 

@@ -4,6 +4,7 @@
 
 namespace hanamail {
 
+int cmdCapture(int argc, char** argv);
 int cmdCharset(int argc, char** argv);
 int cmdCompose(int argc, char** argv);
 int cmdConvert(int argc, char** argv);

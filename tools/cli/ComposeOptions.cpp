@@ -219,7 +219,11 @@ public:
         if (m_opt.text) {
             XString text;
             if (!readText(m_opt.text, m_opt.textCharset, "--text-charset", text)) return false;
-            m_email.SetPlainBody(text);
+            if (m_opt.textAsAlternative) {
+                if (!m_email.AddPlainTextAltBody(text)) return false;
+            } else {
+                m_email.SetPlainBody(text);
+            }
         }
         if (m_opt.html) {
             XString html;

@@ -28,6 +28,9 @@ struct ComposeOptions {
     std::vector<Step> addressing;   // header fields and addresses, in command-line order
     std::vector<Step> attachments;  // files and strings, in command-line order
     bool seenFrom = false, seenReplyTo = false, seenSubject = false, seenDate = false;
+    // --text goes beside the body as its plain-text alternative (the body
+    // came from a captured page) instead of replacing it.
+    bool textAsAlternative = false;
 };
 
 // The lines of --help that describe the options.

@@ -20,6 +20,8 @@ struct Command {
 };
 
 const Command kCommands[] = {
+    {"capture", cmdCapture,
+     "capture URL|FILE [OPTIONS] capture a web page or HTML file as an email (--help lists them)"},
     {"charset", cmdCharset, "charset NAME...            code page and preferred name of each charset name"},
     {"compose", cmdCompose, "compose [OPTIONS]          compose an email as MIME text (--help lists the options)"},
     {"convert", cmdConvert, "convert --from NAME --to NAME [INPUT [OUTPUT]]   convert text between charsets"},

@@ -1,0 +1,21 @@
+#pragma once
+#include <cstdint>
+
+#include "web/HttpConnPool.h"
+#include "web/MhtmlFetcher.h"
+
+namespace hanamail {
+
+// The capture's fetches over HTTP, sharing kept-open connections per host.
+class HttpPageFetcher : public MhtmlFetcher {
+public:
+    HttpPageFetcher() = default;
+    void setTimeoutsS(uint32_t connectS, uint32_t readS) { m_pool.setTimeoutsS(connectS, readS); }
+    bool fetch(const char* url, const char* login, const char* password, DataBuffer& body, MhtmlFetched& got,
+               LogBase& log) override;
+
+private:
+    HttpConnPool m_pool;
+};
+
+}  // namespace hanamail
