@@ -79,6 +79,12 @@ void HANAMAIL_CALL SetHtmlBody(const char* html)
     g_flat.email.SetHtmlBodyFromUtf8(fromAnsi(html));
 }
 
+HanamailBool HANAMAIL_CALL LoadHtmlComplete(const char* fileNameOrUrl)
+{
+    toEmail();
+    return flatBool(g_flat.email.LoadHtmlComplete(fromAnsi(fileNameOrUrl)));
+}
+
 void HANAMAIL_CALL SetPlainTextBody(const char* text)
 {
     toEmail();

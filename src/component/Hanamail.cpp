@@ -176,11 +176,11 @@ HRESULT Hanamail::SetHtmlBody(BSTR htmlString)
     return S_OK;
 }
 
-HRESULT Hanamail::LoadHtmlComplete(BSTR, LONG* success)
+HRESULT Hanamail::LoadHtmlComplete(BSTR htmlFilenameOrUrl, LONG* success)
 {
     m_mailManFlag = 0;
-    boolOut(success, false);
-    return E_NOTIMPL;
+    boolOut(success, m_email.LoadHtmlComplete(fromBstr(htmlFilenameOrUrl)));
+    return S_OK;
 }
 
 HRESULT Hanamail::SetPlainTextBody(BSTR bodyText)

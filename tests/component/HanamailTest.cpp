@@ -278,12 +278,27 @@ TEST(HanamailObject, NullOutPointersRunTheOperation)
     const fs::path written = tempFile("written.txt");
     EXPECT_EQ(o->WriteFile(Bstr(written.string().c_str()), Bstr("utf-8"), Bstr("text"), nullptr), S_OK);
     EXPECT_EQ(readAll(written), "text");
+    // A page captured whole, with no place for the result.
+    const fs::path page = tempFile("page.htm");
+    {
+        std::ofstream out(page, std::ios::binary);
+        out << "<html><body><p>captured</p></body></html>";
+    }
+    EXPECT_EQ(o->LoadHtmlComplete(Bstr(page.string().c_str()), nullptr), S_OK);
+    EXPECT_TRUE(contains(o.mime(), "captured"));
+    LONG ok = 7;
+    EXPECT_EQ(o->LoadHtmlComplete(Bstr(tempFile("no-page.htm").string().c_str()), &ok), S_OK);
+    EXPECT_EQ(ok, 0);
+    EXPECT_TRUE(contains(o.mime(), "captured"));
+    EXPECT_EQ(o->LoadHtmlComplete(nullptr, &ok), S_OK);
+    EXPECT_EQ(ok, 0);
     EXPECT_EQ(o->get_SmtpHost(nullptr), S_OK);
     EXPECT_EQ(o->get_SmtpLogin(nullptr), S_OK);
     EXPECT_EQ(o->get_SmtpPassword(nullptr), S_OK);
     std::error_code ignored;
     fs::remove(attachment, ignored);
     fs::remove(written, ignored);
+    fs::remove(page, ignored);
 }
 
 TEST(HanamailObject, ExportToMimeFileKeepsEightBitBytes)

@@ -167,6 +167,32 @@ class FlatTest(unittest.TestCase):
         self.assertIn(b"iso-2022-jp", raw.lower())
         self.assertEqual(msg.get_body(("plain",)).get_content().strip(), "日本語")
 
+    def test_load_html_complete(self):
+        image = b"GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04\x01\x00\x00\x00\x00," \
+            b"\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02D\x01\x00;"
+        with open(self.path("dot.gif"), "wb") as f:
+            f.write(image)
+        page = self.path("page.htm")
+        with open(page, "w", encoding="utf-8") as f:
+            f.write('<html><body><p>ページ</p><img src="dot.gif"></body></html>')
+        lib.AddRecipient(b"To", b"", b"to@example.com")
+        self.assertEqual(lib.LoadHtmlComplete(b(page)), 1)
+        _, msg = saved_email(lib, self.path("page.eml"))
+        self.assertEqual(msg.get_content_type(), "multipart/related")
+        self.assertEqual(str(msg["to"]), "to@example.com")
+        images = [p for p in msg.walk() if p.get_content_type() == "image/gif"]
+        self.assertEqual(len(images), 1)
+        self.assertEqual(images[0].get_content(), image)
+        html = msg.get_body(("html",)).get_content()
+        self.assertIn("ページ", html)
+        self.assertIn("cid:", html)
+
+        raw_before, _ = saved_email(lib, self.path("before.eml"))
+        self.assertEqual(lib.LoadHtmlComplete(b(self.path("missing.htm"))), 0)
+        self.assertEqual(lib.LoadHtmlComplete(None), 0)
+        raw_after, _ = saved_email(lib, self.path("after.eml"))
+        self.assertEqual(raw_after, raw_before)
+
     def test_export_to_mime_file_keeps_x_unsent_and_reports(self):
         lib.AddHeaderField(b"X-Unsent", b"1")
         raw, _ = saved_email(lib, self.path("u.eml"))

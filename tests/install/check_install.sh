@@ -44,8 +44,9 @@ quiet cmake --build "$tmp/cmake-shared"
 judge "$tmp/cmake-shared.eml" "find_package, Hanamail::hanamail"
 "$tmp/cmake-shared/hanamail_sample" "$tmp/cmake-sample.eml" || fail "hanamail_sample (CMake package) failed"
 judge "$tmp/cmake-sample.eml" "find_package, C sample"
-for name in SetSmtpHost SendMail ClearMail SaveErrorInfo ExportToMimeFile; do
-  nm -D --defined-only "$tmp/p/lib/libhanamail.so" | grep -qw "$name" || fail "libhanamail.so does not export $name"
+nm -D --defined-only "$tmp/p/lib/libhanamail.so" >"$tmp/exports.txt"
+for name in $(sed -n 's/^HANAMAIL_EXPORT [A-Za-z ]* HANAMAIL_CALL \([A-Za-z]*\)(.*/\1/p' "$tmp/p/include/hanamail/hanamail.h"); do
+  grep -qw "$name" "$tmp/exports.txt" || fail "libhanamail.so does not export $name"
 done
 
 mkdir "$tmp/static"
