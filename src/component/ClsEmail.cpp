@@ -207,6 +207,17 @@ bool ClsEmail::AddBcc(const XString& name, const XString& address)
     return addRecipient(RecipientKind::Bcc, "AddBcc", name, address);
 }
 
+void ClsEmail::AddRecipientOfType(const XString& type, const XString& name, const XString& address)
+{
+    const StringBuffer& t = type.getUtf8Sb();
+    if (t.equalsIgnoreCase("To"))
+        (void)AddTo(name, address);
+    else if (t.equalsIgnoreCase("CC"))
+        (void)AddCC(name, address);
+    else if (t.equalsIgnoreCase("Bcc"))
+        (void)AddBcc(name, address);
+}
+
 bool ClsEmail::AddHeaderField(const XString& name, const XString& value)
 {
     m_log.clearLog();
@@ -337,7 +348,11 @@ bool ClsEmail::AddPlainTextAltBody(const XString& text)
 
 bool ClsEmail::HasPlainTextBody() const
 {
-    return m_email->contentType().equalsIgnoreCase("text/plain") || m_email->FindPlainTextBody(false) != nullptr;
+    const bool plainTop = m_email->contentType().equalsIgnoreCase("text/plain");
+    // A new email is an empty text/plain entity; HTML set on it must not gain
+    // an empty plain-text alternative that plain readers show as blank.
+    if (plainTop && m_email->GetPartCount() == 0 && m_email->body().getSize() == 0) return false;
+    return plainTop || m_email->FindPlainTextBody(false) != nullptr;
 }
 
 bool ClsEmail::HasHtmlBody() const

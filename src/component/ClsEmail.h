@@ -27,6 +27,9 @@ public:
     HANAMAIL_API bool AddTo(const XString& name, const XString& address);
     HANAMAIL_API bool AddCC(const XString& name, const XString& address);
     HANAMAIL_API bool AddBcc(const XString& name, const XString& address);
+    // "To", "CC" or "Bcc" (ASCII case ignored) picks the list; any other
+    // type does nothing and leaves the log as it was.
+    HANAMAIL_API void AddRecipientOfType(const XString& type, const XString& name, const XString& address);
 
     // "From", "Reply-To", "Date", "Content-ID" and "Content-Transfer-Encoding"
     // set the message; "Bcc" adds Bcc recipients (never a header line); any

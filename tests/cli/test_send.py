@@ -4,7 +4,6 @@ faults. What arrived is judged by Python's email package."""
 import base64
 import email
 import email.policy
-import json
 import os
 import subprocess
 import sys
@@ -14,42 +13,15 @@ import unittest
 
 CLI = os.environ.get("HANAMAIL_CLI")
 HERE = os.path.dirname(os.path.abspath(__file__))
-SERVER = os.path.join(HERE, "..", "support", "smtp_server.py")
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+import smtp_peer  # noqa: E402
 USER = "demo-user"
 PASSWORD = "Pw-7f3k!q"
 
 
-class Server:
-    """One of the tests' SMTP servers, stopped when the block ends."""
-
+class Server(smtp_peer.Server):
     def __init__(self, kind, *extra, mechanisms="LOGIN,PLAIN,CRAM-MD5"):
-        self.dir = tempfile.TemporaryDirectory()
-        self.record = os.path.join(self.dir.name, "record.jsonl")
-        args = [sys.executable, SERVER, kind, "--record", self.record, "--user", USER, "--password", PASSWORD,
-                "--mechanisms", mechanisms, "--lifetime", "60", *extra]
-        self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        line = self.proc.stdout.readline()
-        if not line.startswith("PORT "):
-            raise RuntimeError("the test server did not start: %r" % line)
-        self.port = int(line.split()[1])
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.proc.stdin.close()
-        self.proc.stdout.close()
-        try:
-            self.proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-        self.dir.cleanup()
-
-    def messages(self):
-        if not os.path.exists(self.record):
-            return []
-        with open(self.record, encoding="utf-8") as f:
-            return [json.loads(line) for line in f]
+        super().__init__(kind, *extra, user=USER, password=PASSWORD, mechanisms=mechanisms)
 
 
 def send(server, *args, env_password=True, timeout=60):

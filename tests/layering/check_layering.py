@@ -18,8 +18,9 @@ REACH = {
     "zip": BASE | {"zip"},
     "smtp": BASE | {"html", "mime", "smtp"},
     "web": BASE | {"html", "mime", "smtp", "web"},
-    "component": BASE | {"html", "mime", "zip", "smtp", "web", "component"},
+    "component": BASE | {"html", "mime", "zip", "smtp", "web", "component", "hanamail"},
 }
+# (component/ implements the public C header, include/hanamail/hanamail.h.)
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"/]+)/')
 

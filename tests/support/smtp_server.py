@@ -18,8 +18,11 @@ that speaks byte by byte so faults can be put anywhere:
   ACTION a reply code (e.g. 554), "close", "stall" (say nothing), and for
          some steps: ehlo=endless (endless "250-" lines), greeting=nocrlf
          (100 MB without a line end), any=barelf (replies end in LF only),
-         data=stopreading, data=closeduring, rcpt=251, rcpt=refuse1 (only the
-         first RCPT refused).
+         data=stopreading, data=closeduring, data=resetduring (a TCP reset
+         after the first bytes of the message), rcpt=251, rcpt=refuse1 (only
+         the first RCPT refused).
+--port N listens on port N instead of a free one (25 inside a network
+namespace of the test's own).
 The raw server also does AUTH NTLM (verifying the NTLMv2 response with
 ntlm_verify.py beside this file) when NTLM is among the mechanisms.
 """
@@ -30,6 +33,7 @@ import hmac
 import json
 import os
 import socket
+import struct
 import sys
 import threading
 import logging
@@ -107,10 +111,12 @@ def run_aiosmtpd(args):
         return AuthResult(success=ok)
 
     exclude = [m for m in ("LOGIN", "PLAIN", "CRAM-MD5") if m not in mechanisms]
-    sock = socket.socket()
-    sock.bind(("127.0.0.1", 0))
-    port = sock.getsockname()[1]
-    sock.close()
+    port = args.port
+    if port == 0:
+        sock = socket.socket()
+        sock.bind(("127.0.0.1", 0))
+        port = sock.getsockname()[1]
+        sock.close()
     controller = Controller(handler, hostname="127.0.0.1", port=port, authenticator=authenticator,
                             auth_require_tls=False, auth_exclude_mechanism=exclude)
     controller.start()
@@ -232,6 +238,12 @@ class RawSession:
                     self.conn.recv(1000)
                     self.conn.close()
                     return
+                if f.get("data") == "resetduring":
+                    self.conn.recv(1000)
+                    # Linger with a zero time-out: close sends RST, not FIN.
+                    self.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                    self.conn.close()
+                    return
                 data = self.read_data()
                 record(self.args.record, {"mail_from": self.mail_from, "rcpt_tos": self.rcpts,
                                           "data": base64.b64encode(data).decode(), "auth": self.auth,
@@ -302,7 +314,7 @@ class RawSession:
 def run_raw(args):
     listener = socket.socket()
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", 0))
+    listener.bind(("127.0.0.1", args.port))
     listener.listen(16)
     print("PORT %d" % listener.getsockname()[1], flush=True)
     watch_stdin_and_lifetime(args.lifetime, lambda: os._exit(0))
@@ -333,6 +345,7 @@ def main():
     p.add_argument("--mechanisms", default="LOGIN,PLAIN,CRAM-MD5")
     p.add_argument("--fault", action="append", default=[])
     p.add_argument("--lifetime", type=float, default=60)
+    p.add_argument("--port", type=int, default=0)
     args = p.parse_args()
     (run_aiosmtpd if args.kind == "aiosmtpd" else run_raw)(args)
 

@@ -10,6 +10,7 @@ typedef char16_t OLECHAR;
 typedef char16_t WCHAR;
 typedef OLECHAR* BSTR;
 typedef const OLECHAR* LPCOLESTR;
+typedef OLECHAR* LPOLESTR;
 #define OLESTR(s) u##s
 typedef int32_t HRESULT;
 typedef uint16_t VARTYPE;
@@ -85,6 +86,20 @@ typedef GUID CLSID;
 typedef const GUID& REFIID;
 typedef const GUID& REFCLSID;
 extern const IID IID_NULL;
+extern const IID IID_IUnknown;
+extern const IID IID_IDispatch;
+extern const IID IID_ISupportErrorInfo;
+
+inline bool IsEqualGUID(const GUID& a, const GUID& b)
+{
+    if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
+    for (int i = 0; i < 8; ++i)
+        if (a.Data4[i] != b.Data4[i]) return false;
+    return true;
+}
+
+// Methods of the interfaces use the platform's default calling convention.
+#define STDMETHODCALLTYPE
 
 struct SAFEARRAYBOUND {
     ULONG cElements;
@@ -162,10 +177,17 @@ protected:
     ~IUnknown() = default;
 };
 
+struct ISupportErrorInfo : IUnknown {
+    virtual HRESULT InterfaceSupportsErrorInfo(REFIID riid) = 0;
+
+protected:
+    ~ISupportErrorInfo() = default;
+};
+
 struct IDispatch : IUnknown {
     virtual HRESULT GetTypeInfoCount(UINT* pctinfo) = 0;
     virtual HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
-    virtual HRESULT GetIDsOfNames(REFIID riid, OLECHAR** names, UINT cNames, LCID lcid, DISPID* ids) = 0;
+    virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT cNames, LCID lcid, DISPID* ids) = 0;
     virtual HRESULT Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                            EXCEPINFO* excepInfo, UINT* argErr) = 0;
 
