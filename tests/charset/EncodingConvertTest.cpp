@@ -200,13 +200,13 @@ TEST(EncodingConvert, Utf7Decoding)
 
 TEST(EncodingConvert, CodePagesKnownOnlyByNamePassTheBytesThrough)
 {
-    EXPECT_CONVERTS(54936, 65001, Bytes("\x81\x30\x81\x30"), "81 30 81 30", false);
-    EXPECT_CONVERTS(65001, 52936, Bytes("abc"), "61 62 63", false);
+    EXPECT_CONVERTS(10008, 65001, Bytes("\x81\x30\x81\x30"), "81 30 81 30", false);
+    EXPECT_CONVERTS(65001, 57002, Bytes("abc"), "61 62 63", false);
     EXPECT_CONVERTS(51950, 1200, Bytes("ab"), "61 62", false);
     EXPECT_CONVERTS(50000, 65001, Bytes("ab"), "61 62", false);  // named, without a preferred name
     EXPECT_CONVERTS(12345, 65001, Bytes("ab"), "", false);
     EXPECT_CONVERTS(65001, 0, Bytes("ab"), "", false);
-    EXPECT_CONVERTS(54936, 12345, Bytes("ab"), "", false);
+    EXPECT_CONVERTS(10008, 12345, Bytes("ab"), "", false);
     EXPECT_TRUE(EncodingConvert::canConvert(38598));
     EXPECT_FALSE(EncodingConvert::canConvert(20932));
 }
