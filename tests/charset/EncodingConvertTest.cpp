@@ -16,14 +16,6 @@ using namespace convtest;
 
 namespace {
 
-// Checks bytes and result of one conversion.
-#define EXPECT_CONVERTS(from, to, in, hexOut, okOut)                \
-    do {                                                            \
-        const Result r_ = convert((from), (to), (in));              \
-        EXPECT_EQ(hex(r_.out), (hexOut)) << (from) << "->" << (to); \
-        EXPECT_EQ(r_.ok, (okOut)) << (from) << "->" << (to);        \
-    } while (0)
-
 TEST(EncodingConvert, ByteOrderMarks)
 {
     // Equal code pages copy everything, a mark included.
