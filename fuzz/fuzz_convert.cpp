@@ -38,12 +38,15 @@ void requireClosedHz(const DataBuffer& b)
     const uint32_t n = b.getSize();
     bool gb = false;
     for (uint32_t i = 0; i < n; ++i) {
-        if (p[i] == '~') {
-            require(i + 1 < n && (p[i + 1] == '~' || p[i + 1] == (gb ? '}' : '{')));
-            gb = p[i + 1] == '{' || (gb && p[i + 1] != '}');
+        if (gb) {
+            // Pairs from the "~{" on; a pair's second byte may be a tilde.
+            require(i + 1 < n && p[i] != '\r' && p[i] != '\n');
+            gb = !(p[i] == '~' && p[i + 1] == '}');
             ++i;
-        } else if (p[i] == '\r' || p[i] == '\n') {
-            require(!gb);
+        } else if (p[i] == '~') {
+            require(i + 1 < n && (p[i + 1] == '~' || p[i + 1] == '{'));
+            gb = p[i + 1] == '{';
+            ++i;
         }
     }
     require(!gb);
