@@ -21,6 +21,12 @@ public:
 
     int codePage() const { return m_codePage; }
     bool isMultiByte() const { return m_multiByte; }
+    // The unit of the two-byte code lead trail, or 0 when it has none.
+    uint16_t decodePair(uint32_t lead, uint32_t trail) const
+    {
+        const uint32_t row = m_multiByte && lead < 256 && trail < 256 ? m_row[lead] : 0;
+        return row != 0 ? m_decode[row * 256 + trail] : 0;
+    }
 
     // Appends the UTF-16LE units of bytes; a byte without mapping is dropped and
     // makes the result false.

@@ -19,5 +19,7 @@ constexpr int kIso2022JpLast = 50222;  // 50221 and 50222: the half-width kana f
 constexpr int kIso2022Kr = 50225;
 constexpr int kEucJp = 51932;
 constexpr int kEucKr = 51949;
+constexpr int kHzGb2312 = 52936;  // 7-bit GB 2312 between ~{ and ~}
+constexpr int kGb18030 = 54936;
 
 }  // namespace hanamail

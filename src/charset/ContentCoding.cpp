@@ -32,6 +32,10 @@ constexpr char kFold[] = "\r\n\t";
 // in Q form. Both leave room for the longest charset label written.
 constexpr uint32_t kUnitsPerBWord = 12;
 constexpr uint32_t kUnitsPerQWord = 17;
+// gb18030 writes up to four bytes per unit: fewer units keep its words within
+// 75 characters (9 units, 36 bytes, in 48 base64 characters; 5 in Q).
+constexpr uint32_t kGb18030UnitsPerBWord = 9;
+constexpr uint32_t kGb18030UnitsPerQWord = 5;
 // Shorter text than this (in bytes) fits one word whatever it holds: 23
 // bytes are 32 base64 characters, 34 bytes at most about 34 Q characters of
 // plain text, which readers see more often than escaped bytes.
@@ -42,9 +46,9 @@ constexpr uint32_t kOneQWordBytes = 35;
 constexpr uint32_t kEncodedWordScan = 100;
 
 const char* const kBWordCharsets[] = {
-    "shift_jis",   "shift-jis",  "iso-2022-jp",  "euc-jp",     "euc-kr",       "iso-2022-kr", "gb2312",
-    "euc-cn",      "cp-936",     "euc-tw",       "big5",       "cp-950",       "cp-932",      "tis-620",
-    "windows-874", "iso-8859-9", "windows-1254", "iso-8859-6", "windows-1256", "cp-1256",
+    "shift_jis",    "shift-jis",  "iso-2022-jp",  "euc-jp",  "euc-kr",  "iso-2022-kr", "gb2312",      "euc-cn",
+    "cp-936",       "euc-tw",     "big5",         "cp-950",  "cp-932",  "tis-620",     "windows-874", "iso-8859-9",
+    "windows-1254", "iso-8859-6", "windows-1256", "cp-1256", "gb18030", "hz-gb-2312",
 };
 
 char asciiLower(char c)
@@ -618,7 +622,6 @@ void ContentCoding::encodeWords(const unsigned char* bytes, uint32_t n, const ch
         writeWord(bytes, n);
         return;
     }
-    const uint32_t unitsPerWord = bForm ? kUnitsPerBWord : kUnitsPerQWord;
     bool first = true;
     auto nextWord = [&](const void* p, uint32_t len) {
         if (len == 0) return;
@@ -629,6 +632,8 @@ void ContentCoding::encodeWords(const unsigned char* bytes, uint32_t n, const ch
 
     int cp = charsetToCodePage(charset);
     if (cp == 0) cp = kUtf8;
+    const uint32_t unitsPerWord = cp == kGb18030 ? (bForm ? kGb18030UnitsPerBWord : kGb18030UnitsPerQWord)
+                                                 : (bForm ? kUnitsPerBWord : kUnitsPerQWord);
     if (!EncodingConvert::canConvert(cp)) {
         // Characters of this charset cannot be told apart; keep every byte, in word-sized pieces.
         for (uint32_t i = 0; i < n; i += 2 * unitsPerWord)

@@ -3,6 +3,8 @@
 #include "charset/CharsetCatalogue.h"
 #include "charset/CodePageTable.h"
 #include "charset/EncodingConvertDetail.h"
+#include "charset/Gb18030.h"
+#include "charset/HzGb2312.h"
 #include "charset/Japanese.h"
 #include "charset/Korean.h"
 #include "charset/ScratchOutput.h"
@@ -34,7 +36,9 @@ bool isComputed(int cp)
         case 50220:
         case 50221:
         case 50222:
-        case kIso2022Kr: return true;
+        case kIso2022Kr:
+        case kHzGb2312:
+        case kGb18030: return true;
         default: return false;
     }
 }
@@ -287,6 +291,16 @@ bool EncodingConvert::twoSteps(int fromCp, int toCp, const unsigned char* p, uin
 {
     m_stepFrom = fromCp;
     m_stepTo = kUtf16;
+    if (isGbComputed(fromCp) || isGbComputed(toCp)) {
+        // These have no tables to meet in: the UTF-16 text is made whole.
+        DataBuffer mid;
+        (void)oneStep(fromCp, kUtf16, p, n, mid);
+        if (failedStep(mid, out)) return false;
+        m_secondStep = true;
+        const bool fits = oneStep(kUtf16, toCp, mid.getData(), mid.getSize(), out);
+        m_secondStep = false;
+        return fits;
+    }
     const CodePageTable* from = fromCp == kUtf8 ? nullptr : CodePageTable::forCodePage(fromCp);
     const CodePageTable* to = toCp == kUtf8 ? nullptr : CodePageTable::forCodePage(toCp);
     bool fits = false;
@@ -407,10 +421,14 @@ bool EncodingConvert::oneStep(int fromCp, int toCp, const unsigned char* p, uint
     m_stepTo = toCp;
     if (fromCp == kUtf16) {
         if (toCp == kUtf8) return Utf16Codec::toUtf8(p, n, out);
+        if (toCp == kGb18030) return Gb18030::encode(p, n, out);
+        if (toCp == kHzGb2312) return HzGb2312::encode(p, n, out);
         const CodePageTable* table = CodePageTable::forCodePage(toCp);
         return table != nullptr && table->encodeFromUtf16(p, n, out);
     }
     if (fromCp == kUtf8) return Utf16Codec::fromUtf8(p, n, out);
+    if (fromCp == kGb18030) return Gb18030::decode(p, n, out);
+    if (fromCp == kHzGb2312) return HzGb2312::decode(p, n, out);
     const CodePageTable* table = CodePageTable::forCodePage(fromCp);
     return table != nullptr && table->decodeToUtf16(p, n, out);
 }

@@ -45,6 +45,24 @@ unsigned char* appendRoom(DataBuffer& out, uint64_t k);
 // Takes what was written up to end (inside the room) into the buffer's size.
 bool appendCommit(DataBuffer& out, const unsigned char* end);
 
+// Runs a codec over n input bytes in pieces of at most piece bytes, each
+// written straight into the buffer's spare room: perByte bytes per input byte
+// plus extra. step(i, limit, d) handles what starts at i and before limit (it
+// may read on to n, so a character is never split), moves d past what it
+// wrote and returns where it stopped. False when room could not be had.
+template <typename Step>
+bool appendPieces(DataBuffer& out, uint32_t n, uint32_t piece, uint64_t perByte, uint64_t extra, Step step)
+{
+    for (uint32_t i = 0; i < n;) {
+        const uint32_t limit = n - i > piece ? i + piece : n;
+        unsigned char* d = appendRoom(out, perByte * (limit - i) + extra);
+        if (d == nullptr) return false;
+        i = step(i, limit, d);
+        if (!appendCommit(out, d)) return false;
+    }
+    return true;
+}
+
 // Runs a decoder that never writes more bytes than it reads over all n input
 // bytes at once: write(d, room) fills the room from d on and moves d past
 // what it wrote.

@@ -300,6 +300,43 @@ TEST(EncodedWords, SplitKeepsCharactersWhole)
     EXPECT_EQ(pieces[2], "789");
 }
 
+// gb18030 writes four bytes for many Latin letters and every character beyond
+// the BMP: its words still keep within 75 characters, and split whole.
+TEST(EncodedWords, FourByteCodesKeepWordsShort)
+{
+    const std::string text =
+        "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\xA9\xC3\xA8\xF0\xA0\x80\x80\xC3\xA0\xC3\xA2\xC3\xAA"
+        "\xC3\xAE\xC3\xB4\xC3\xBB\xF0\x9F\x98\x80\xC3\xB1\xC3\xA7";
+    const std::string gb = inCharset(text + "\xC3\x84\xC3\x96\xC3\x9C\xC3\x9F\xC3\x85\xC3\x86\xC3\x98", 54936);
+    for (bool bForm : {true, false}) {
+        ContentCoding cc;
+        StringBuffer out;
+        if (bForm)
+            cc.encodeBWords(gb.data(), static_cast<uint32_t>(gb.size()), "gb18030", out);
+        else
+            cc.encodeQWords(gb.data(), static_cast<uint32_t>(gb.size()), "gb18030", out);
+        const std::string all = str(out);
+        std::string joined;
+        size_t words = 0;
+        for (size_t at = 0; (at = all.find("=?", at)) != std::string::npos; ++words) {
+            const size_t end = all.find("?=", at + 12) + 2;
+            EXPECT_LE(end - at, 75u) << all.substr(at, end - at);
+            const std::string inner = all.substr(at + 12, end - at - 14);
+            if (bForm) {
+                joined += unb64(inner);
+            } else {
+                uint32_t count = 0;
+                unsigned char* q = cc.decodeQ(inner.data(), static_cast<int32_t>(inner.size()), count);
+                joined.append(reinterpret_cast<const char*>(q), count);
+                std::free(q);
+            }
+            at = end;
+        }
+        EXPECT_GT(words, 2u) << all;
+        EXPECT_EQ(joined, gb) << (bForm ? "B" : "Q");
+    }
+}
+
 TEST(EncodedWords, Decoding)
 {
     EXPECT_EQ(words("=?iso-8859-1?Q?caf=E9?="), "caf\xC3\xA9");

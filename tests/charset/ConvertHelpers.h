@@ -104,6 +104,14 @@ inline std::string hex(const Bytes& b)
     return s;
 }
 
+// One conversion's output (as hex) and result. Uses GoogleTest.
+#define EXPECT_CONVERTS(from, to, in, hexOut, okOut)                \
+    do {                                                            \
+        const Result r_ = convert((from), (to), (in));              \
+        EXPECT_EQ(hex(r_.out), (hexOut)) << (from) << "->" << (to); \
+        EXPECT_EQ(r_.ok, (okOut)) << (from) << "->" << (to);        \
+    } while (0)
+
 }  // namespace convtest
 
 }  // namespace hanamail

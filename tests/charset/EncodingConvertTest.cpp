@@ -16,14 +16,6 @@ using namespace convtest;
 
 namespace {
 
-// Checks bytes and result of one conversion.
-#define EXPECT_CONVERTS(from, to, in, hexOut, okOut)                \
-    do {                                                            \
-        const Result r_ = convert((from), (to), (in));              \
-        EXPECT_EQ(hex(r_.out), (hexOut)) << (from) << "->" << (to); \
-        EXPECT_EQ(r_.ok, (okOut)) << (from) << "->" << (to);        \
-    } while (0)
-
 TEST(EncodingConvert, ByteOrderMarks)
 {
     // Equal code pages copy everything, a mark included.
@@ -200,13 +192,13 @@ TEST(EncodingConvert, Utf7Decoding)
 
 TEST(EncodingConvert, CodePagesKnownOnlyByNamePassTheBytesThrough)
 {
-    EXPECT_CONVERTS(54936, 65001, Bytes("\x81\x30\x81\x30"), "81 30 81 30", false);
-    EXPECT_CONVERTS(65001, 52936, Bytes("abc"), "61 62 63", false);
+    EXPECT_CONVERTS(10008, 65001, Bytes("\x81\x30\x81\x30"), "81 30 81 30", false);
+    EXPECT_CONVERTS(65001, 57002, Bytes("abc"), "61 62 63", false);
     EXPECT_CONVERTS(51950, 1200, Bytes("ab"), "61 62", false);
     EXPECT_CONVERTS(50000, 65001, Bytes("ab"), "61 62", false);  // named, without a preferred name
     EXPECT_CONVERTS(12345, 65001, Bytes("ab"), "", false);
     EXPECT_CONVERTS(65001, 0, Bytes("ab"), "", false);
-    EXPECT_CONVERTS(54936, 12345, Bytes("ab"), "", false);
+    EXPECT_CONVERTS(10008, 12345, Bytes("ab"), "", false);
     EXPECT_TRUE(EncodingConvert::canConvert(38598));
     EXPECT_FALSE(EncodingConvert::canConvert(20932));
 }

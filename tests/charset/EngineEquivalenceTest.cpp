@@ -21,8 +21,8 @@ using namespace convtest;
 
 namespace {
 
-const int kCodePages[] = {65001, 932,   51932, 936,  949,  950,   1252,  28591, 50220,
-                          50221, 50222, 50225, 1200, 1201, 65000, 65005, 65006};
+const int kCodePages[] = {65001, 932,   51932, 936,  949,   950,   1252,  28591, 50220, 50221,
+                          50222, 50225, 1200,  1201, 65000, 65005, 65006, 52936, 54936};
 
 // Sizes at which the engine cuts its work: UTF-8 blocks, pieces of ISO-2022
 // input and pivot text, pieces of table input.

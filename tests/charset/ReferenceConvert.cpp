@@ -4,6 +4,8 @@
 #include "charset/CodePageTable.h"
 #include "charset/EncodingConvert.h"
 #include "charset/EncodingConvertDetail.h"
+#include "charset/Gb18030.h"
+#include "charset/HzGb2312.h"
 #include "charset/Japanese.h"
 #include "charset/Korean.h"
 #include "charset/ScratchOutput.h"
@@ -277,10 +279,14 @@ bool EncodingConvert::referenceStep(int fromCp, int toCp, const unsigned char* p
     m_stepTo = toCp;
     if (fromCp == kUtf16) {
         if (toCp == kUtf8) return plainToUtf8(p, n, out);
+        if (toCp == kGb18030) return Gb18030::encode(p, n, out);
+        if (toCp == kHzGb2312) return HzGb2312::encode(p, n, out);
         const CodePageTable* table = CodePageTable::forCodePage(toCp);
         return table != nullptr && table->encodeFromUtf16(p, n, out);
     }
     if (fromCp == kUtf8) return plainFromUtf8(p, n, out);
+    if (fromCp == kGb18030) return Gb18030::decode(p, n, out);
+    if (fromCp == kHzGb2312) return HzGb2312::decode(p, n, out);
     const CodePageTable* table = CodePageTable::forCodePage(fromCp);
     return table != nullptr && table->decodeToUtf16Plain(p, n, out);
 }
