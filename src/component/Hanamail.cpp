@@ -8,6 +8,7 @@
 #include "foundation/FileSys.h"
 #include "foundation/StringBuffer.h"
 #include "foundation/XString.h"
+#include "platform/TypeLibrary.h"
 
 namespace hanamail {
 
@@ -35,8 +36,9 @@ void boolOut(LONG* out, bool value)
 
 }  // namespace
 
-Hanamail::Hanamail()
+Hanamail::Hanamail(IUnknown* outer) : m_controlling(outer ? outer : &m_inner)
 {
+    m_inner.owner = this;
     ModuleState::objectCreated();
 }
 
@@ -47,42 +49,71 @@ Hanamail::~Hanamail()
 
 HRESULT Hanamail::create(REFIID riid, void** ppv)
 {
+    return create(nullptr, riid, ppv);
+}
+
+HRESULT Hanamail::create(IUnknown* outer, REFIID riid, void** ppv)
+{
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    auto* object = new (std::nothrow) Hanamail();
+    if (outer && !IsEqualGUID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+    auto* object = new (std::nothrow) Hanamail(outer);
     if (!object) return E_OUTOFMEMORY;
-    const HRESULT hr = object->QueryInterface(riid, ppv);
-    object->Release();
+    // The inner unknown holds the one reference of a new object.
+    const HRESULT hr = object->m_inner.QueryInterface(riid, ppv);
+    object->m_inner.Release();
     return hr;
 }
 
 // ---- IUnknown
 
-HRESULT Hanamail::QueryInterface(REFIID riid, void** ppv)
+HRESULT Hanamail::Inner::QueryInterface(REFIID riid, void** ppv)
 {
     if (!ppv) return E_POINTER;
-    if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IDispatch) || IsEqualGUID(riid, IID_IHanamail)) {
-        *ppv = static_cast<IHanamail*>(this);
+    if (IsEqualGUID(riid, IID_IUnknown)) {
+        *ppv = static_cast<IUnknown*>(this);
+        AddRef();
+        return S_OK;
+    }
+    if (IsEqualGUID(riid, IID_IDispatch) || IsEqualGUID(riid, IID_IHanamail)) {
+        *ppv = static_cast<IHanamail*>(owner);
     } else if (IsEqualGUID(riid, IID_ISupportErrorInfo)) {
-        *ppv = static_cast<ISupportErrorInfo*>(this);
+        *ppv = static_cast<ISupportErrorInfo*>(owner);
     } else {
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
-    AddRef();
+    // Through the controlling unknown: an aggregated object's interfaces
+    // keep the outer object alive.
+    owner->AddRef();
     return S_OK;
+}
+
+ULONG Hanamail::Inner::AddRef()
+{
+    return owner->m_refs.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+ULONG Hanamail::Inner::Release()
+{
+    const ULONG left = owner->m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (left == 0) delete owner;
+    return left;
+}
+
+HRESULT Hanamail::QueryInterface(REFIID riid, void** ppv)
+{
+    return m_controlling->QueryInterface(riid, ppv);
 }
 
 ULONG Hanamail::AddRef()
 {
-    return m_refs.fetch_add(1, std::memory_order_relaxed) + 1;
+    return m_controlling->AddRef();
 }
 
 ULONG Hanamail::Release()
 {
-    const ULONG left = m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (left == 0) delete this;
-    return left;
+    return m_controlling->Release();
 }
 
 HRESULT Hanamail::InterfaceSupportsErrorInfo(REFIID riid)
@@ -95,24 +126,40 @@ HRESULT Hanamail::InterfaceSupportsErrorInfo(REFIID riid)
 HRESULT Hanamail::GetTypeInfoCount(UINT* pctinfo)
 {
     if (!pctinfo) return E_INVALIDARG;
-    *pctinfo = 0;
+    *pctinfo = platform::hasTypeLibraries() ? 1 : 0;
     return S_OK;
 }
 
-HRESULT Hanamail::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo)
+HRESULT Hanamail::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo)
 {
-    if (ppTInfo) *ppTInfo = nullptr;
-    return E_NOTIMPL;
+    if (!ppTInfo) return E_POINTER;
+    *ppTInfo = nullptr;
+    ITypeInfo* info = nullptr;
+    const HRESULT hr = ModuleState::typeInfo(&info);
+    if (FAILED(hr)) return hr;
+    if (iTInfo != 0) return DISP_E_BADINDEX;
+    platform::addRefTypeInfo(info);
+    *ppTInfo = info;
+    return S_OK;
 }
 
-HRESULT Hanamail::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*)
+HRESULT Hanamail::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT cNames, LCID, DISPID* ids)
 {
-    return E_NOTIMPL;
+    ITypeInfo* info = nullptr;
+    const HRESULT hr = ModuleState::typeInfo(&info);
+    if (FAILED(hr)) return hr;
+    if (!IsEqualGUID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    return platform::typeInfoGetIDsOfNames(info, names, cNames, ids);
 }
 
-HRESULT Hanamail::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*)
+HRESULT Hanamail::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                         EXCEPINFO* excepInfo, UINT* argErr)
 {
-    return E_NOTIMPL;
+    ITypeInfo* info = nullptr;
+    const HRESULT hr = ModuleState::typeInfo(&info);
+    if (FAILED(hr)) return hr;
+    if (!IsEqualGUID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    return platform::typeInfoInvoke(info, static_cast<IHanamail*>(this), id, flags, params, result, excepInfo, argErr);
 }
 
 // ---- SMTP settings

@@ -12,10 +12,17 @@ namespace hanamail {
 // flag that says which of the two the last call went to (ErrorInfo shows
 // that one's log). Every member returns S_OK; outcomes are the out values
 // and the log. Used from one thread at a time; only the count is atomic.
+//
+// Aggregated, the object's own IUnknown (the inner one) goes to the outer
+// object, and every interface's IUnknown methods go to the outer unknown.
 class Hanamail final : public IHanamail, public ISupportErrorInfo {
 public:
-    // A new object with one reference, as the interface riid, in *ppv.
+    // A new object with one reference, as the interface riid, in *ppv. With
+    // an outer unknown the object is aggregated and riid must be IUnknown:
+    // *ppv is then the inner unknown. A failed QueryInterface destroys the
+    // object again.
     static HRESULT create(REFIID riid, void** ppv);
+    static HRESULT create(IUnknown* outer, REFIID riid, void** ppv);
 
     Hanamail(const Hanamail&) = delete;
     Hanamail& operator=(const Hanamail&) = delete;
@@ -28,7 +35,8 @@ public:
     // ISupportErrorInfo
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
-    // IDispatch: without a type library the object has no type information.
+    // IDispatch, from the registered type library where the platform has
+    // type libraries; elsewhere the object has no type information.
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT cNames, LCID lcid, DISPID* ids) override;
@@ -67,12 +75,22 @@ public:
     bool mailManFlag() const { return m_mailManFlag != 0; }
 
 private:
-    Hanamail();
+    // The non-delegating IUnknown: the object's identity and its count.
+    struct Inner final : IUnknown {
+        Hanamail* owner = nullptr;
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+        ULONG STDMETHODCALLTYPE AddRef() override;
+        ULONG STDMETHODCALLTYPE Release() override;
+    };
+
+    explicit Hanamail(IUnknown* outer);
     ~Hanamail();
 
     HRESULT getSetting(void (ClsMailMan::*get)(XString&) const, BSTR* out);
     HRESULT putSetting(void (ClsMailMan::*put)(const XString&), BSTR value);
 
+    Inner m_inner;
+    IUnknown* m_controlling;  // the outer unknown, or m_inner
     std::atomic<ULONG> m_refs{1};
     uint8_t m_mailManFlag = 0;
     ClsEmail m_email;
