@@ -12,19 +12,10 @@ import sys
 import tempfile
 import unittest
 
-NETNS_FLAG = "HANAMAIL_IN_NETNS"
-SKIP = 77
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from netns import enter_netns  # noqa: E402
 
-if os.environ.get(NETNS_FLAG) != "1":
-    probe = subprocess.run(["unshare", "--user", "--map-root-user", "--net", "true"], capture_output=True)
-    if probe.returncode != 0:
-        print("SKIPPED: this kernel refuses user namespaces (%s); the sending tests need port 25 of their own"
-              % probe.stderr.decode(errors="replace").strip())
-        sys.exit(SKIP)
-    os.environ[NETNS_FLAG] = "1"
-    os.execvp("unshare", ["unshare", "--user", "--map-root-user", "--net", "sh", "-c",
-                          'ip link set lo up && exec "$0" "$@"', sys.executable, os.path.abspath(__file__),
-                          *sys.argv[1:]])
+enter_netns(__file__)
 
 from flat_support import b, load, log_xml  # noqa: E402
 import smtp_peer  # noqa: E402

@@ -14,29 +14,11 @@ import fcntl
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 
-NETNS_FLAG = "HANAMAIL_IN_NETNS"
-SKIP = 77
+from netns import SKIP, enter_netns  # noqa: F401 (for the tests)
 
 BASE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
-
-
-def enter_netns(script):
-    """Re-runs script (normally __file__) in a network namespace of its own;
-    exits with SKIP where the kernel refuses user namespaces."""
-    if os.environ.get(NETNS_FLAG) == "1":
-        return
-    probe = subprocess.run(["unshare", "--user", "--map-root-user", "--net", "true"], capture_output=True)
-    if probe.returncode != 0:
-        print("SKIPPED: this kernel refuses user namespaces (%s); the sending tests need port 25 of their own"
-              % probe.stderr.decode(errors="replace").strip())
-        sys.exit(SKIP)
-    os.environ[NETNS_FLAG] = "1"
-    os.execvp("unshare", ["unshare", "--user", "--map-root-user", "--net", "sh", "-c",
-                          'ip link set lo up && exec "$0" "$@"', sys.executable, os.path.abspath(script),
-                          *sys.argv[1:]])
 
 
 def dll_path():
