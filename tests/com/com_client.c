@@ -864,7 +864,22 @@ static void checkDataAttachments(HanamailC* h)
     check(self.refs == 1, "data_self_default_value_released", details);
     check(self.invokes >= 1 && self.invokes <= 100, "data_self_default_value_bounded", details);
 
+    /* A file name the ANSI code page cannot hold reaches the file system and
+       the attachment whole. */
     wchar_t path[MAX_PATH * 2];
+    folderPath(path, MAX_PATH * 2, L"\x5831\x544A.txt");                                /* 報告.txt */
+    BSTR file = B(path), cs = B(L"utf-8"), text = B(L"\x5831\x544A\x306E\x672C\x6587"); /* 報告の本文 */
+    LONG ok = 0;
+    h->lpVtbl->WriteFile(h, file, cs, text, &ok);
+    check(ok == 1, "data_write_unicode_name", "WriteFile gave 0");
+    ok = 0;
+    h->lpVtbl->AddFileAttachment(h, file, &ok);
+    snprintf(details, sizeof details, "AddFileAttachment gave 0 under code page %u", GetACP());
+    check(ok == 1, "data_attach_unicode_name", details);
+    SysFreeString(file);
+    SysFreeString(cs);
+    SysFreeString(text);
+
     folderPath(path, MAX_PATH * 2, L"data.eml");
     checkHr(call1(h->lpVtbl->ExportToMimeFile, h, path), S_OK, "data_export");
 }

@@ -93,6 +93,13 @@ static DWORD WINAPI worker(void* arg)
     WaitForSingleObject(g_go, INFINITE);
 
     compose(h, job);
+    /* The XML form builds a document tree on every thread at once. */
+    BSTR xml = NULL;
+    wchar_t to[64];
+    swprintf(to, 64, L"rcpt%d@example.com", job->index);
+    h->lpVtbl->ExportToXML(h, &xml);
+    threadCheck(xml && wcsstr(xml, to) != NULL, job, "xml", "the XML form lacks the recipient");
+    SysFreeString(xml);
     LONG sent = 0;
     h->lpVtbl->SendMail(h, &sent);
     threadCheck(sent == 1, job, "sent", "SendMail gave 0");
