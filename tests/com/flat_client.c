@@ -1,14 +1,16 @@
-/* A plain C client of Hanamail.dll's exports: every ordinal against its
-   name, then the flat functions with Shift_JIS text (the process must run
-   under the Japanese ANSI code page, 932), an export and a send.
+/* A plain C client of Hanamail.dll's exports, not registered: every
+   ordinal against its name; an object whose type information is not there
+   until the client registers the DLL itself; then the flat functions with
+   Shift_JIS text (the process must run under the Japanese ANSI code page,
+   932), an export and a send.
 
    flat_client DLL FOLDER LOGIN PASSWORD
 
    Prints one line per check ("NAME ok" or "NAME FAIL details") and
    "flat_client done" at the end. The password is never printed. */
-#include <stdio.h>
 #include <string.h>
-#include <windows.h>
+
+#include "hanamail_c.h"
 
 typedef void(__stdcall* SetText)(const char*);
 typedef void(__stdcall* SetTwo)(const char*, const char*);
@@ -16,18 +18,6 @@ typedef void(__stdcall* SetThree)(const char*, const char*, const char*);
 typedef unsigned char(__stdcall* BoolText)(const char*);
 typedef unsigned char(__stdcall* BoolVoid)(void);
 typedef void(__stdcall* Void)(void);
-
-static int failures;
-
-static void check(int ok, const char* name, const char* details)
-{
-    if (ok) {
-        printf("%s ok\n", name);
-    } else {
-        printf("%s FAIL %s\n", name, details ? details : "");
-        ++failures;
-    }
-}
 
 /* The export table: ordinal -> name; null where no ordinal is given out. */
 static const char* const kExports[26] = {
@@ -90,6 +80,54 @@ static void checkOrdinals(HMODULE dll)
     check(byOrdinal(dll, 26) == NULL, "ordinal_26", "something is exported past the last ordinal");
 }
 
+typedef HRESULT(STDAPICALLTYPE* GetClassObjectFn)(REFCLSID, REFIID, void**);
+typedef HRESULT(STDAPICALLTYPE* ServerFn)(void);
+
+/* Dispatch calls fail while the type library is not registered, and work on
+   the same object once it is. */
+static void checkTypeInfoLoad(HMODULE dll)
+{
+    char details[96];
+    GetClassObjectFn getClassObject = (GetClassObjectFn)bound(dll, 2);
+    ServerFn registerServer = (ServerFn)bound(dll, 3), unregisterServer = (ServerFn)bound(dll, 4);
+    IClassFactory* factory = NULL;
+    HanamailC* h = NULL;
+    if (FAILED(getClassObject(&kClsidHanamail, &IID_IClassFactory, (void**)&factory)) ||
+        FAILED(factory->lpVtbl->CreateInstance(factory, NULL, &kIidHanamail, (void**)&h))) {
+        check(0, "unregistered_create", "no object from the class factory");
+        if (factory) factory->lpVtbl->Release(factory);
+        return;
+    }
+    factory->lpVtbl->Release(factory);
+    LPOLESTR name[] = {L"SendMail"};
+    DISPID id = 0;
+    HRESULT hr = h->lpVtbl->GetIDsOfNames(h, &IID_NULL, name, 1, 0x409, &id);
+    snprintf(details, sizeof details, "hr 0x%08lx", (unsigned long)hr);
+    check(FAILED(hr), "unregistered_names_fail", details);
+    DISPPARAMS none = {NULL, NULL, 0, 0};
+    hr = h->lpVtbl->Invoke(h, 21, &IID_NULL, 0x409, DISPATCH_METHOD, &none, NULL, NULL, NULL);
+    snprintf(details, sizeof details, "hr 0x%08lx", (unsigned long)hr);
+    check(FAILED(hr), "unregistered_invoke_fails", details);
+    BSTR host = SysAllocString(L"vtable.example.com"), back = NULL;
+    h->lpVtbl->put_SmtpHost(h, host);
+    h->lpVtbl->get_SmtpHost(h, &back);
+    check(back && wcscmp(back, host) == 0, "unregistered_vtable_call", "another host came back");
+    SysFreeString(host);
+    SysFreeString(back);
+
+    hr = registerServer();
+    snprintf(details, sizeof details, "hr 0x%08lx", (unsigned long)hr);
+    check(hr == S_OK, "register_in_process", details);
+    id = 0;
+    hr = h->lpVtbl->GetIDsOfNames(h, &IID_NULL, name, 1, 0x409, &id);
+    snprintf(details, sizeof details, "hr 0x%08lx id %ld", (unsigned long)hr, (long)id);
+    check(hr == S_OK && id == 21, "registered_names_work", details);
+    h->lpVtbl->Release(h);
+    hr = unregisterServer();
+    snprintf(details, sizeof details, "hr 0x%08lx", (unsigned long)hr);
+    check(hr == S_OK, "unregister_in_process", details);
+}
+
 static void join(char* out, size_t size, const char* folder, const char* file)
 {
     snprintf(out, size, "%s\\%s", folder, file);
@@ -110,6 +148,8 @@ int main(int argc, char** argv)
         return 1;
     }
     checkOrdinals(dll);
+    CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    checkTypeInfoLoad(dll);
 
     snprintf(details, sizeof details, "ANSI code page %u", GetACP());
     check(GetACP() == 932, "acp_932", details);
@@ -171,6 +211,7 @@ int main(int argc, char** argv)
     join(path, sizeof path, folder, "send-log.xml");
     check(saveErrorInfo(path) == 1, "save_send_log", "SaveErrorInfo gave 0");
 
-    printf("flat_client done %d failures\n", failures);
-    return failures ? 1 : 0;
+    CoUninitialize();
+    printf("flat_client done %ld failures\n", g_failures);
+    return g_failures ? 1 : 0;
 }

@@ -1,5 +1,6 @@
 """Hanamail.dll from a plain C program (flat_client.c): every export by
-ordinal, then the flat functions under the Japanese ANSI code page (932,
+ordinal; dispatch calls that fail until the program registers the DLL and
+then work on the same object; then the flat functions under the Japanese ANSI code page (932,
 which Wine takes from LC_ALL=ja_JP.UTF-8) with Shift_JIS text, an export
 judged by Python's email package, and a send to aiosmtpd with AUTH.
 
@@ -47,7 +48,9 @@ class FlatClientTest(client_support.ClientTestMixin, unittest.TestCase):
                                             wine_prefix.winpath(work), USER, PASSWORD)
                 messages = server.messages()
             ordinals = ["ordinal_%d" % n for n in range(1, 27)]
-            self.assertClientPassed(checks, ordinals + ["acp_932", "export_sjis_name", "send", "save_send_log"])
+            self.assertClientPassed(checks, ordinals + [
+                "unregistered_names_fail", "unregistered_invoke_fails", "registered_names_work",
+                "unregister_in_process", "acp_932", "export_sjis_name", "send", "save_send_log"])
             self.assertNoSecret(checks.stdout + checks.stderr, USER, PASSWORD, "the client's output")
 
             # The ANSI file name reached the file system as Japanese.
