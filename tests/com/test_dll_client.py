@@ -50,7 +50,8 @@ class ComClientTest(client_support.ClientTestMixin, unittest.TestCase):
                     "errorinfo_other", "query_unknown_iid", "typelib_two_types", "typelib_interface_flags",
                     "typelib_coclass_default_interface", "typelib_get_SmtpHost", "typelib_put_Charset",
                     "typelib_ExportToMimeFile", "names_WriteFile", "invoke_dispid_14", "flag_mailman_after_sendmail",
-                    "vtable_null_out_pointers", "data_self_default_value_bounded", "canunload_at_end"]
+                    "vtable_null_out_pointers", "slot_importfromxml", "slot_loadhtmlcomplete",
+                    "data_self_default_value_bounded", "canunload_at_end"]
         self.assertClientPassed(self.checks, expected)
         self.assertNoSecret(self.checks.stdout + self.checks.stderr, USER, PASSWORD, "the client's output")
 
