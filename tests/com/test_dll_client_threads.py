@@ -1,8 +1,8 @@
 """Objects of Hanamail.dll on eight apartment threads of one process
 (threads.c): released together, each composes in its own charset (the first
 use of each charset's tables) and sends to aiosmtpd with AUTH. Every message
-arrives and decodes to what its thread composed; no ErrorInfo text holds the
-password.
+arrives and decodes to what its thread composed. No ErrorInfo text holds the
+password, nor that of a last send whose login the server refuses.
 
 Sending needs port 25, so the test runs in a network namespace of its own."""
 import base64
@@ -71,6 +71,17 @@ class ThreadsTest(client_support.ClientTestMixin, unittest.TestCase):
                         text = f.read()
                     self.assertIn(b"Connecting to SMTP server", text)
                     self.assertNoSecret(text, USER, PASSWORD, "ErrorInfo of thread %d" % i)
+
+            # The raw server refuses at once, where aiosmtpd lets a failed login wait.
+            with smtp_peer.Server("raw", user=USER, password="something-else", mechanisms="PLAIN", port=25) as server:
+                checks = client_support.run(prefix, "threads", wine_prefix.winpath(work), USER, PASSWORD, "refused")
+                self.assertEqual(server.messages(), [])
+            self.assertClientPassed(checks, ["refused_login"])
+            self.assertNoSecret(checks.stdout + checks.stderr, USER, PASSWORD, "the client's output")
+            with open(os.path.join(work, "errorinfo-refused.txt"), "rb") as f:
+                text = f.read()
+            self.assertIn(b"Connecting to SMTP server", text)
+            self.assertNoSecret(text, USER, PASSWORD, "ErrorInfo of the refused login")
 
 
 if __name__ == "__main__":

@@ -4,12 +4,13 @@
    to 127.0.0.1:25: the first uses of the charset tables and of the socket
    start-up all happen side by side.
 
-   threads FOLDER LOGIN PASSWORD
+   threads FOLDER LOGIN PASSWORD [refused]
 
    FOLDER holds texts.txt (UTF-16LE, one line per thread: charset, subject
    and body separated by tabs) and receives errorinfo-N.txt, the ErrorInfo
    text after each send. Prints one line per check and "threads done N
    failures" last. The password is never printed. */
+#include <string.h>
 #include <wchar.h>
 
 #include "hanamail_c.h"
@@ -28,6 +29,13 @@ static Job g_jobs[kThreads];
 static HANDLE g_go;
 static wchar_t g_folder[MAX_PATH];
 static BSTR g_login, g_password;
+
+static void checkHr(HRESULT hr, const char* name)
+{
+    char details[64];
+    snprintf(details, sizeof details, "hr 0x%08lx", (unsigned long)hr);
+    check(SUCCEEDED(hr), name, details);
+}
 
 static void threadCheck(int ok, const Job* job, const char* what, const char* details)
 {
@@ -144,15 +152,48 @@ static int readJobs(void)
     return 1;
 }
 
+/* One send whose login the server refuses: its log must not show the
+   password either. */
+static void refusedLogin(void)
+{
+    checkHr(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED), "refused_coinitialize");
+    HanamailC* h = NULL;
+    CoCreateInstance(&kClsidHanamail, NULL, CLSCTX_INPROC_SERVER, &kIidHanamail, (void**)&h);
+    if (h) {
+        Job refused = {kThreads, L"utf-8", L"refused", L"refused", NULL};
+        compose(h, &refused);
+        LONG sent = 1;
+        h->lpVtbl->SendMail(h, &sent);
+        check(sent == 0, "refused_login", "the send went through");
+        BSTR text = NULL;
+        h->lpVtbl->get_ErrorInfo(h, &text);
+        wchar_t path[MAX_PATH * 2];
+        swprintf(path, MAX_PATH * 2, L"%ls\\errorinfo-refused.txt", g_folder);
+        check(appendUtf8(path, text ? text : L"", SysStringLen(text)), "refused_errorinfo_saved", "");
+        SysFreeString(text);
+        h->lpVtbl->Release(h);
+    } else {
+        check(0, "refused_create", "no object");
+    }
+    CoUninitialize();
+}
+
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        printf("usage: threads FOLDER LOGIN PASSWORD\n");
+    if (argc != 4 && !(argc == 5 && strcmp(argv[4], "refused") == 0)) {
+        printf("usage: threads FOLDER LOGIN PASSWORD [refused]\n");
         return 2;
     }
     MultiByteToWideChar(CP_ACP, 0, argv[1], -1, g_folder, MAX_PATH);
     g_login = bstrFromAnsi(argv[2]);
     g_password = bstrFromAnsi(argv[3]);
+    if (argc == 5) {
+        refusedLogin();
+        SysFreeString(g_login);
+        SysFreeString(g_password);
+        printf("threads done %ld failures\n", g_failures);
+        return g_failures ? 1 : 0;
+    }
     if (!readJobs()) {
         printf("texts FAIL texts.txt is missing or short\n");
         return 1;
@@ -174,6 +215,7 @@ int main(int argc, char** argv)
         CloseHandle(created[i]);
     }
     CloseHandle(g_go);
+
     SysFreeString(g_login);
     SysFreeString(g_password);
     printf("threads done %ld failures\n", g_failures);
