@@ -1,12 +1,14 @@
 /* A C client of the registered Hanamail.dll: the entry points and the
    class factory, aggregation, the module count, QueryInterface and
    ISupportErrorInfo, IDispatch, the type library, vtable calls through
-   hanamail_c.h, and AddDataAttachment with arrays and objects.
+   hanamail_c.h, every member by an effect of its own, and
+   AddDataAttachment with arrays and objects.
 
    com_client DLL FOLDER
 
-   DLL is the registered file; FOLDER receives data.eml (the data
-   attachments), mime.eml and errorinfo.txt (every ErrorInfo text read).
+   DLL is the registered file; FOLDER receives the files the members
+   write, data.eml (the data attachments), mime.eml and errorinfo.txt
+   (every ErrorInfo text read).
    Needs nothing listening on 127.0.0.1:25: a send there must be refused.
    Prints one line per check and "com_client done N failures" last. */
 #include <wchar.h>
