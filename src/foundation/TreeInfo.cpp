@@ -1,14 +1,17 @@
 #include "foundation/TreeInfo.h"
 
+#include <atomic>
+
 #include "foundation/StringBuffer.h"
 #include "foundation/TreeNode.h"
 
 namespace hanamail {
 
 namespace {
-// Process-wide and unprotected, like the objects' own serial numbers: a tree
-// belongs to one thread at a time.
-uint32_t g_treeSerial = 0;
+// Process-wide. A tree belongs to one thread at a time, but apartment-threaded
+// objects build trees on several threads of one host at once, so the counter
+// is atomic like the objects' own serial numbers.
+std::atomic<uint32_t> g_treeSerial{0};
 }  // namespace
 
 TreeInfo::TreeInfo(TreeNode* root) : m_root(root), m_treeSerial(++g_treeSerial) {}
