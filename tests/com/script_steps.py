@@ -75,7 +75,9 @@ def run(prefix, engine, program, out_dir, cwd=None, timeout=240):
                     wine_prefix.winpath(out_dir)], timeout=timeout, cwd=cwd)
     marker = "steps done: %d" % len(program.steps)
     if marker.encode() not in p.stdout:
-        raise AssertionError("the %s runner did not finish (status %d)" % (engine, p.returncode))
+        done = len([n for n in os.listdir(out_dir) if not n.startswith("_")])
+        raise AssertionError("the %s runner did not finish (status %d, %d results saved)"
+                             % (engine, p.returncode, done))
     values = {}
     for name in os.listdir(out_dir):
         if name.endswith(".txt") and not name.startswith("_"):

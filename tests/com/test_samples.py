@@ -89,7 +89,7 @@ class SamplesTest(unittest.TestCase):
                     self.assertEqual([a.get_filename() for a in atts], [ATTACHMENT])
                     self.assertEqual(atts[0].get_payload(decode=True), ATTACHMENT_BYTES)
 
-    def test_a_failed_send_shows_the_log_but_no_password(self):
+    def test_a_failed_send_shows_the_log_but_no_password_and_usage_exits_2(self):
         # Nothing listens on 127.0.0.2 in this namespace.
         for engine in sorted(SAMPLES):
             with self.subTest(engine=engine):
@@ -98,6 +98,9 @@ class SamplesTest(unittest.TestCase):
                 self.assertIn(b"the send failed:", r.stdout)
                 self.assertIn(b"Failed to connect to SMTP server.", r.stdout)
                 self.assertEqual(r.returncode, 1)
+                r = self.prefix.run(["cscript", "//nologo", wine_prefix.winpath(SAMPLES[engine][0])])
+                self.assertIn(b"usage:", r.stdout)
+                self.assertEqual(r.returncode, 2)
 
 
 if __name__ == "__main__":

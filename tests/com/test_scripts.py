@@ -166,6 +166,7 @@ def program(w, engine):
     p.call("jp", "AddDataAttachment", "data.bin", "AB")  # a BSTR gives its UTF-16 units
     p.call("jp", "AddDataAttachment", "self.bin", SELF)  # an object with no default value
     p.call("jp", "ExportToMimeFile", w.win("書き出し.eml"))
+    p.call("jp", "ExportToMimeFile", w.win("no-such-folder", "x.eml"))  # nothing reported
     p.get("jp", "jp_mime", "ExportToMime")
 
     # A relative name only UTF-16 can hold, under code page 1252; the ANSI
@@ -330,6 +331,8 @@ class ScriptsTest(unittest.TestCase):
                 self.assertEqual(as_bytes(got["メモ.txt"]).decode("utf-8"), MEMO)
                 self.assertEqual(as_bytes(got["data.bin"]), b"A\0B\0")
                 self.assertEqual(as_bytes(got.get("self.bin", b"")), b"")
+
+        self.assertFalse(os.path.exists(w.path("no-such-folder")))
 
         # The ANSI code page is 1252, and the name kept its own letters.
         self.assertEqual(w.read("acp.txt"), "é€".encode("cp1252"))
