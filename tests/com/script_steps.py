@@ -12,6 +12,9 @@ RUNNERS = {"vbscript": os.path.join(HERE, "scripts", "steps.vbs"),
 STEP, FIELD, REF = "\x1e", "\x1f", "\x1d"
 # As an argument: the object the step acts on (for a VARIANT parameter).
 SELF = REF
+# As an argument: an array of two strings (a VARIANT array in VBScript, an
+# array object in JScript).
+ARRAY = REF + "["
 
 
 def ref(key):

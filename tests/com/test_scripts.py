@@ -28,7 +28,7 @@ wine_prefix.enter_netns(__file__)
 
 import script_steps  # noqa: E402
 import smtp_peer  # noqa: E402
-from script_steps import SELF, Program, ref  # noqa: E402
+from script_steps import ARRAY, SELF, Program, ref  # noqa: E402
 
 USER = "script-user"
 PASSWORD = "Scr1pt-pw!7q"
@@ -165,6 +165,7 @@ def program(w, engine):
     p.call("jp", "AddStringAttachment", "メモ.txt", MEMO)
     p.call("jp", "AddDataAttachment", "data.bin", "AB")  # a BSTR gives its UTF-16 units
     p.call("jp", "AddDataAttachment", "self.bin", SELF)  # an object with no default value
+    p.call("jp", "AddDataAttachment", "array.bin", ARRAY)  # no bytes of its own
     p.call("jp", "ExportToMimeFile", w.win("書き出し.eml"))
     p.call("jp", "ExportToMimeFile", w.win("no-such-folder", "x.eml"))  # nothing reported
     p.get("jp", "jp_mime", "ExportToMime")
@@ -330,7 +331,9 @@ class ScriptsTest(unittest.TestCase):
                 self.assertEqual(as_bytes(got[REPORT]), REPORT_BYTES)
                 self.assertEqual(as_bytes(got["メモ.txt"]).decode("utf-8"), MEMO)
                 self.assertEqual(as_bytes(got["data.bin"]), b"A\0B\0")
+                # Neither an object nor a VARIANT array gives bytes (no raw VARIANTs).
                 self.assertEqual(as_bytes(got.get("self.bin", b"")), b"")
+                self.assertEqual(as_bytes(got.get("array.bin", b"")), b"")
 
         self.assertFalse(os.path.exists(w.path("no-such-folder")))
 

@@ -4,7 +4,7 @@
 // The program's form is that of steps.vbs beside this file: steps separated
 // by U+001E, fields by U+001F; "new", "call", "get", "put" and "drop"; an
 // argument U+001D + KEY stands for a saved result, U+001D alone for the
-// object itself.
+// object itself and U+001D + "[" for an array of two strings.
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 var outDir = WScript.Arguments(1);
 var objects = {};
@@ -72,6 +72,7 @@ function args(o, fields, first) {
     for (var i = first; i < fields.length; i++) {
         var f = fields[i];
         if (f == REF) a.push(o);
+        else if (f == REF + "[") a.push(["a", "b"]);
         else if (f.charAt(0) == REF) a.push(saved[f.substring(1)]);
         else a.push(f);
     }

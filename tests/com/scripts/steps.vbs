@@ -7,8 +7,8 @@
 '   get  OBJ KEY MEMBER ARGS...  calls a member (or reads a property), saves the result as KEY
 '   put  OBJ PROPERTY VALUE      writes a property
 '   drop OBJ                     releases the object
-' An argument Chr(29) & KEY stands for the result saved as KEY, and Chr(29)
-' alone for the object itself. Errors are listed in _errors.txt; the last
+' An argument Chr(29) & KEY stands for the result saved as KEY, Chr(29)
+' alone for the object itself and Chr(29) & "[" for an array of two strings. Errors are listed in _errors.txt; the last
 ' line printed is the marker the caller looks for.
 Option Explicit
 
@@ -88,6 +88,8 @@ Function Arguments(o, fields, first)
         f = fields(i)
         If f = Chr(29) Then
             Set a(i - first) = o
+        ElseIf f = Chr(29) & "[" Then
+            a(i - first) = Array("a", "b")
         ElseIf Left(f, 1) = Chr(29) Then
             a(i - first) = saved(Mid(f, 2))
         Else
