@@ -142,4 +142,8 @@ class Prefix:
         return target
 
     def wait(self):
-        subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True, timeout=120)
+        """Stops the prefix's wineserver with every Wine process (a program
+        still running is ended) and starts it again: the persistent server
+        never exits by itself, so there is no waiting for it."""
+        subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=60)
+        self._start_server()
