@@ -69,6 +69,17 @@ class Prefix:
         subprocess.run(["cp", "-a", template(), self.path], check=True)
         self.env = dict(os.environ, WINEPREFIX=self.path, **BASE_ENV)
         self.env.update(extra_env or {})
+        self._start_server()
+
+    def _start_server(self):
+        # Wine's background processes (services and the like) inherit the
+        # output pipes of the program that started them and outlive it until
+        # the wineserver's idle timeout, so every captured run would wait
+        # seconds for them. Start a persistent wineserver and those processes
+        # here, detached from any pipe; later runs find them up.
+        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-p"], env=self.env, timeout=60, **quiet)
+        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, timeout=300, **quiet)
 
     def __enter__(self):
         return self
@@ -113,4 +124,8 @@ class Prefix:
         return target
 
     def wait(self):
-        subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True, timeout=120)
+        """Stops the prefix's wineserver with every Wine process (a program
+        still running is ended) and starts it again: the persistent server
+        never exits by itself, so there is no waiting for it."""
+        subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=60)
+        self._start_server()
