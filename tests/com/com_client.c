@@ -401,6 +401,17 @@ static const wchar_t* kindWord(INVOKEKIND kind)
 
 /* The type library as registered: its two types, their flags and help
    strings, and every function of the interface. */
+/* The help string of a type (its documentation at MEMBERID_NIL). */
+static void checkTypeHelp(ITypeInfo* info, const wchar_t* want, const char* name)
+{
+    char details[256];
+    BSTR doc = NULL;
+    info->lpVtbl->GetDocumentation(info, MEMBERID_NIL, NULL, &doc, NULL, NULL);
+    snprintf(details, sizeof details, "%ls", doc ? doc : L"(none)");
+    check(doc && wcscmp(doc, want) == 0, name, details);
+    SysFreeString(doc);
+}
+
 static void checkTypeLibrary(void)
 {
     char name[96], details[512];
@@ -463,11 +474,7 @@ static void checkTypeLibrary(void)
         if (da) def->lpVtbl->ReleaseTypeAttr(def, da);
         if (def) def->lpVtbl->Release(def);
         if (ta) cls->lpVtbl->ReleaseTypeAttr(cls, ta);
-        BSTR doc = NULL;
-        cls->lpVtbl->GetDocumentation(cls, MEMBERID_NIL, NULL, &doc, NULL, NULL);
-        snprintf(details, sizeof details, "%ls", doc ? doc : L"(none)");
-        check(doc && wcscmp(doc, L"Hanamail Class") == 0, "typelib_coclass_help", details);
-        SysFreeString(doc);
+        checkTypeHelp(cls, L"Hanamail Class", "typelib_coclass_help");
         cls->lpVtbl->Release(cls);
     }
 
@@ -482,11 +489,7 @@ static void checkTypeLibrary(void)
     snprintf(details, sizeof details, "kind %d flags 0x%x", ta ? (int)ta->typekind : -1, ta ? ta->wTypeFlags : 0);
     check(ta && ta->typekind == TKIND_DISPATCH && (ta->wTypeFlags & want) == want, "typelib_interface_flags", details);
     if (ta) disp->lpVtbl->ReleaseTypeAttr(disp, ta);
-    BSTR doc = NULL;
-    disp->lpVtbl->GetDocumentation(disp, MEMBERID_NIL, NULL, &doc, NULL, NULL);
-    snprintf(details, sizeof details, "%ls", doc ? doc : L"(none)");
-    check(doc && wcscmp(doc, L"IHanamail Interface") == 0, "typelib_interface_help", details);
-    SysFreeString(doc);
+    checkTypeHelp(disp, L"IHanamail Interface", "typelib_interface_help");
 
     /* The vtable half of the dual interface: the members in slot order. */
     HREFTYPE ref = 0;

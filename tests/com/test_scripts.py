@@ -8,7 +8,6 @@ Wine's ANSI code page is 1252 here (a UTF-8 locale without a language), so
 a file name only UTF-16 can hold must never go through the ANSI form."""
 import base64
 import email
-import email.message
 import email.policy
 import io
 import os
@@ -26,6 +25,7 @@ import wine_prefix  # noqa: E402
 
 wine_prefix.enter_netns(__file__)
 
+import sample_messages  # noqa: E402
 import script_steps  # noqa: E402
 import smtp_peer  # noqa: E402
 from script_steps import ARRAY, SELF, Program, ref  # noqa: E402
@@ -67,15 +67,7 @@ def parse(data):
 
 
 def imported_mime():
-    with open(os.path.join(HERE, "..", "..", "README.md"), "rb") as f:
-        attachment = f.read()[:3000] + bytes(range(256))
-    m = email.message.EmailMessage(policy=email.policy.SMTP)
-    m["Subject"] = "来週の打ち合わせについて"
-    m["From"] = "山田 太郎 <taro@example.jp>"
-    m["To"] = "hanako@example.jp"
-    m.set_content("田中様\nよろしくお願いします。\n")
-    m.add_alternative("<p>田中様</p><p>よろしくお願いします。</p>\n", subtype="html")
-    m.add_attachment(attachment, maintype="application", subtype="octet-stream", filename="資料.bin")
+    m, attachment = sample_messages.python_written_mime()
     return m.as_bytes().decode("utf-8"), attachment
 
 

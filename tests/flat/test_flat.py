@@ -1,7 +1,6 @@
 """The flat C functions through ctypes, against the built libhanamail.so.
 Emails are judged by Python's email package, logs by an XML parser."""
 import email
-import email.message
 import email.policy
 import os
 import socket
@@ -11,6 +10,7 @@ import tempfile
 import unittest
 
 from flat_support import b, load, log_xml, saved_email, HERE, LIBRARY
+import sample_messages  # noqa: E402 (tests/support, put on the path by flat_support)
 
 lib = load()
 
@@ -107,15 +107,7 @@ class FlatTest(unittest.TestCase):
         self.assertNotIn(b"pw-5x!", data)
 
     def test_mime_from_python_survives_import_and_export(self):
-        with open(os.path.join(HERE, "..", "..", "README.md"), "rb") as f:
-            attachment = f.read()[:3000] + bytes(range(256))
-        m = email.message.EmailMessage(policy=email.policy.SMTP)
-        m["Subject"] = "来週の打ち合わせについて"
-        m["From"] = "山田 太郎 <taro@example.jp>"
-        m["To"] = "hanako@example.jp"
-        m.set_content("田中様\nよろしくお願いします。\n")
-        m.add_alternative("<p>田中様</p><p>よろしくお願いします。</p>\n", subtype="html")
-        m.add_attachment(attachment, maintype="application", subtype="octet-stream", filename="資料.bin")
+        m, attachment = sample_messages.python_written_mime()
         lib.ImportFromMime(m.as_bytes())
         _, got = saved_email(lib, self.path("round.eml"))
         self.assertEqual(str(got["subject"]), "来週の打ち合わせについて")
