@@ -25,7 +25,6 @@ enum class TlsFailure {
     Handshake,     // protocol error, peer closed, time-out, nothing in common
     Untrusted,     // the chain does not end at a trusted anchor, or a certificate is not valid now
     NameMismatch,  // a trusted certificate for another name or address
-    Unavailable,   // this build has no TLS
 };
 
 class TlsSession {
