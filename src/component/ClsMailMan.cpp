@@ -42,6 +42,27 @@ void ClsMailMan::put_SmtpPassword(const XString& password)
 void ClsMailMan::setSmtpPort(int port)
 {
     m_mailMan.smtpPort = port;
+    m_mailMan.smtpPortSet = true;
+}
+
+void ClsMailMan::setTlsMode(SmtpTlsMode mode)
+{
+    m_mailMan.tlsMode = mode;
+}
+
+SmtpTlsMode ClsMailMan::tlsMode() const
+{
+    return m_mailMan.tlsMode;
+}
+
+void ClsMailMan::setTlsCaFile(const XString& path)
+{
+    m_mailMan.tlsCaFile = path.getUtf8();
+}
+
+void ClsMailMan::setTlsInsecure(bool insecure)
+{
+    m_mailMan.tlsInsecure = insecure;
 }
 
 void ClsMailMan::setConnectTimeout(int seconds)

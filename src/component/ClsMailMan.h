@@ -38,6 +38,15 @@ public:
     HANAMAIL_API void setReadTimeout(int seconds);
     HANAMAIL_API void setProgressEvent(ProgressEvent* progress);
 
+    // C++ only: TLS. The mode is SmtpTlsMode::None at first (the dialogue in
+    // the clear); Implicit connects to port 465 unless a port was set. The CA
+    // file (PEM) adds trust anchors to the system's; insecure turns every
+    // certificate check off.
+    HANAMAIL_API void setTlsMode(SmtpTlsMode mode);
+    HANAMAIL_API SmtpTlsMode tlsMode() const;
+    HANAMAIL_API void setTlsCaFile(const XString& path);
+    HANAMAIL_API void setTlsInsecure(bool insecure);
+
     // Sends a copy of the email (the email itself is not changed). False
     // when any recipient did not get it; "Partial send failure." in the log
     // then says that some did.

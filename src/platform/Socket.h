@@ -67,6 +67,11 @@ void closeSocket(SocketHandle s);
 // stream while this end can still receive what it writes.
 void shutdownSending(SocketHandle s);
 
+// Whether the host setting names this machine's loopback without any name
+// being resolved: "localhost", an address of 127.0.0.0/8, or ::1 (with or
+// without brackets).
+bool isLoopbackHost(const char* host);
+
 // The host's fully qualified name when it resolves, else its short name;
 // at most 499 bytes; "" when the system has no name to give.
 std::string socketHostName();

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include <cstring>
 #include <string>
 
 #include "platform/HostNameCache.h"
@@ -76,6 +77,29 @@ ResolveResult resolveIpv4(const char* host, uint32_t& address)
     }
     freeaddrinfo(found);
     return r;
+}
+
+bool isLoopbackHost(const char* host)
+{
+    if (!host) return false;
+    std::string h = host;
+    const size_t first = h.find_first_not_of(" \t\r\n");
+    const size_t last = h.find_last_not_of(" \t\r\n");
+    if (first == std::string::npos) return false;
+    h = h.substr(first, last - first + 1);
+    if (h.size() >= 2 && h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
+    std::string lower;
+    for (char c : h) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    // The socket layer takes this name as 127.0.0.1 without asking a resolver.
+    if (lower == "localhost") return true;
+    in_addr a4{};
+    if (inet_pton(AF_INET, h.c_str(), &a4) == 1) return (ntohl(a4.s_addr) >> 24) == 127;
+    in6_addr a6{};
+    if (inet_pton(AF_INET6, h.c_str(), &a6) == 1) {
+        static const unsigned char kLoopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+        return std::memcmp(&a6, kLoopback, sizeof kLoopback) == 0;
+    }
+    return false;
 }
 
 std::string socketHostName()

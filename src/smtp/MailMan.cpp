@@ -64,7 +64,12 @@ bool MailMan::SendEmail(const Email2* email, const ExtPtrArray& replacements, Pr
     bool abort = false;
 
     auto conn = std::make_unique<SmtpConnImpl>();
-    if (!conn->connectAndLogin(smtpHost.getString(), smtpPort, smtpLogin.getString(), smtpPassword.getString(),
+    platform::TlsSettings tls;
+    tls.caFile = tlsCaFile.getString();
+    tls.insecure = tlsInsecure;
+    conn->setTls(tlsMode, tls);
+    const int port = tlsMode == SmtpTlsMode::Implicit && !smtpPortSet ? 465 : smtpPort;
+    if (!conn->connectAndLogin(smtpHost.getString(), port, smtpLogin.getString(), smtpPassword.getString(),
                                ntlmDomain.getString(), authMethod.getString(), connectTimeoutSecs,
                                readTimeoutSecs * 1000, log)) {
         log.logError("Failed to connect to SMTP server.");

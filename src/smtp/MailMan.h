@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "foundation/StringBuffer.h"
+#include "smtp/SmtpTlsMode.h"
 
 namespace hanamail {
 
@@ -22,6 +23,13 @@ public:
     StringBuffer smtpLogin;
     StringBuffer smtpPassword;
     int smtpPort = 25;
+    // Set once a port is given: implicit TLS goes to 465 otherwise.
+    bool smtpPortSet = false;
+    SmtpTlsMode tlsMode = SmtpTlsMode::None;
+    // PEM trust anchors besides the system's; "" for none.
+    StringBuffer tlsCaFile;
+    // No certificate verification at all (logged as a warning).
+    bool tlsInsecure = false;
     StringBuffer ntlmDomain;
     // Empty: the server's offer decides.
     StringBuffer authMethod;

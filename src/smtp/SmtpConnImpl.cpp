@@ -182,6 +182,9 @@ bool SmtpConnImpl::readEhloReply(LogBase& log)
     for (int lines = 1; lines <= kMaxReplyLines; ++lines) {
         if (!readReplyLine(250, line, log)) return false;
         const char* s = line.getString();
+        if (line.getSize() >= 12 && strncasecmp(s + 4, "STARTTLS", 8) == 0 &&
+            (line.getSize() == 12 || std::isspace(static_cast<unsigned char>(s[12]))))
+            m_startTlsOffered = true;
         if (line.getSize() >= 8 && strncasecmp(s + 4, "AUTH", 4) == 0) {
             for (const AuthKeyword& k : kAuthKeywords)
                 if (line.containsIgnoreCase(k.word)) m_capabilities |= k.flag;
@@ -190,6 +193,57 @@ bool SmtpConnImpl::readEhloReply(LogBase& log)
     }
     log.logError("SMTP reply too long");
     return false;
+}
+
+void SmtpConnImpl::setTls(SmtpTlsMode mode, const platform::TlsSettings& settings)
+{
+    m_tlsMode = mode;
+    m_tlsSettings = settings;
+}
+
+bool SmtpConnImpl::sayEhlo(const std::string& clientName, LogBase& log, bool& accepted)
+{
+    m_capabilities = 0;
+    m_startTlsOffered = false;
+    const std::string ehlo = "EHLO " + clientName + "\r\n";
+    if (!m_socket.sendBytes(reinterpret_cast<const unsigned char*>(ehlo.data()), static_cast<uint32_t>(ehlo.size()),
+                            log, nullptr)) {
+        log.logError("Failed to send Hello (EHLO)");
+        log.logData("hostname", clientName.c_str());
+        return false;
+    }
+    accepted = readEhloReply(log);
+    return true;
+}
+
+bool SmtpConnImpl::upgradeToTls(const char* host, const std::string& clientName, bool ehloAccepted, LogBase& log)
+{
+    if (!ehloAccepted || !m_startTlsOffered) {
+        if (m_tlsMode == SmtpTlsMode::Auto) return true;
+        log.logError("STARTTLS required but not offered by the server.");
+        return false;
+    }
+    log.logInfo("Starting TLS.");
+    if (!sendCommand("STARTTLS\r\n", nullptr, 220, log)) {
+        log.logError("TLS handshake failed.");
+        return false;
+    }
+    // Whatever came after the 220 was sent in the clear and would be read
+    // as if it came over TLS (response injection).
+    if (m_socket.receiveBuffer().getSize() > 0 || m_socket.isReadable()) {
+        log.logError("The server sent data after its reply to STARTTLS.");
+        log.logError("TLS handshake failed.");
+        return false;
+    }
+    if (!m_socket.startTls(host, m_tlsSettings, log)) return false;
+    // Nothing said before TLS counts any more (RFC 3207 section 4.2).
+    bool accepted = false;
+    if (!sayEhlo(clientName, log, accepted)) return false;
+    if (!accepted) {
+        log.logError("Failed to get response to Hello (EHLO) after STARTTLS");
+        return false;
+    }
+    return true;
 }
 
 bool SmtpConnImpl::sayHelo(const char* host, const std::string& clientName, LogBase& log)
@@ -288,6 +342,12 @@ bool SmtpConnImpl::connectAndLogin(const char* host, int port, const char* user,
         log.logError("Failed to connect (1)");
         return false;
     }
+    StringBuffer tlsName(host);
+    tlsName.trim2();
+    if (m_tlsMode == SmtpTlsMode::Implicit) {
+        log.logInfo("Starting TLS.");
+        if (!m_socket.startTls(tlsName.getString(), m_tlsSettings, log)) return false;
+    }
     if (!readReply(220, log)) {
         log.logError("Failed to get initial response");
         log.logError("The SMTP server may be denying access for this domain.");
@@ -297,14 +357,11 @@ bool SmtpConnImpl::connectAndLogin(const char* host, int port, const char* user,
     StringBuffer local;
     (void)m_socket.getLocalHostName(local, log);
     const std::string clientName = local.isEmpty() ? "localhost" : local.getString();
-    const std::string ehlo = "EHLO " + clientName + "\r\n";
-    if (!m_socket.sendBytes(reinterpret_cast<const unsigned char*>(ehlo.data()), static_cast<uint32_t>(ehlo.size()),
-                            log, nullptr)) {
-        log.logError("Failed to send Hello (EHLO)");
-        log.logData("hostname", clientName.c_str());
+    bool ehloAccepted = false;
+    if (!sayEhlo(clientName, log, ehloAccepted)) return false;
+    if ((m_tlsMode == SmtpTlsMode::StartTls || m_tlsMode == SmtpTlsMode::Auto) &&
+        !upgradeToTls(tlsName.getString(), clientName, ehloAccepted, log))
         return false;
-    }
-    const bool ehloAccepted = readEhloReply(log);
 
     if (!requested.empty()) {
         StringBuffer m(requested.c_str());

@@ -8,6 +8,7 @@
 #include "foundation/DataBuffer.h"
 #include "foundation/StringBuffer.h"
 #include "smtp/PackageExchange.h"
+#include "smtp/SmtpTlsMode.h"
 #include "smtp/TembrixSocket.h"
 
 namespace hanamail {
@@ -30,6 +31,10 @@ public:
     // stands for 30 s.
     bool connectAndLogin(const char* host, int port, const char* login, const char* password, const char* domain,
                          const char* method, int connectTimeoutSecs, int readTimeoutMs, LogBase& log);
+
+    // How the next connectAndLogin protects the session (None at first).
+    void setTls(SmtpTlsMode mode, const platform::TlsSettings& settings);
+    bool tlsActive() const { return m_socket.tlsActive(); }
 
     // For tests and fuzzing: the next connectAndLogin talks over this
     // connected handle (its peer plays the server) instead of connecting.
@@ -98,6 +103,9 @@ public:
 
 private:
     bool readEhloReply(LogBase& log);
+    bool sayEhlo(const std::string& clientName, LogBase& log, bool& accepted);
+    // STARTTLS as the mode asks, after the first EHLO; EHLO again after it.
+    bool upgradeToTls(const char* host, const std::string& clientName, bool ehloAccepted, LogBase& log);
     bool sayHelo(const char* host, const std::string& clientName, LogBase& log);
     bool login(const char* login, const char* password, const char* domain, LogBase& log);
     bool runSspi(const char* package, const char* command, const char* commandFailure, const char* exchangeFailure,
@@ -116,6 +124,10 @@ private:
     StringBuffer m_transcript;
     TembrixSocket m_socket;
     uint16_t m_capabilities = 0;
+    // The last EHLO reply offered STARTTLS.
+    bool m_startTlsOffered = false;
+    SmtpTlsMode m_tlsMode = SmtpTlsMode::None;
+    platform::TlsSettings m_tlsSettings;
     // Set when a transaction ended with MAIL FROM accepted but no recipient:
     // the next one starts with RSET.
     bool m_transactionOpen = false;

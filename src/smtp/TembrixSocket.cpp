@@ -115,6 +115,7 @@ bool TembrixSocket::createSocket(LogBase& log)
 void TembrixSocket::attach(platform::SocketHandle handle)
 {
     if (hasSocket()) closeSocket();
+    m_tls.reset();
     m_handle = handle;
     m_connected = hasSocket() ? 1 : 0;
     m_buffer.clear();
@@ -212,11 +213,46 @@ bool TembrixSocket::waitWritable(uint32_t seconds, LogBase& log)
 
 bool TembrixSocket::isReadable()
 {
+    if (m_tls && m_tls->hasBuffered()) return true;
     return hasSocket() && platform::waitReadable(m_handle, 0) == 1;
+}
+
+bool TembrixSocket::startTls(const char* host, const platform::TlsSettings& settings, LogBase& log)
+{
+    if (!hasSocket() || m_tls) {
+        log.logError("TLS handshake failed.");
+        return false;
+    }
+    if (settings.insecure) log.logError("Warning: the server certificate is not verified (insecure).");
+    auto session = std::make_unique<platform::TlsSession>();
+    const uint32_t timeout = m_readTimeoutMs == 0 ? kDefaultReadTimeoutMs : m_readTimeoutMs;
+    if (!session->handshake(m_handle, host ? host : "", settings, timeout)) {
+        log.logError("TLS handshake failed.");
+        switch (session->failure()) {
+            case platform::TlsFailure::Untrusted: log.logError("Server certificate not trusted."); break;
+            case platform::TlsFailure::NameMismatch: log.logError("Server name does not match the certificate."); break;
+            default: break;
+        }
+        const std::string why = session->errorText();
+        if (!why.empty()) log.logData("tls_error", why.c_str());
+        // The stream is in an unknown state: nothing more may go over it.
+        closeSocket();
+        return false;
+    }
+    log.logData("tls_version", session->version().c_str());
+    log.logData("tls_cipher", session->cipher().c_str());
+    const std::string peer = "subject: " + session->peerSubject() + "; issuer: " + session->peerIssuer();
+    log.logData("peer_certificate", peer.c_str());
+    m_tls = std::move(session);
+    return true;
 }
 
 void TembrixSocket::closeSocket()
 {
+    if (m_tls) {
+        m_tls->shutdown(200);
+        m_tls.reset();
+    }
     platform::closeSocket(m_handle);
     m_handle = platform::kInvalidSocket;
     m_buffer.clear();

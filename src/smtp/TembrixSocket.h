@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 
 #include "platform/Socket.h"
+#include "platform/TlsSession.h"
 #include "smtp/ParseBuffer.h"
 
 namespace hanamail {
@@ -47,6 +49,13 @@ public:
     // "" when the system gives no name.
     bool getLocalHostName(StringBuffer& out, LogBase& log);
 
+    // TLS over the connected socket, host being the name the certificate
+    // must carry; the handshake is bounded by the read time-out. Logs why it
+    // failed, or the session's version, cipher and server certificate. From
+    // then on every send and receive goes through the session.
+    bool startTls(const char* host, const platform::TlsSettings& settings, LogBase& log);
+    bool tlsActive() const { return m_tls != nullptr; }
+
     bool sendBytes(const unsigned char* bytes, uint32_t count, LogBase& log, ProgressMonitor* progress = nullptr);
 
     bool receiveSome(unsigned char* dest, uint32_t& count, bool& timedOut, LogBase& log);
@@ -76,12 +85,14 @@ private:
     bool sendWithProgress(const unsigned char* bytes, uint32_t count, LogBase& log, ProgressMonitor& progress);
     // One send of up to n bytes: the count sent, or -1 after logging the failure.
     int64_t sendPiece(const unsigned char* bytes, uint32_t n, LogBase& log);
+    bool receiveTls(unsigned char* dest, uint32_t room, uint32_t waitMs, uint32_t& count, bool& timedOut, LogBase& log);
     void peerClosed(LogBase& log);
     bool receiveLineWise(DataBuffer& out, bool crEndsLine, uint32_t maxBytes, LogBase& log);
     void failRead(LogBase& log);
 
     uint8_t m_connected;
     platform::SocketHandle m_handle;
+    std::unique_ptr<platform::TlsSession> m_tls;
     ParseBuffer m_buffer;
     uint32_t m_readTimeoutMs;
     uint32_t m_connectTimeoutS;

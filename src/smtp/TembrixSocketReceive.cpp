@@ -72,6 +72,7 @@ bool TembrixSocket::receiveSome(unsigned char* dest, uint32_t& count, bool& time
     }
     if (room == 0 || !dest) return false;
     const uint32_t waitMs = m_readTimeoutMs == 0 ? 60000 : m_readTimeoutMs;
+    if (m_tls) return receiveTls(dest, room, waitMs, count, timedOut, log);
     const int ready = platform::waitReadable(m_handle, waitMs);
     if (ready == 0) {
         log.logDataLong("timeoutMS",
@@ -93,6 +94,29 @@ bool TembrixSocket::receiveSome(unsigned char* dest, uint32_t& count, bool& time
         StringBuffer why;
         why.appendLastError();
         log.logError(why.getString());
+        log.logError("Failed to receive on the TCP socket");
+        return false;
+    }
+    count = static_cast<uint32_t>(got);
+    return true;
+}
+
+bool TembrixSocket::receiveTls(unsigned char* dest, uint32_t room, uint32_t waitMs, uint32_t& count, bool& timedOut,
+                               LogBase& log)
+{
+    const int64_t got = m_tls->read(dest, room, waitMs, timedOut);
+    if (timedOut) {
+        log.logDataLong("timeoutMS",
+                        static_cast<int32_t>(m_readTimeoutMs > 0x7FFFFFFFu ? 0x7FFFFFFFu : m_readTimeoutMs));
+        log.logError("Socket read timeout");
+        return false;
+    }
+    if (got == 0) {
+        peerClosed(log);
+        return false;
+    }
+    if (got < 0) {
+        log.logData("tls_error", m_tls->errorText().c_str());
         log.logError("Failed to receive on the TCP socket");
         return false;
     }

@@ -44,9 +44,9 @@ int64_t TembrixSocket::sendPiece(const unsigned char* bytes, uint32_t n, LogBase
     int64_t sent;
     int error = 0;
     for (;;) {
-        sent = platform::sendSome(m_handle, bytes, n, timeout);
+        sent = m_tls ? m_tls->write(bytes, n, timeout) : platform::sendSome(m_handle, bytes, n, timeout);
         if (sent < 0) {
-            error = platform::lastSocketError();
+            error = m_tls ? m_tls->socketError() : platform::lastSocketError();
             break;
         }
         if (sent > 0) return sent;

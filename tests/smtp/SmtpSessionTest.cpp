@@ -536,3 +536,132 @@ TEST(MailManSend, OutcomesAndTheirLines)
         EXPECT_EQ(s.rec.messages.size(), 0u);
     }
 }
+
+// ---- STARTTLS: what happens before any TLS byte is sent
+
+namespace {
+
+bool connectWithTls(SmtpConnImpl& conn, Session& s, SmtpTlsMode mode)
+{
+    conn.setTls(mode, platform::TlsSettings{});
+    return connect(conn, s);
+}
+
+bool received(Record& rec, const std::string& prefix)
+{
+    for (const std::string& line : rec.lines)
+        if (line.compare(0, prefix.size(), prefix) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(SmtpSessionTls, ModesAgainstAServerWithoutStartTls)
+{
+    struct Case {
+        const char* name;
+        std::string ehlo;
+        SmtpTlsMode mode;
+        bool ok;
+    };
+    const std::string noOffer = "250-test\r\n250-AUTH LOGIN PLAIN\r\n250 8BITMIME\r\n";
+    // Only the keyword itself is an offer.
+    const std::string lookalikes = "250-test\r\n250-XSTARTTLS\r\n250-STARTTLSX\r\n250 AUTH LOGIN\r\n";
+    const Case cases[] = {
+        {"required", noOffer, SmtpTlsMode::StartTls, false},
+        {"required, look-alike keywords", lookalikes, SmtpTlsMode::StartTls, false},
+        {"required, EHLO refused", "502 no EHLO here\r\n", SmtpTlsMode::StartTls, false},
+        {"auto falls back to the clear", noOffer, SmtpTlsMode::Auto, true},
+        {"auto after HELO", "502 no EHLO here\r\n", SmtpTlsMode::Auto, true},
+        {"none", noOffer, SmtpTlsMode::None, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Script script;
+        script.ehlo = c.ehlo;
+        Session s(script);
+        {
+            SmtpConnImpl conn;
+            EXPECT_EQ(connectWithTls(conn, s, c.mode), c.ok) << s.logText();
+            EXPECT_FALSE(conn.tlsActive());
+        }
+        s.join();
+        const bool refused = s.logText().find("STARTTLS required but not offered by the server.") != std::string::npos;
+        EXPECT_EQ(refused, !c.ok) << s.logText();
+        EXPECT_FALSE(received(s.rec, "STARTTLS"));
+        // No credentials went out where TLS was required.
+        if (!c.ok) {
+            EXPECT_FALSE(received(s.rec, "AUTH"));
+        }
+    }
+}
+
+TEST(SmtpSessionTls, StartTlsRepliesThatEndTheSessionInTheClear)
+{
+    struct Case {
+        const char* name;
+        std::string reply;
+        const char* line;
+    };
+    const Case cases[] = {
+        // A reply glued to the 220 would be read as if it came over TLS.
+        {"injected reply", "220 go ahead\r\n250 injected\r\n", "The server sent data after its reply to STARTTLS."},
+        {"refused", "454 TLS not available now\r\n", "454 TLS not available now"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Script script;
+        script.ehlo = "250-test\r\n250-AUTH LOGIN PLAIN\r\n250 STARTTLS\r\n";
+        script.replies["STAR"] = c.reply;
+        Session s(script);
+        loopback::Stopwatch watch;
+        {
+            SmtpConnImpl conn;
+            EXPECT_FALSE(connectWithTls(conn, s, SmtpTlsMode::Auto));
+        }
+        EXPECT_LT(watch.ms(), 4000);
+        s.join();
+        const std::string l = s.logText();
+        EXPECT_NE(l.find("Starting TLS."), std::string::npos) << l;
+        EXPECT_NE(l.find(c.line), std::string::npos) << l;
+        EXPECT_NE(l.find("TLS handshake failed."), std::string::npos) << l;
+        EXPECT_TRUE(received(s.rec, "STARTTLS\r\n"));
+        EXPECT_FALSE(received(s.rec, "AUTH"));
+        // No handshake was begun: nothing but commands went over the wire.
+        EXPECT_EQ(s.rec.wire.find('\x16'), std::string::npos);
+    }
+}
+
+TEST(SmtpSessionTls, ImplicitTlsPortAndAPlainServer)
+{
+    {
+        SCOPED_TRACE("no port set: 465");
+        MailMan mm;
+        mm.smtpHost = "127.0.0.1";
+        mm.tlsMode = SmtpTlsMode::Implicit;
+        mm.connectTimeoutSecs = 2;
+        Logger log;
+        auto email = makeEmail();
+        EXPECT_FALSE(mm.SendEmail(email.get(), ExtPtrArray(), nullptr, log));
+        EXPECT_NE(textOf(log).find("Connecting to SMTP server 127.0.0.1:465"), std::string::npos) << textOf(log);
+    }
+    {
+        SCOPED_TRACE("a server in the clear: its greeting is no ServerHello");
+        Script script;
+        Session s(script);
+        MailMan mm = mailManFor(s);
+        mm.smtpPortSet = true;
+        mm.tlsMode = SmtpTlsMode::Implicit;
+        mm.readTimeoutSecs = 3;
+        auto email = makeEmail();
+        loopback::Stopwatch watch;
+        EXPECT_FALSE(mm.SendEmail(email.get(), ExtPtrArray(), nullptr, s.log));
+        EXPECT_LT(watch.ms(), 4500);
+        const std::string l = s.logText();
+        EXPECT_NE(l.find("Starting TLS."), std::string::npos) << l;
+        EXPECT_NE(l.find("TLS handshake failed."), std::string::npos) << l;
+        EXPECT_NE(l.find("tls_error"), std::string::npos) << l;
+        EXPECT_TRUE(s.rec.messages.empty());
+        s.server.reset();
+    }
+}

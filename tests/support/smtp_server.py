@@ -23,6 +23,16 @@ that speaks byte by byte so faults can be put anywhere:
          the first RCPT refused).
 --port N listens on port N instead of a free one (25 inside a network
 namespace of the test's own).
+
+TLS, with --cert FILE --key FILE (PEM): "aiosmtpd --tls starttls" offers
+STARTTLS and AUTH only after it; "aiosmtpd --tls implicit" runs TLS from the
+first byte. The raw server offers STARTTLS when given a certificate, with
+the mechanisms of --mechanisms-before-tls (default: none) before it, and
+takes the faults starttls=glued (a second reply in the same write as the
+220), starttls=close (closes after the client's first handshake bytes),
+starttls=stall (says nothing after the 220), starttls=garbage (answers the
+handshake with bytes that are not TLS) and starttls=CODE. Each record then
+also tells "tls": whether the message came over TLS.
 The raw server also does AUTH NTLM (verifying the NTLMv2 response with
 ntlm_verify.py beside this file) when NTLM is among the mechanisms.
 """
@@ -33,6 +43,7 @@ import hmac
 import json
 import os
 import socket
+import ssl
 import struct
 import sys
 import threading
@@ -97,6 +108,7 @@ def run_aiosmtpd(args):
                 "data": base64.b64encode(envelope.original_content or envelope.content).decode(),
                 "auth": mech,
                 "login": login,
+                "tls": server.transport.get_extra_info("ssl_object") is not None,
             })
             return "250 OK"
 
@@ -117,8 +129,19 @@ def run_aiosmtpd(args):
         sock.bind(("127.0.0.1", 0))
         port = sock.getsockname()[1]
         sock.close()
+    tls = {}
+    if args.tls != "none":
+        # Handshakes the tests make fail on purpose are logged as errors.
+        logging.getLogger("mail.log").setLevel(logging.CRITICAL)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.cert, args.key)
+        # STARTTLS: AUTH is offered only once the session is protected.
+        tls = {"tls_context": context, "auth_require_tls": True} if args.tls == "starttls" else {
+            "ssl_context": context, "auth_require_tls": False}
+    else:
+        tls = {"auth_require_tls": False}
     controller = Controller(handler, hostname="127.0.0.1", port=port, authenticator=authenticator,
-                            auth_require_tls=False, auth_exclude_mechanism=exclude)
+                            auth_exclude_mechanism=exclude, **tls)
     controller.start()
     print("PORT %d" % port, flush=True)
     done = threading.Event()
@@ -141,6 +164,7 @@ class RawSession:
         self.mail_from = None
         self.rcpts = []
         self.rcpt_count = 0
+        self.tls = False
 
     def send(self, text):
         self.conn.sendall(text.encode() + self.eol)
@@ -196,10 +220,20 @@ class RawSession:
                             self.conn.sendall(b"250-endless\r\n" * 1000)
                     except OSError:
                         return
-                mechs = " ".join(m for m in self.args.mechanisms.split(",") if m)
-                text = "250-127.0.0.1\r\n250-AUTH %s\r\n250 8BITMIME" % mechs if mechs else "250 127.0.0.1"
+                offer = self.args.mechanisms
+                if self.args.cert and not self.tls:
+                    offer = self.args.mechanisms_before_tls
+                mechs = " ".join(m for m in offer.split(",") if m)
+                lines = ["127.0.0.1", "AUTH %s" % mechs, "8BITMIME"] if mechs else ["127.0.0.1"]
+                if self.args.cert and not self.tls:
+                    lines.append("STARTTLS")
+                text = "\r\n".join("250-" + l for l in lines[:-1]) + ("\r\n" if len(lines) > 1 else "")
+                text += "250 " + lines[-1]
                 if not self.fault("ehlo", text):
                     continue
+            elif verb == b"STAR" and line.upper() == b"STARTTLS" and self.args.cert and not self.tls:
+                if not self.start_tls():
+                    return
             elif verb == b"HELO":
                 if not self.fault("helo", "250 127.0.0.1"):
                     return
@@ -247,7 +281,7 @@ class RawSession:
                 data = self.read_data()
                 record(self.args.record, {"mail_from": self.mail_from, "rcpt_tos": self.rcpts,
                                           "data": base64.b64encode(data).decode(), "auth": self.auth,
-                                          "login": self.login})
+                                          "login": self.login, "tls": self.tls})
                 if not self.fault("end", "250 queued"):
                     return
             elif verb == b"QUIT":
@@ -255,6 +289,36 @@ class RawSession:
                 return
             else:
                 self.send("500 unknown command")
+
+    def start_tls(self):
+        """STARTTLS as the fault says; False when the session ends."""
+        action = self.faults.get("starttls")
+        if action and action.isdigit():
+            self.send("%s fault at starttls" % action)
+            return True
+        if action == "glued":
+            self.conn.sendall(b"220 go ahead\r\n250 injected\r\n")
+            time.sleep(1)
+            return False
+        self.send("220 go ahead")
+        if action == "stall":
+            time.sleep(self.args.lifetime)
+            return False
+        if action in ("close", "garbage"):
+            self.conn.recv(100)
+            if action == "garbage":
+                self.conn.sendall(b"HTTP/1.0 400 Bad Request\r\n\r\n" + b"\x00" * 4000)
+                time.sleep(1)
+            return False
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(self.args.cert, self.args.key)
+        self.conn = context.wrap_socket(self.conn, server_side=True)
+        self.buf = b""
+        self.tls = True
+        # Everything said before TLS is forgotten on both sides.
+        self.auth = self.login = self.mail_from = None
+        self.rcpts = []
+        return True
 
     def read_data(self):
         # Everything up to CR LF "." CR LF, as it came (dots still doubled).
@@ -346,6 +410,10 @@ def main():
     p.add_argument("--fault", action="append", default=[])
     p.add_argument("--lifetime", type=float, default=60)
     p.add_argument("--port", type=int, default=0)
+    p.add_argument("--tls", choices=["none", "starttls", "implicit"], default="none")
+    p.add_argument("--cert")
+    p.add_argument("--key")
+    p.add_argument("--mechanisms-before-tls", default="")
     args = p.parse_args()
     (run_aiosmtpd if args.kind == "aiosmtpd" else run_raw)(args)
 

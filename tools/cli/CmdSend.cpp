@@ -15,6 +15,7 @@
 #include "mime/Email2.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
+#include "platform/Socket.h"
 #include "tools/cli/CliArgs.h"
 #include "tools/cli/CliText.h"
 #include "tools/cli/Commands.h"
@@ -29,6 +30,7 @@ const char kUsageLine[] =
     "usage: hanamail send [COMPOSE OPTIONS] [--eml FILE | --xml-file FILE | --capture URL|FILE] --smtp-host HOST\n"
     "                     [--smtp-port N] [--login USER] [--password-file FILE | --password-env VAR] [--dist-list "
     "FILE]\n"
+    "                     [--tls none|starttls|auto|implicit] [--ca-file FILE] [--insecure] [--allow-plain-auth]\n"
     "                     [--timeout S] [--quiet] [--log-xml FILE]\n";
 
 const char kIntro[] =
@@ -42,19 +44,32 @@ const char kIntro[] =
 
 const char kOwnOptions[] =
     "  --smtp-host HOST        the SMTP server (required)\n"
-    "  --smtp-port N           its port (25)\n"
+    "  --smtp-port N           its port (25; 465 with --tls implicit)\n"
     "  --login USER            log in as USER (with a password from one of the two options below)\n"
     "  --password-file FILE    the password is the first line of FILE (no option takes a password)\n"
     "  --password-env VAR      the password is the value of the environment variable VAR\n"
     "  --dist-list FILE        send one message to each address of FILE (one a line) instead of\n"
     "                          the email's recipients (sets the TBX-FileDistList field)\n"
-    "  --timeout S             connect and read time-outs in seconds (30)\n"
+    "  --tls MODE              none: in the clear; starttls: STARTTLS is required; auto (the\n"
+    "                          default): STARTTLS when the server offers it; implicit: TLS from\n"
+    "                          the first byte (submission on port 465)\n"
+    "  --ca-file FILE          trust the CA certificates of FILE (PEM) besides the system's\n"
+    "  --insecure              do not check the server's certificate at all (for tests only)\n"
+    "  --allow-plain-auth      send a login and password without TLS to a host that is not\n"
+    "                          this machine (refused otherwise)\n"
+    "  --timeout S             connect and read time-outs in seconds (30); they bound the TLS\n"
+    "                          handshake too\n"
     "  --quiet                 no progress display (it is shown only when standard error is a terminal)\n"
     "  --log-xml FILE          save the activity log of the send as XML\n"
     "  --help                  this text\n"
     "\n"
     "A receipt is asked for with --header 'TBX-ReturnReceipt: YES'. An email read from a file may\n"
     "carry TBX-FileDistList itself: it names a local file the send reads.\n"
+    "\n"
+    "The certificate must be valid now, lead to a trusted CA and name the --smtp-host (a name,\n"
+    "or an address it lists). A login and password never go over a connection without TLS to a\n"
+    "host other than localhost, 127.0.0.0/8 or ::1 unless --allow-plain-auth is given: --tls none\n"
+    "is then a usage error, and --tls auto requires STARTTLS.\n"
     "\n";
 
 const char kExit[] =
@@ -74,7 +89,12 @@ struct Options {
     const char* distList = nullptr;
     const char* timeout = nullptr;
     const char* logXml = nullptr;
+    const char* tls = nullptr;
+    const char* caFile = nullptr;
+    bool insecure = false;
+    bool allowPlainAuth = false;
     bool quiet = false;
+    SmtpTlsMode tlsMode = SmtpTlsMode::Auto;
 };
 
 int usage(const std::string& problem)
@@ -107,6 +127,8 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
         {"--dist-list", &o.distList},
         {"--timeout", &o.timeout},
         {"--log-xml", &o.logXml},
+        {"--tls", &o.tls},
+        {"--ca-file", &o.caFile},
     };
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -117,6 +139,14 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
         }
         if (std::strcmp(argv[i], "--quiet") == 0) {
             o.quiet = true;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--insecure") == 0) {
+            o.insecure = true;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--allow-plain-auth") == 0) {
+            o.allowPlainAuth = true;
             continue;
         }
         if (std::strcmp(argv[i], "--password") == 0 || std::strncmp(argv[i], "--password=", 11) == 0)
@@ -137,6 +167,31 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
     long n = 0;
     if (o.port && !parseNumber(o.port, 1, 65535, n)) return usage("--smtp-port needs a number from 1 to 65535");
     if (o.timeout && !parseNumber(o.timeout, 1, 3600, n)) return usage("--timeout needs seconds from 1 to 3600");
+    if (o.tls) {
+        static const struct {
+            const char* name;
+            SmtpTlsMode mode;
+        } kModes[] = {{"none", SmtpTlsMode::None},
+                      {"starttls", SmtpTlsMode::StartTls},
+                      {"auto", SmtpTlsMode::Auto},
+                      {"implicit", SmtpTlsMode::Implicit}};
+        bool known = false;
+        for (const auto& m : kModes)
+            if (std::strcmp(o.tls, m.name) == 0) {
+                o.tlsMode = m.mode;
+                known = true;
+            }
+        if (!known) return usage("--tls needs none, starttls, auto or implicit");
+    }
+    // Decided from the setting alone, before any name is resolved or byte sent.
+    const bool credentials = o.login && (o.passwordFile || o.passwordEnv);
+    if (credentials && !o.allowPlainAuth && !platform::isLoopbackHost(o.host)) {
+        if (o.tlsMode == SmtpTlsMode::None)
+            return usage("refusing to send the login and password to " + cli::quoted(o.host) +
+                         " without TLS: use --tls starttls, auto or implicit (or --allow-plain-auth)");
+        // Auto would fall back to the clear where STARTTLS is not offered.
+        if (o.tlsMode == SmtpTlsMode::Auto) o.tlsMode = SmtpTlsMode::StartTls;
+    }
     std::string problem;
     if (!cli::checkComposeOptions(o.compose, problem)) return usage(problem);
     return 0;
@@ -233,6 +288,14 @@ private:
             text.setFromUtf8("");
         }
         if (m_opt.port) m_mailman.setSmtpPort(std::atoi(m_opt.port));
+        m_mailman.setTlsMode(m_opt.tlsMode);
+        if (m_opt.caFile) {
+            StringBuffer full;
+            FileSys::getFullPathName(m_opt.caFile, full);
+            text.setFromUtf8(full.getString());
+            m_mailman.setTlsCaFile(text);
+        }
+        m_mailman.setTlsInsecure(m_opt.insecure);
         m_mailman.setConnectTimeout(timeout);
         m_mailman.setReadTimeout(timeout);
 
