@@ -680,6 +680,17 @@ void ClsEmail::SetCaptureTimeouts(int connectSeconds, int readSeconds)
     m_captureReadS = readSeconds > 0 ? readSeconds : 10;
 }
 
+void ClsEmail::SetCaptureCaFile(const XString& path)
+{
+    const char* p = path.getUtf8();
+    m_captureCaFile = p ? p : "";
+}
+
+void ClsEmail::SetCaptureInsecure(bool insecure)
+{
+    m_captureInsecure = insecure;
+}
+
 bool ClsEmail::LoadHtmlComplete(const XString& urlOrFile)
 {
     const char* arg = urlOrFile.getUtf8();
@@ -687,6 +698,10 @@ bool ClsEmail::LoadHtmlComplete(const XString& urlOrFile)
     StringBuffer mime;
     Mhtml capture;
     capture.setTimeoutsS(static_cast<uint32_t>(m_captureConnectS), static_cast<uint32_t>(m_captureReadS));
+    platform::TlsSettings tls;
+    tls.caFile = m_captureCaFile;
+    tls.insecure = m_captureInsecure;
+    capture.setTls(tls);
     const bool captured =
         Mhtml::isUrl(arg) ? capture.captureUrl(arg, mime, m_log) : capture.captureFile(arg, "", mime, m_log);
     if (!captured) return false;

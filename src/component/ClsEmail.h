@@ -101,6 +101,11 @@ public:
     HANAMAIL_API bool LoadHtmlComplete(const XString& urlOrFile);
     // Connect and read time-outs of the capture's HTTP fetches (10 s each).
     HANAMAIL_API void SetCaptureTimeouts(int connectSeconds, int readSeconds);
+    // How the capture verifies "https:" servers: the CA certificates of a PEM
+    // file trusted besides the system's ("" for none), or no verification at
+    // all (insecure, logged as a warning).
+    HANAMAIL_API void SetCaptureCaFile(const XString& path);
+    HANAMAIL_API void SetCaptureInsecure(bool insecure);
 
     // ---- Charset
     // Empty when the email has none.
@@ -144,6 +149,8 @@ private:
     StringBuffer m_charsetNotice;
     int m_captureConnectS = 10;
     int m_captureReadS = 10;
+    std::string m_captureCaFile;
+    bool m_captureInsecure = false;
 };
 
 }  // namespace hanamail

@@ -29,10 +29,12 @@ void logReceived(const DataBuffer& block, LogBase& log)
 struct UrlParts {
     StringBuffer host, login, password, path, query;
     int32_t port = HttpUrl::kDefaultPort;
+    bool secure = false;
 
     // A URL that a GET can be sent for: http(s) or no scheme, and a host.
     bool read(const StringBuffer& url)
     {
+        secure = HttpUrl::isHttps(url.getString());
         const bool ok = HttpUrl::splitForRequest(url.getString(), host, port, login, password, path, query);
         login.secureClear();
         password.secureClear();
@@ -46,6 +48,19 @@ bool hasHttpScheme(const StringBuffer& url)
     (void)head.appendN(url.getString(), url.getSize() < 8 ? url.getSize() : 8);
     head.toLowerCase();
     return head.beginsWith("http://") || head.beginsWith("https://");
+}
+
+// The name a server's certificate must carry: the host without the
+// brackets of an IPv6 literal.
+StringBuffer certificateName(const char* host)
+{
+    StringBuffer name(host);
+    if (name.getSize() > 2 && name.getString()[0] == '[' && name.lastChar() == ']') {
+        StringBuffer inner;
+        (void)inner.appendN(name.getString() + 1, name.getSize() - 2);
+        return inner;
+    }
+    return name;
 }
 
 bool isRedirect(int32_t status)
@@ -86,7 +101,7 @@ HttpClient::~HttpClient()
     m_password.secureClear();
 }
 
-void HttpClient::setCredentials(const char* login, const char* password, const char* host, int32_t port)
+void HttpClient::setCredentials(const char* login, const char* password, const char* host, int32_t port, bool secure)
 {
     m_login.secureClear();
     m_password.secureClear();
@@ -95,6 +110,7 @@ void HttpClient::setCredentials(const char* login, const char* password, const c
     m_password = password;
     m_authHost = host ? host : "";
     m_authPort = port;
+    m_authSecure = secure;
 }
 
 void HttpClient::setProxy(const char* proxy)
@@ -124,7 +140,7 @@ bool HttpClient::openSocket(TembrixSocket& sock, const char* host, int32_t port,
     return sock.connectToHost(host, static_cast<uint16_t>(port), log, unknownHost);
 }
 
-bool HttpClient::connect(const char* host, int32_t port, LogBase& log)
+bool HttpClient::connect(const char* host, int32_t port, LogBase& log, bool secure)
 {
     if (!host) {
         log.logError("hostname is NULL");
@@ -134,36 +150,49 @@ bool HttpClient::connect(const char* host, int32_t port, LogBase& log)
     if (!openSocket(m_socket, host, port, log)) return false;
     log.logData("connectedTo", host);
     log.logDataLong("port", port);
+    // Nothing is sent to a server whose certificate failed: startTls has
+    // closed the socket by then.
+    if (secure && !m_socket.startTls(certificateName(host).getString(), m_tls, log)) return false;
     m_connectedHost = host;
     m_connectedPort = port;
+    m_connectedSecure = secure;
     return true;
 }
 
 // The own socket serves the next request when it is still open to the same
 // peer and idle: a socket that has something to read now was closed by the
 // server or holds the rest of an earlier answer.
-bool HttpClient::ownSocketFits(const StringBuffer& host, int32_t port)
+bool HttpClient::ownSocketFits(const StringBuffer& host, int32_t port, bool secure)
 {
     if (!m_socket.isConnected()) return false;
     const StringBuffer& peer = hasProxy() ? m_proxyHost : host;
     const int32_t peerPort = hasProxy() ? m_proxyPort : port;
-    const bool same = m_connectedHost.equalsIgnoreCase(peer.getString()) && m_connectedPort == peerPort;
+    const bool same = m_connectedHost.equalsIgnoreCase(peer.getString()) && m_connectedPort == peerPort &&
+                      m_connectedSecure == (secure && !hasProxy());
     if (same && m_socket.receiveBuffer().getSize() == 0 && !m_socket.isReadable()) return true;
     m_socket.closeSocket();
     return false;
 }
 
-bool HttpClient::openFor(TembrixSocket& sock, const StringBuffer& host, int32_t port, bool own, LogBase& log)
+bool HttpClient::openFor(TembrixSocket& sock, const StringBuffer& host, int32_t port, bool secure, bool own,
+                         LogBase& log)
 {
+    if (hasProxy() && secure) {
+        // The proxy would see the request, credentials and all, in the clear.
+        log.logError("HTTPS through a proxy is not supported");
+        return false;
+    }
     const char* peer = hasProxy() ? m_proxyHost.getString() : host.getString();
     const int32_t peerPort = hasProxy() ? m_proxyPort : port;
-    if (own) return connect(peer, peerPort, log);
-    return openSocket(sock, peer, peerPort, log);
+    if (own) return connect(peer, peerPort, log, secure);
+    if (!openSocket(sock, peer, peerPort, log)) return false;
+    return !secure || sock.startTls(certificateName(peer).getString(), m_tls, log);
 }
 
-bool HttpClient::sendsAuthorization(const StringBuffer& host, int32_t port) const
+bool HttpClient::sendsAuthorization(const StringBuffer& host, int32_t port, bool secure) const
 {
-    return hasCredentials() && port == m_authPort && host.equalsIgnoreCase(m_authHost.getString());
+    return hasCredentials() && port == m_authPort && secure == m_authSecure &&
+           host.equalsIgnoreCase(m_authHost.getString());
 }
 
 void HttpClient::buildRequest(const char* url, StringBuffer& out) const
@@ -191,7 +220,7 @@ void HttpClient::buildRequest(const char* url, StringBuffer& out) const
     out << " HTTP/1.1\r\n";
     out << "Accept: */*\r\n";
     out << "User-Agent: " << kUserAgent << "\r\n";
-    if (sendsAuthorization(parts.host, parts.port)) {
+    if (sendsAuthorization(parts.host, parts.port, parts.secure)) {
         StringBuffer pair, encoded;
         pair << m_login << ':' << m_password;
         ContentCoding coding;
@@ -228,8 +257,8 @@ bool HttpClient::get(const char* url, HttpResponseHeader& response, DataBuffer& 
         // Retries and redirects go over a connection of their own.
         TembrixSocket fresh;
         TembrixSocket& sock = persistent ? m_socket : fresh;
-        const bool reused = persistent && ownSocketFits(parts.host, parts.port);
-        if (!reused && !openFor(sock, parts.host, parts.port, persistent, log)) return false;
+        const bool reused = persistent && ownSocketFits(parts.host, parts.port, parts.secure);
+        if (!reused && !openFor(sock, parts.host, parts.port, parts.secure, persistent, log)) return false;
         if (!sock.isConnected()) {
             log.logError("Socket not connected for HTTP GET");
             return false;

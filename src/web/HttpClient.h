@@ -3,6 +3,7 @@
 
 #include "foundation/StringBuffer.h"
 #include "foundation/TembrixObject.h"
+#include "platform/TlsSession.h"
 #include "smtp/TembrixSocket.h"
 
 namespace hanamail {
@@ -11,9 +12,10 @@ class DataBuffer;
 class HttpResponseHeader;
 class LogBase;
 
-// HTTP/1.1 GET over plain TCP, keeping its connection open between fetches
-// from one host and port. Basic credentials, when given, go only to the host
-// and port they were given for: never to a redirect target elsewhere.
+// HTTP/1.1 GET over TCP ("http:") or TLS ("https:"), keeping its connection
+// open between fetches from one scheme, host and port. Basic credentials,
+// when given, go only to the scheme, host and port they were given for:
+// never to a redirect target elsewhere, nor from "https:" to "http:".
 class HttpClient : public TembrixObject {
 public:
     static constexpr uint32_t kDefaultTimeoutS = 10;
@@ -24,14 +26,19 @@ public:
     HttpClient& operator=(const HttpClient&) = delete;
     ~HttpClient() override;
 
-    // The credentials and the host and port they belong to.
-    void setCredentials(const char* login, const char* password, const char* host, int32_t port);
-    // "host:port" or "host" (port 80); empty for none.
+    // The credentials and the host and port they belong to; secure when
+    // they are for "https:" there.
+    void setCredentials(const char* login, const char* password, const char* host, int32_t port, bool secure = false);
+    // "host:port" or "host" (port 80); empty for none. Only "http:" URLs are
+    // fetched through it.
     void setProxy(const char* proxy);
+    // How "https:" servers are verified.
+    void setTls(const platform::TlsSettings& settings) { m_tls = settings; }
     void setConnectTimeoutS(uint32_t s) { m_connectTimeoutS = s; }
     void setReadTimeoutS(uint32_t s) { m_readTimeoutS = s; }
 
-    bool connect(const char* host, int32_t port, LogBase& log);
+    // Over TLS when secure (the certificate checked against host).
+    bool connect(const char* host, int32_t port, LogBase& log, bool secure = false);
 
     // Fetches url into response and body, following 301/302. attempt is the
     // count of tries and redirects already made; persistent uses the
@@ -45,6 +52,7 @@ public:
 
     const StringBuffer& connectedHost() const { return m_connectedHost; }
     int32_t connectedPort() const { return m_connectedPort; }
+    bool connectedSecure() const { return m_connectedSecure; }
     const StringBuffer& proxyHost() const { return m_proxyHost; }
     int32_t proxyPort() const { return m_proxyPort; }
     bool hasProxy() const { return !m_proxyHost.isEmpty(); }
@@ -59,15 +67,17 @@ protected:
     virtual bool openSocket(TembrixSocket& sock, const char* host, int32_t port, LogBase& log);
 
 private:
-    bool openFor(TembrixSocket& sock, const StringBuffer& host, int32_t port, bool own, LogBase& log);
-    bool ownSocketFits(const StringBuffer& host, int32_t port);
+    bool openFor(TembrixSocket& sock, const StringBuffer& host, int32_t port, bool secure, bool own, LogBase& log);
+    bool ownSocketFits(const StringBuffer& host, int32_t port, bool secure);
     bool readBody(TembrixSocket& sock, const HttpResponseHeader& response, DataBuffer& body, LogBase& log);
     bool readChunked(TembrixSocket& sock, DataBuffer& body, LogBase& log);
     bool readTrailer(TembrixSocket& sock, LogBase& log);
-    bool sendsAuthorization(const StringBuffer& host, int32_t port) const;
+    bool sendsAuthorization(const StringBuffer& host, int32_t port, bool secure) const;
 
     StringBuffer m_connectedHost;
     int32_t m_connectedPort;
+    bool m_connectedSecure = false;
+    platform::TlsSettings m_tls;
     TembrixSocket m_socket;
     uint32_t m_connectTimeoutS;
     uint32_t m_readTimeoutS;
@@ -77,6 +87,7 @@ private:
     StringBuffer m_password;
     StringBuffer m_authHost;
     int32_t m_authPort;
+    bool m_authSecure = false;
 };
 
 }  // namespace hanamail

@@ -27,7 +27,7 @@ void HttpConnPool::setTimeoutsS(uint32_t connectS, uint32_t readS)
     m_readTimeoutS = readS;
 }
 
-HttpClient* HttpConnPool::getClient(const char* host, int32_t port, const char* proxy, const char* login,
+HttpClient* HttpConnPool::getClient(const char* host, int32_t port, bool secure, const char* proxy, const char* login,
                                     const char* password, LogBase& log)
 {
     const bool viaProxy = hasText(proxy);
@@ -38,17 +38,19 @@ HttpClient* HttpConnPool::getClient(const char* host, int32_t port, const char* 
             StringBuffer joined;
             joined << c->proxyHost() << ':' << c->proxyPort();
             if (joined.equalsIgnoreCase(proxy)) return c;
-        } else if (!c->hasProxy() && c->connectedPort() == port && c->connectedHost().equalsIgnoreCase(host)) {
+        } else if (!c->hasProxy() && c->connectedPort() == port && c->connectedSecure() == secure &&
+                   c->connectedHost().equalsIgnoreCase(host)) {
             return c;
         }
     }
     HttpClient* c = new HttpClient();
     c->setConnectTimeoutS(m_connectTimeoutS);
     c->setReadTimeoutS(m_readTimeoutS);
-    if (login && password) c->setCredentials(login, password, host, port);
+    c->setTls(m_tls);
+    if (login && password) c->setCredentials(login, password, host, port, secure);
     if (viaProxy) c->setProxy(proxy);
     const bool connected =
-        viaProxy ? c->connect(c->proxyHost().getString(), c->proxyPort(), log) : c->connect(host, port, log);
+        viaProxy ? c->connect(c->proxyHost().getString(), c->proxyPort(), log) : c->connect(host, port, log, secure);
     if (!connected || m_clients.append(c) < 0) {
         delete c;
         return nullptr;
@@ -68,22 +70,24 @@ bool HttpConnPool::fetch(const char* url, const char* proxy, const char* login, 
         HttpUrl::logBadUrl(clean.getString(), log);
         return false;
     }
+    const bool secure = HttpUrl::isHttps(clean.getString());
     if (!m_fetched) {
         m_fetched = true;
         m_firstHost = host.getString();
         m_firstPort = port;
+        m_firstSecure = secure;
     }
     const char* useLogin = nullptr;
     const char* usePassword = nullptr;
     if (!urlLogin.isEmpty() && !urlPassword.isEmpty()) {
         useLogin = urlLogin.getString();
         usePassword = urlPassword.getString();
-    } else if (hasText(login) && hasText(password) && port == m_firstPort &&
+    } else if (hasText(login) && hasText(password) && port == m_firstPort && secure == m_firstSecure &&
                host.equalsIgnoreCase(m_firstHost.getString())) {
         useLogin = login;
         usePassword = password;
     }
-    HttpClient* client = getClient(host.getString(), port, proxy, useLogin, usePassword, log);
+    HttpClient* client = getClient(host.getString(), port, secure, proxy, useLogin, usePassword, log);
     urlLogin.secureClear();
     urlPassword.secureClear();
     if (!client) return false;

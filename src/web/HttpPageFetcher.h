@@ -6,11 +6,13 @@
 
 namespace hanamail {
 
-// The capture's fetches over HTTP, sharing kept-open connections per host.
+// The capture's fetches over HTTP and HTTPS, sharing kept-open connections
+// per scheme, host and port.
 class HttpPageFetcher : public MhtmlFetcher {
 public:
     HttpPageFetcher() = default;
     void setTimeoutsS(uint32_t connectS, uint32_t readS) { m_pool.setTimeoutsS(connectS, readS); }
+    void setTls(const platform::TlsSettings& settings) { m_pool.setTls(settings); }
     bool fetch(const char* url, const char* login, const char* password, DataBuffer& body, MhtmlFetched& got,
                LogBase& log) override;
 

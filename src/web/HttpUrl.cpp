@@ -85,15 +85,15 @@ bool assign(StringBuffer& out, std::string_view s)
     return out.appendN(s.data(), static_cast<int32_t>(s.size()));
 }
 
-int32_t portOf(std::string_view digits)
+int32_t portOf(std::string_view digits, int32_t fallback = HttpUrl::kDefaultPort)
 {
     int64_t value = 0;
     size_t i = 0;
     for (; i < digits.size() && digits[i] >= '0' && digits[i] <= '9'; ++i) {
         value = value * 10 + (digits[i] - '0');
-        if (value > 65535) return HttpUrl::kDefaultPort;
+        if (value > 65535) return fallback;
     }
-    if (i == 0 || value < 1) return HttpUrl::kDefaultPort;
+    if (i == 0 || value < 1) return fallback;
     return static_cast<int32_t>(value);
 }
 
@@ -109,6 +109,8 @@ bool HttpUrl::split(const char* url, StringBuffer& host, int32_t& port, StringBu
     query.clear();
     port = kDefaultPort;
     if (!url) return false;
+    const int32_t schemePort = isHttps(url) ? kDefaultTlsPort : kDefaultPort;
+    port = schemePort;
 
     const std::string copy = withSlashes(url);
     std::string_view rest(copy);
@@ -136,7 +138,7 @@ bool HttpUrl::split(const char* url, StringBuffer& host, int32_t& port, StringBu
         const std::string_view authority = rest.substr(0, hostEnd);
         const size_t colon = authority.find(':');
         if (colon != std::string_view::npos) {
-            port = portOf(authority.substr(colon + 1));
+            port = portOf(authority.substr(colon + 1), schemePort);
             (void)assign(host, authority.substr(0, colon));
         } else {
             (void)assign(host, authority);
@@ -174,6 +176,12 @@ void HttpUrl::logBadUrl(const char* url, LogBase& log)
 int32_t HttpUrl::readPort(const char* digits)
 {
     return digits ? portOf(digits) : kDefaultPort;
+}
+
+bool HttpUrl::isHttps(const char* url)
+{
+    // As split reads it: "\\" counts as "/".
+    return url && startsWithNoCase(withSlashes(std::string_view(url).substr(0, 8)), "https://");
 }
 
 bool HttpUrl::isHttp(const char* url)

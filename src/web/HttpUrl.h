@@ -14,8 +14,10 @@ public:
     HttpUrl() = delete;
 
     static constexpr int32_t kDefaultPort = 80;
+    static constexpr int32_t kDefaultTlsPort = 443;
 
-    // Splits url into host, port (80 unless a port of 1-65535 is given),
+    // Splits url into host, port (80, or 443 for "https://", unless a port
+    // of 1-65535 is given),
     // login and password (both set only by a "login:password@" user part),
     // path ("/" when there is none) and query (after "?"). A leading
     // "http://", "https://" or "file:///" is skipped; "\" counts as "/"; a
@@ -33,6 +35,9 @@ public:
 
     // A port of 1-65535 in decimal at the start of digits, else 80.
     static int32_t readPort(const char* digits);
+
+    // True for an "https://" URL: fetched over TLS, port 443 by default.
+    static bool isHttps(const char* url);
 
     // True for "http://" and "https://" URLs and for URLs without a scheme
     // ("host/path"); false for any other "scheme://".

@@ -70,6 +70,11 @@ void Mhtml::setTimeoutsS(uint32_t connectS, uint32_t readS)
     if (m_http) m_http->setTimeoutsS(connectS, readS);
 }
 
+void Mhtml::setTls(const platform::TlsSettings& settings)
+{
+    if (m_http) m_http->setTls(settings);
+}
+
 bool Mhtml::isUrl(const char* arg)
 {
     return arg && CaptureUrl::looksLikeUrl(arg);
@@ -102,9 +107,20 @@ bool Mhtml::countBytes(uint64_t n, LogBase& log)
     return false;
 }
 
+void Mhtml::noteInsecure(const std::string& url, LogBase& log) const
+{
+    if (!HttpUrl::isHttps(m_pageLocation.c_str()) || HttpUrl::isHttps(url.c_str())) return;
+    StringBuffer shown;
+    HttpUrl::forLog(url.c_str(), shown);
+    log.logInfo("Fetching insecure resource from secure page.");
+    log.logData("url", shown.getString());
+}
+
 bool Mhtml::fetchPage(const std::string& url, DataBuffer& body, std::string& charset, std::string& finalUrl,
                       std::string& contentType, const char* failLine, LogBase& log)
 {
+    // The page itself sets m_pageLocation: only what it then names is checked.
+    if (url != m_pageLocation) noteInsecure(url, log);
     MhtmlFetched got;
     // The credentials are there only while the page itself is fetched.
     const bool ok = m_fetcher->fetch(url.c_str(), m_login.empty() ? nullptr : m_login.c_str(),
@@ -127,6 +143,8 @@ bool Mhtml::fetchPage(const std::string& url, DataBuffer& body, std::string& cha
     StringBuffer clean;
     HttpUrl::removeUserInfo(got.finalUrl.isEmpty() ? url.c_str() : got.finalUrl.getString(), clean);
     finalUrl = clean.getString();
+    // A secure resource that redirected to an insecure one.
+    if (url != m_pageLocation && HttpUrl::isHttps(url.c_str())) noteInsecure(finalUrl, log);
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/TlsSession.h"
 #include "web/MhtmlContext.h"
 
 namespace hanamail {
@@ -31,6 +32,8 @@ public:
 
     // For real HTTP: connect and read time-outs.
     void setTimeoutsS(uint32_t connectS, uint32_t readS);
+    // For real HTTP: how "https:" servers are verified.
+    void setTls(const platform::TlsSettings& settings);
 
     bool captureUrl(const char* url, StringBuffer& mime, LogBase& log);
     // baseUrl: where the page's relative references point, empty for its directory.
@@ -46,6 +49,8 @@ private:
     void reset();
     bool fetchPage(const std::string& url, DataBuffer& body, std::string& charset, std::string& finalUrl,
                    std::string& contentType, const char* failLine, LogBase& log);
+    // Logs a fetch over "http:" for a page that came over "https:".
+    void noteInsecure(const std::string& url, LogBase& log) const;
     bool readLocal(const std::string& path, DataBuffer& body, LogBase& log);
     bool countBytes(uint64_t n, LogBase& log);
     void chooseCharset(const DataBuffer& bytes, const std::string& declared, std::string& name, int& cp) const;

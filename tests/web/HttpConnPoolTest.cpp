@@ -252,3 +252,70 @@ TEST(HttpConnPool, RefusedConnectionGivesNoClient)
     EXPECT_EQ(pool.clientCount(), 0);
     EXPECT_TRUE(has(log, "Connect function failed."));
 }
+
+namespace {
+
+// A plain HTTP server that also meets TLS clients: a ClientHello (a
+// handshake record, 0x16) gets a plain HTTP error, as a real server gives,
+// and the connection closes; a request gets a page.
+LoopbackServer::Handler plainAndTls(std::shared_ptr<Seen> seen, std::shared_ptr<std::atomic<int>> hellos)
+{
+    return [seen, hellos](loopback::Peer& p) {
+        std::string first = p.receive(65536, 5000);
+        if (first.empty()) return;
+        if (first[0] == '\x16') {
+            ++*hellos;
+            p.send("HTTP/1.1 400 Bad Request\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+            return;
+        }
+        while (first.find("\r\n\r\n") == std::string::npos) {
+            const std::string more = p.receive(65536, 5000);
+            if (more.empty()) return;
+            first += more;
+        }
+        seen->add(first);
+        p.send(page("plain"));
+        // A next request on this connection is recorded too (and not answered).
+        const std::string next = p.receive(65536, 500);
+        if (!next.empty()) seen->add(next);
+    };
+}
+
+}  // namespace
+
+TEST(HttpConnPool, HttpAndHttpsOnOneHostAndPortAreKeptApart)
+{
+    auto seen = std::make_shared<Seen>();
+    auto hellos = std::make_shared<std::atomic<int>>(0);
+    LoopbackServer server(plainAndTls(seen, hellos), 4, 5000);
+    const std::string where = "127.0.0.1:" + std::to_string(server.port());
+    {
+        // The page over https fails at the handshake: nothing else was sent,
+        // and the defaults, being for https, do not go to http there.
+        Logger log;
+        HttpConnPool pool;
+        pool.setTimeoutsS(2, 2);
+        EXPECT_FALSE(fetch(pool, "https://" + where + "/page", log, "ann", "pw").ok);
+        EXPECT_TRUE(has(log, "TLS handshake failed."));
+        EXPECT_EQ(pool.clientCount(), 0);
+        EXPECT_TRUE(fetch(pool, "http://" + where + "/img", log, "ann", "pw").ok);
+        EXPECT_EQ(pool.clientCount(), 1);
+    }
+    {
+        // A kept-open http connection is not taken for https.
+        Logger log;
+        HttpConnPool pool;
+        pool.setTimeoutsS(2, 2);
+        EXPECT_EQ(fetch(pool, "http://" + where + "/a", log).body, "plain");
+        EXPECT_FALSE(fetch(pool, "https://" + where + "/b", log).ok);
+        EXPECT_TRUE(has(log, "TLS handshake failed."));
+        EXPECT_EQ(pool.clientCount(), 1);
+    }
+    server.join();
+    EXPECT_EQ(hellos->load(), 2);
+    const auto requests = seen->all();
+    ASSERT_EQ(requests.size(), 2u);
+    for (const std::string& r : requests) EXPECT_FALSE(hasAuthorization(r)) << r;
+    EXPECT_EQ(requests[0].rfind("GET /img ", 0), 0u);
+    EXPECT_EQ(requests[1].rfind("GET /a ", 0), 0u);
+}

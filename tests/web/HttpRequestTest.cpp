@@ -47,6 +47,20 @@ TEST(HttpRequest, AuthorizationOnlyForItsHostAndPort)
     EXPECT_EQ(request(empty, "http://example.com/").find("Authorization"), std::string::npos);
 }
 
+TEST(HttpRequest, AuthorizationForHttpsStaysOffHttp)
+{
+    // Given for https on a port of its own, or on the port http also uses:
+    // the credentials never go over plain HTTP.
+    HttpClient c;
+    c.setCredentials("Aladdin", "open sesame", "example.com", 443, true);
+    EXPECT_NE(request(c, "https://example.com/p").find("Authorization: Basic"), std::string::npos);
+    EXPECT_EQ(request(c, "http://example.com:443/p").find("Authorization"), std::string::npos);
+    HttpClient sameport;
+    sameport.setCredentials("Aladdin", "open sesame", "example.com", 8080, true);
+    EXPECT_NE(request(sameport, "https://example.com:8080/").find("Authorization: Basic"), std::string::npos);
+    EXPECT_EQ(request(sameport, "http://example.com:8080/").find("Authorization"), std::string::npos);
+}
+
 TEST(HttpRequest, SanitisedTarget)
 {
     HttpClient c;

@@ -45,9 +45,13 @@ TEST(HttpUrlSplit, HostPortPathAndQuery)
 
     s = split("HTTPS://Example.com/a/b.htm?x=1&y=2");
     EXPECT_EQ(s.host, "Example.com");
-    EXPECT_EQ(s.port, 80);  // no TLS: https is plain HTTP on 80
+    EXPECT_EQ(s.port, 443);
     EXPECT_EQ(s.path, "/a/b.htm");
     EXPECT_EQ(s.query, "x=1&y=2");
+    EXPECT_TRUE(HttpUrl::isHttps("HTTPS://Example.com/"));
+    EXPECT_TRUE(HttpUrl::isHttps("https:\\\\h\\p"));
+    EXPECT_FALSE(HttpUrl::isHttps("http://h/https://x"));
+    EXPECT_FALSE(HttpUrl::isHttps("h/p"));
 
     s = split("www.example.com/index.html");
     EXPECT_EQ(s.host, "www.example.com");
@@ -72,6 +76,10 @@ TEST(HttpUrlSplit, PortOutsideTheRangeOrUnreadableIs80)
     EXPECT_EQ(split("http://h:65535/").port, 65535);
     EXPECT_EQ(split("http://h:99999999999999999999/").port, 80);
     EXPECT_EQ(split("http://h:99999/").host, "h");
+    // For https the fallback is its own default.
+    EXPECT_EQ(split("https://h:99999/").port, 443);
+    EXPECT_EQ(split("https://h:8443/").port, 8443);
+    EXPECT_EQ(split("https://h:80/").port, 80);
 }
 
 TEST(HttpUrlSplit, UserPart)

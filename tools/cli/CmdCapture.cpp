@@ -19,7 +19,9 @@ namespace hanamail {
 
 namespace {
 
-const char kUsageLine[] = "usage: hanamail capture URL|FILE [COMPOSE OPTIONS] [--timeout S] [--xml] [-o OUT.eml]\n";
+const char kUsageLine[] =
+    "usage: hanamail capture URL|FILE [COMPOSE OPTIONS] [--timeout S] [--ca-file FILE] [--insecure] [--xml]\n"
+    "                        [-o OUT.eml]\n";
 
 const char kIntro[] =
     "Captures a web page (an http: or https: URL) or a local HTML file with every image, style\n"
@@ -31,6 +33,10 @@ const char kIntro[] =
 
 const char kOwnOptions[] =
     "  --timeout S             connect and read time-outs of each HTTP fetch in seconds (10)\n"
+    "  --ca-file FILE          for https: trust the CA certificates of FILE (PEM) besides the\n"
+    "                          system's\n"
+    "  --insecure              for https: do not check the servers' certificates at all (for\n"
+    "                          tests only)\n"
     "  --xml                   write the XML form of the email instead of MIME text\n"
     "  -o FILE                 write the email to FILE (only when everything succeeded; an\n"
     "                          existing FILE is left as it was otherwise)\n"
@@ -49,7 +55,9 @@ struct Options {
     const char* output = nullptr;
     const char* logXml = nullptr;
     const char* timeout = nullptr;
+    const char* caFile = nullptr;
     bool xml = false;
+    bool insecure = false;
 };
 
 int usage(const std::string& problem)
@@ -71,7 +79,8 @@ bool parseSeconds(const char* text, long& out)
 // 0 when parsed, else the exit status (2 for a usage error, 0 after --help).
 int parse(int argc, char** argv, Options& o, bool& helpShown)
 {
-    const cli::ValueOption singles[] = {{"-o", &o.output}, {"--log-xml", &o.logXml}, {"--timeout", &o.timeout}};
+    const cli::ValueOption singles[] = {
+        {"-o", &o.output}, {"--log-xml", &o.logXml}, {"--timeout", &o.timeout}, {"--ca-file", &o.caFile}};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::printf("%s%s%s%s%s%s", kUsageLine, kIntro, cli::kComposeOptionsHelp, kOwnOptions,
@@ -82,6 +91,10 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
         if (std::strcmp(argv[i], "--xml") == 0) {
             if (o.xml) return usage("--xml given twice");
             o.xml = true;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--insecure") == 0) {
+            o.insecure = true;
             continue;
         }
         for (const char* refused : {"--from-eml", "--from-xml", "--html", "--html-charset"}) {
@@ -128,6 +141,14 @@ private:
             const int s = std::atoi(m_opt.timeout);
             m_email.SetCaptureTimeouts(s, s);
         }
+        if (m_opt.caFile) {
+            StringBuffer full;
+            FileSys::getFullPathName(m_opt.caFile, full);
+            XString path;
+            path.setFromUtf8(full.getString());
+            m_email.SetCaptureCaFile(path);
+        }
+        m_email.SetCaptureInsecure(m_opt.insecure);
         if (!m_email.LoadHtmlComplete(cli::fromArg(m_opt.source))) return false;
         if (m_opt.logXml) {
             if (!m_email.saveErrorXml(cli::fromArg(m_opt.logXml))) {

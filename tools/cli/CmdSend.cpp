@@ -53,8 +53,9 @@ const char kOwnOptions[] =
     "  --tls MODE              none: in the clear; starttls: STARTTLS is required; auto (the\n"
     "                          default): STARTTLS when the server offers it; implicit: TLS from\n"
     "                          the first byte (submission on port 465)\n"
-    "  --ca-file FILE          trust the CA certificates of FILE (PEM) besides the system's\n"
-    "  --insecure              do not check the server's certificate at all (for tests only)\n"
+    "  --ca-file FILE          trust the CA certificates of FILE (PEM) besides the system's (for\n"
+    "                          the SMTP server and an https page of --capture)\n"
+    "  --insecure              do not check the servers' certificates at all (for tests only)\n"
     "  --allow-plain-auth      send a login and password without TLS to a host that is not\n"
     "                          this machine (refused otherwise)\n"
     "  --timeout S             connect and read time-outs in seconds (30); they bound the TLS\n"
@@ -270,6 +271,15 @@ private:
         const bool loaded = m_opt.eml || m_opt.xmlFile || m_opt.capture;
         if (m_opt.capture) {
             m_email.SetCaptureTimeouts(timeout, timeout);
+            // The certificate settings hold for an https page as for the SMTP server.
+            if (m_opt.caFile) {
+                StringBuffer full;
+                FileSys::getFullPathName(m_opt.caFile, full);
+                XString path;
+                path.setFromUtf8(full.getString());
+                m_email.SetCaptureCaFile(path);
+            }
+            m_email.SetCaptureInsecure(m_opt.insecure);
             if (!m_email.LoadHtmlComplete(cli::fromArg(m_opt.capture))) return false;
         } else if (loaded && !load()) {
             return false;
