@@ -680,6 +680,11 @@ void ClsEmail::SetCaptureTimeouts(int connectSeconds, int readSeconds)
     m_captureReadS = readSeconds > 0 ? readSeconds : 10;
 }
 
+void ClsEmail::SetCaptureAddressFamily(platform::AddressFamily family)
+{
+    m_captureFamily = family;
+}
+
 bool ClsEmail::LoadHtmlComplete(const XString& urlOrFile)
 {
     const char* arg = urlOrFile.getUtf8();
@@ -687,6 +692,7 @@ bool ClsEmail::LoadHtmlComplete(const XString& urlOrFile)
     StringBuffer mime;
     Mhtml capture;
     capture.setTimeoutsS(static_cast<uint32_t>(m_captureConnectS), static_cast<uint32_t>(m_captureReadS));
+    capture.setAddressFamily(m_captureFamily);
     const bool captured =
         Mhtml::isUrl(arg) ? capture.captureUrl(arg, mime, m_log) : capture.captureFile(arg, "", mime, m_log);
     if (!captured) return false;

@@ -6,6 +6,7 @@
 #include "foundation/ExtPtrArray.h"
 #include "foundation/StringBuffer.h"
 #include "mime/MimeSink.h"
+#include "platform/Socket.h"
 
 namespace hanamail {
 
@@ -101,6 +102,9 @@ public:
     HANAMAIL_API bool LoadHtmlComplete(const XString& urlOrFile);
     // Connect and read time-outs of the capture's HTTP fetches (10 s each).
     HANAMAIL_API void SetCaptureTimeouts(int connectSeconds, int readSeconds);
+    // Which addresses of a host the capture's fetches try (Any at first;
+    // Ipv4 or Ipv6 forces the family).
+    HANAMAIL_API void SetCaptureAddressFamily(platform::AddressFamily family);
 
     // ---- Charset
     // Empty when the email has none.
@@ -144,6 +148,7 @@ private:
     StringBuffer m_charsetNotice;
     int m_captureConnectS = 10;
     int m_captureReadS = 10;
+    platform::AddressFamily m_captureFamily = platform::AddressFamily::Any;
 };
 
 }  // namespace hanamail

@@ -30,6 +30,7 @@ public:
     void setProxy(const char* proxy);
     void setConnectTimeoutS(uint32_t s) { m_connectTimeoutS = s; }
     void setReadTimeoutS(uint32_t s) { m_readTimeoutS = s; }
+    void setAddressFamily(platform::AddressFamily family) { m_family = family; }
 
     bool connect(const char* host, int32_t port, LogBase& log);
 
@@ -71,6 +72,7 @@ private:
     TembrixSocket m_socket;
     uint32_t m_connectTimeoutS;
     uint32_t m_readTimeoutS;
+    platform::AddressFamily m_family = platform::AddressFamily::Any;
     StringBuffer m_proxyHost;
     int32_t m_proxyPort;
     StringBuffer m_login;

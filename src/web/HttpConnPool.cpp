@@ -45,6 +45,7 @@ HttpClient* HttpConnPool::getClient(const char* host, int32_t port, const char* 
     HttpClient* c = new HttpClient();
     c->setConnectTimeoutS(m_connectTimeoutS);
     c->setReadTimeoutS(m_readTimeoutS);
+    c->setAddressFamily(m_family);
     if (login && password) c->setCredentials(login, password, host, port);
     if (viaProxy) c->setProxy(proxy);
     const bool connected =

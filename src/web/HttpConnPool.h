@@ -3,6 +3,7 @@
 
 #include "foundation/ExtPtrArray.h"
 #include "foundation/StringBuffer.h"
+#include "platform/Socket.h"
 
 namespace hanamail {
 
@@ -36,6 +37,8 @@ public:
     int32_t clientCount() const { return m_clients.getSize(); }
     // For the clients made from now on.
     void setTimeoutsS(uint32_t connectS, uint32_t readS);
+    // Which addresses of a host the clients made from now on try.
+    void setAddressFamily(platform::AddressFamily family) { m_family = family; }
 
 private:
     ExtPtrArray m_clients;
@@ -44,6 +47,7 @@ private:
     int32_t m_firstPort = 0;
     uint32_t m_connectTimeoutS = 10;
     uint32_t m_readTimeoutS = 10;
+    platform::AddressFamily m_family = platform::AddressFamily::Any;
 };
 
 }  // namespace hanamail

@@ -11,6 +11,7 @@ class HttpPageFetcher : public MhtmlFetcher {
 public:
     HttpPageFetcher() = default;
     void setTimeoutsS(uint32_t connectS, uint32_t readS) { m_pool.setTimeoutsS(connectS, readS); }
+    void setAddressFamily(platform::AddressFamily family) { m_pool.setAddressFamily(family); }
     bool fetch(const char* url, const char* login, const char* password, DataBuffer& body, MhtmlFetched& got,
                LogBase& log) override;
 

@@ -70,6 +70,11 @@ void Mhtml::setTimeoutsS(uint32_t connectS, uint32_t readS)
     if (m_http) m_http->setTimeoutsS(connectS, readS);
 }
 
+void Mhtml::setAddressFamily(platform::AddressFamily family)
+{
+    if (m_http) m_http->setAddressFamily(family);
+}
+
 bool Mhtml::isUrl(const char* arg)
 {
     return arg && CaptureUrl::looksLikeUrl(arg);

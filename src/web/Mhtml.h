@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/Socket.h"
 #include "web/MhtmlContext.h"
 
 namespace hanamail {
@@ -31,6 +32,8 @@ public:
 
     // For real HTTP: connect and read time-outs.
     void setTimeoutsS(uint32_t connectS, uint32_t readS);
+    // For real HTTP: which addresses of a host are tried (Any at first).
+    void setAddressFamily(platform::AddressFamily family);
 
     bool captureUrl(const char* url, StringBuffer& mime, LogBase& log);
     // baseUrl: where the page's relative references point, empty for its directory.
