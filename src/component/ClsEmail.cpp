@@ -691,6 +691,11 @@ void ClsEmail::SetCaptureInsecure(bool insecure)
     m_captureInsecure = insecure;
 }
 
+void ClsEmail::SetCaptureAddressFamily(platform::AddressFamily family)
+{
+    m_captureFamily = family;
+}
+
 bool ClsEmail::LoadHtmlComplete(const XString& urlOrFile)
 {
     const char* arg = urlOrFile.getUtf8();
@@ -702,6 +707,7 @@ bool ClsEmail::LoadHtmlComplete(const XString& urlOrFile)
     tls.caFile = m_captureCaFile;
     tls.insecure = m_captureInsecure;
     capture.setTls(tls);
+    capture.setAddressFamily(m_captureFamily);
     const bool captured =
         Mhtml::isUrl(arg) ? capture.captureUrl(arg, mime, m_log) : capture.captureFile(arg, "", mime, m_log);
     if (!captured) return false;

@@ -6,6 +6,7 @@
 #include "foundation/ExtPtrArray.h"
 #include "foundation/StringBuffer.h"
 #include "mime/MimeSink.h"
+#include "platform/Socket.h"
 
 namespace hanamail {
 
@@ -106,6 +107,9 @@ public:
     // all (insecure, logged as a warning).
     HANAMAIL_API void SetCaptureCaFile(const XString& path);
     HANAMAIL_API void SetCaptureInsecure(bool insecure);
+    // Which addresses of a host the capture's fetches try (Any at first;
+    // Ipv4 or Ipv6 forces the family).
+    HANAMAIL_API void SetCaptureAddressFamily(platform::AddressFamily family);
 
     // ---- Charset
     // Empty when the email has none.
@@ -151,6 +155,7 @@ private:
     int m_captureReadS = 10;
     std::string m_captureCaFile;
     bool m_captureInsecure = false;
+    platform::AddressFamily m_captureFamily = platform::AddressFamily::Any;
 };
 
 }  // namespace hanamail

@@ -70,6 +70,16 @@ void ClsMailMan::setConnectTimeout(int seconds)
     m_mailMan.connectTimeoutSecs = seconds;
 }
 
+void ClsMailMan::setAddressFamily(platform::AddressFamily family)
+{
+    m_mailMan.addressFamily = family;
+}
+
+platform::AddressFamily ClsMailMan::addressFamily() const
+{
+    return m_mailMan.addressFamily;
+}
+
 void ClsMailMan::setReadTimeout(int seconds)
 {
     m_mailMan.readTimeoutSecs = seconds;

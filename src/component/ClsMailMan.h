@@ -37,6 +37,10 @@ public:
     HANAMAIL_API void setConnectTimeout(int seconds);
     HANAMAIL_API void setReadTimeout(int seconds);
     HANAMAIL_API void setProgressEvent(ProgressEvent* progress);
+    // C++ only: which addresses of the host a send tries, in the resolver's
+    // order (Any at first; Ipv4 or Ipv6 forces the family).
+    HANAMAIL_API void setAddressFamily(platform::AddressFamily family);
+    HANAMAIL_API platform::AddressFamily addressFamily() const;
 
     // C++ only: TLS. The mode is SmtpTlsMode::None at first (the dialogue in
     // the clear); Implicit connects to port 465 unless a port was set. The CA

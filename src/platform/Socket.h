@@ -1,9 +1,10 @@
 #pragma once
-// TCP sockets over IPv4. Error codes are the Winsock numbers on both sides
+// TCP sockets over IPv4 and IPv6. Error codes are the Winsock numbers on both sides
 // (POSIX errno values are mapped), so the log texts built from them are the
 // same everywhere.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace hanamail {
 
@@ -38,8 +39,36 @@ enum class ResolveResult { Resolved, NotFound, NoAddress };
 // (first IPv4 address). address is in network byte order.
 ResolveResult resolveIpv4(const char* host, uint32_t& address);
 
+// Which addresses a name may stand for.
+enum class AddressFamily { Any, Ipv4, Ipv6 };
+
+// One address of a host with its port, as the system's socket calls take it.
+struct SocketAddress {
+    bool ipv6 = false;
+    uint32_t length = 0;
+    // Room for a sockaddr_in6 (28 bytes) with the alignment it needs.
+    alignas(8) unsigned char bytes[32] = {};
+    // The numeric form: "127.0.0.1", "::1".
+    std::string text;
+};
+
+// Every address of host (a name, or an IPv4 or IPv6 literal without
+// brackets) for the family, in the resolver's order, each with port.
+// NotFound when the resolver knows no such name (or it has no address of
+// the family asked for).
+ResolveResult resolveHost(const char* host, uint16_t port, AddressFamily family, std::vector<SocketAddress>& out);
+// The address of an IPv4 or IPv6 literal, or false for anything else.
+bool addressFromLiteral(const char* literal, uint16_t port, SocketAddress& out);
+// "127.0.0.1:25", "[::1]:25".
+std::string addressWithPort(const SocketAddress& a);
+// The socket's own address as an SMTP address literal ("[127.0.0.1]",
+// "[IPv6:::1]"); "" when it has none of either family.
+std::string localAddressLiteral(SocketHandle s);
+
 // A new IPv4 stream socket, or kInvalidSocket (lastSocketError says why).
 SocketHandle createStreamSocket();
+// A new stream socket of the address's family.
+SocketHandle createStreamSocketFor(const SocketAddress& a);
 bool setNonBlocking(SocketHandle s, bool on);
 
 enum class ConnectResult { Connected, InProgress, Failed };
@@ -47,6 +76,7 @@ enum class ConnectResult { Connected, InProgress, Failed };
 // would-block answer of a non-blocking socket (and of a repeated call while
 // the first is still under way).
 ConnectResult connectIpv4(SocketHandle s, uint32_t address, uint16_t port);
+ConnectResult connectAddress(SocketHandle s, const SocketAddress& a);
 // The pending error of a connect that was under way (SO_ERROR): 0 when connected.
 int pendingSocketError(SocketHandle s);
 
@@ -67,6 +97,10 @@ void closeSocket(SocketHandle s);
 // stream while this end can still receive what it writes.
 void shutdownSending(SocketHandle s);
 
+// The host setting without the brackets around an IPv6 literal ("[::1]"
+// gives "::1"); other settings as they are.
+std::string withoutBrackets(const std::string& host);
+
 // Whether the host setting names this machine's loopback without any name
 // being resolved: "localhost", an address of 127.0.0.0/8, or ::1 (with or
 // without brackets).
@@ -79,6 +113,8 @@ std::string socketHostName();
 // For tests and local peers: a listening socket on 127.0.0.1 with a port the
 // system chose (port out), and accepting one connection within timeoutMs.
 SocketHandle listenLoopback(uint16_t& port);
+// The same on ::1; kInvalidSocket where the system has no IPv6 loopback.
+SocketHandle listenLoopbackIpv6(uint16_t& port);
 SocketHandle acceptConnection(SocketHandle listener, uint32_t timeoutMs);
 // Two connected stream sockets (a local pair on POSIX, loopback TCP on Windows).
 bool socketPair(SocketHandle& a, SocketHandle& b);

@@ -68,6 +68,7 @@ bool MailMan::SendEmail(const Email2* email, const ExtPtrArray& replacements, Pr
     tls.caFile = tlsCaFile.getString();
     tls.insecure = tlsInsecure;
     conn->setTls(tlsMode, tls);
+    conn->setAddressFamily(addressFamily);
     const int port = tlsMode == SmtpTlsMode::Implicit && !smtpPortSet ? 465 : smtpPort;
     if (!conn->connectAndLogin(smtpHost.getString(), port, smtpLogin.getString(), smtpPassword.getString(),
                                ntlmDomain.getString(), authMethod.getString(), connectTimeoutSecs,

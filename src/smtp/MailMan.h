@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "foundation/StringBuffer.h"
+#include "platform/Socket.h"
 #include "smtp/SmtpTlsMode.h"
 
 namespace hanamail {
@@ -34,6 +35,8 @@ public:
     // Empty: the server's offer decides.
     StringBuffer authMethod;
     int connectTimeoutSecs = 30;
+    // The addresses of the host tried: every one at first, or IPv4 or IPv6 only.
+    platform::AddressFamily addressFamily = platform::AddressFamily::Any;
     // 0 stands for 30 s.
     int readTimeoutSecs = 0;
     bool onePerAddress = true;

@@ -356,7 +356,10 @@ bool SmtpConnImpl::connectAndLogin(const char* host, int port, const char* user,
 
     StringBuffer local;
     (void)m_socket.getLocalHostName(local, log);
-    const std::string clientName = local.isEmpty() ? "localhost" : local.getString();
+    // Without a name, the address this end has on the connection says who
+    // we are (RFC 5321 section 4.1.4).
+    std::string clientName = local.isEmpty() ? m_socket.localAddressLiteral() : local.getString();
+    if (clientName.empty()) clientName = "localhost";
     bool ehloAccepted = false;
     if (!sayEhlo(clientName, log, ehloAccepted)) return false;
     if ((m_tlsMode == SmtpTlsMode::StartTls || m_tlsMode == SmtpTlsMode::Auto) &&

@@ -35,6 +35,8 @@ public:
     // How the next connectAndLogin protects the session (None at first).
     void setTls(SmtpTlsMode mode, const platform::TlsSettings& settings);
     bool tlsActive() const { return m_socket.tlsActive(); }
+    // Which addresses of the host the next connectAndLogin tries (Any at first).
+    void setAddressFamily(platform::AddressFamily family) { m_socket.setAddressFamily(family); }
 
     // For tests and fuzzing: the next connectAndLogin talks over this
     // connected handle (its peer plays the server) instead of connecting.

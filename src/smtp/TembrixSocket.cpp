@@ -1,11 +1,14 @@
 #include "smtp/TembrixSocket.h"
 
+#include <strings.h>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "foundation/LogBase.h"
 #include "foundation/LogNull.h"
 #include "foundation/StringBuffer.h"
+#include "platform/Platform.h"
 
 namespace hanamail {
 
@@ -129,72 +132,112 @@ bool TembrixSocket::connectToHost(const char* host, uint16_t port, LogBase& log,
         StringBuffer name(host);
         name.trim2();
         if (name.isEmpty()) return false;
-        if (name.equalsIgnoreCase("localhost")) name = "127.0.0.1";
         startWinsock(log);
 
-        uint32_t address = 0;
-        switch (platform::resolveIpv4(name.getString(), address)) {
-            case platform::ResolveResult::Resolved: break;
-            case platform::ResolveResult::NotFound:
-                unknownHost = true;
-                log.logError("Cannot get host by name.");
-                log.logData("hostname", name.getString());
-                return false;
-            case platform::ResolveResult::NoAddress: return false;
+        // "[::1]" as in a URL; the resolver takes the literal inside.
+        const std::string bare = platform::withoutBrackets(name.getString());
+        std::vector<platform::SocketAddress> addresses;
+        if (strcasecmp(bare.c_str(), "localhost") == 0) {
+            // This machine's loopback, without asking a resolver.
+            platform::SocketAddress loopback;
+            (void)platform::addressFromLiteral(m_family == platform::AddressFamily::Ipv6 ? "::1" : "127.0.0.1", port,
+                                               loopback);
+            addresses.push_back(loopback);
+        } else {
+            switch (platform::resolveHost(bare.c_str(), port, m_family, addresses)) {
+                case platform::ResolveResult::Resolved: break;
+                case platform::ResolveResult::NotFound:
+                    unknownHost = true;
+                    log.logError("Cannot get host by name.");
+                    log.logData("hostname", name.getString());
+                    return false;
+                case platform::ResolveResult::NoAddress: return false;
+            }
         }
-        if (!createSocket(log) || !hasSocket()) {
-            log.logError("Cannot connect, invalid socket.");
-            return false;
-        }
-        int error = 0;
-        if (!connectAttempt(address, port, log, error)) {
-            log.logError("Connect function failed.");
-            logSocketError(error, log);
-            closeSocket();
-            return false;
-        }
-        m_connected = 1;
-        m_buffer.clear();
-        return true;
+        return connectToAddresses(addresses, log);
     } catch (...) {
         return false;
     }
 }
 
+// The addresses in turn until one connects. The connect time-out bounds
+// them all: each is given an equal share of what is left, so an address
+// that never answers leaves time for the ones after it.
+bool TembrixSocket::connectToAddresses(const std::vector<platform::SocketAddress>& addresses, LogBase& log)
+{
+    if (addresses.empty() || !startWinsock(log)) return false;
+    const bool several = addresses.size() > 1;
+    const uint64_t budgetMs = uint64_t(m_connectTimeoutS) * 1000;
+    const uint32_t start = platform::tickCount();
+    int error = 0;
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        const platform::SocketAddress& a = addresses[i];
+        uint32_t waitMs = 0;
+        if (budgetMs != 0) {
+            const uint32_t spent = platform::tickCount() - start;
+            const uint64_t left = spent >= budgetMs ? 0 : budgetMs - spent;
+            if (left == 0) {
+                error = platform::kSockTimedOut;
+                break;
+            }
+            waitMs = static_cast<uint32_t>(left / (addresses.size() - i));
+            if (waitMs == 0) waitMs = 1;
+        }
+        if (hasSocket()) closeSocket();
+        m_handle = platform::createStreamSocketFor(a);
+        if (!hasSocket()) {
+            error = platform::lastSocketError();
+            if (!several) {
+                logSocketError(error, log);
+                log.logError("Cannot connect, invalid socket.");
+                return false;
+            }
+        } else if (connectAttempt(a, waitMs, log, error)) {
+            m_connected = 1;
+            m_buffer.clear();
+            return true;
+        } else {
+            closeSocket();
+        }
+        if (several) {
+            if (i + 1 < addresses.size()) log.logError("Cannot connect to this address, trying the next.");
+            log.logData("address", platform::addressWithPort(a).c_str());
+            if (i + 1 < addresses.size()) logSocketError(error, log);
+        }
+    }
+    log.logError("Connect function failed.");
+    logSocketError(error, log);
+    return false;
+}
+
 // A blocking connect when there is no connect time-out; otherwise a
-// non-blocking one that waits for writability at most twice, after which the
-// socket's pending error decides.
-bool TembrixSocket::connectAttempt(uint32_t address, uint16_t port, LogBase& log, int& error)
+// non-blocking one that waits at most waitMs for writability, after which
+// the socket's pending error decides.
+bool TembrixSocket::connectAttempt(const platform::SocketAddress& address, uint32_t waitMs, LogBase& log, int& error)
 {
     if (m_connectTimeoutS == 0) {
-        if (platform::connectIpv4(m_handle, address, port) == platform::ConnectResult::Connected) return true;
+        if (platform::connectAddress(m_handle, address) == platform::ConnectResult::Connected) return true;
         error = platform::lastSocketError();
         return false;
     }
     platform::setNonBlocking(m_handle, true);
     bool connected = false;
-    int waits = 0;
-    platform::ConnectResult r = platform::connectIpv4(m_handle, address, port);
-    for (;;) {
-        if (r == platform::ConnectResult::Connected) {
-            connected = true;
-            break;
-        }
-        if (r == platform::ConnectResult::Failed) {
-            error = platform::lastSocketError();
-            break;
-        }
-        if (waitWritable(m_connectTimeoutS, log)) {
+    const platform::ConnectResult r = platform::connectAddress(m_handle, address);
+    if (r == platform::ConnectResult::Connected) {
+        connected = true;
+    } else if (r == platform::ConnectResult::Failed) {
+        error = platform::lastSocketError();
+    } else {
+        const int rc = platform::waitWritable(m_handle, waitMs);
+        if (rc == 1) {
             error = platform::pendingSocketError(m_handle);
             connected = error == 0;
-            break;
-        }
-        if (++waits == 2) {
+        } else {
+            if (rc == -1) log.logError("select returned a socket error");
+            log.logError("socket is not ready for writing");
             logSocketError(platform::kSockWouldBlock, log);
             error = platform::kSockWouldBlock;
-            break;
         }
-        r = platform::connectIpv4(m_handle, address, port);
     }
     platform::setNonBlocking(m_handle, false);
     return connected;
@@ -226,7 +269,9 @@ bool TembrixSocket::startTls(const char* host, const platform::TlsSettings& sett
     if (settings.insecure) log.logError("Warning: the server certificate is not verified (insecure).");
     auto session = std::make_unique<platform::TlsSession>();
     const uint32_t timeout = m_readTimeoutMs == 0 ? kDefaultReadTimeoutMs : m_readTimeoutMs;
-    if (!session->handshake(m_handle, host ? host : "", settings, timeout)) {
+    // The certificate names an IPv6 address without the URL's brackets.
+    const std::string name = platform::withoutBrackets(host ? host : "");
+    if (!session->handshake(m_handle, name.c_str(), settings, timeout)) {
         log.logError("TLS handshake failed.");
         switch (session->failure()) {
             case platform::TlsFailure::Untrusted: log.logError("Server certificate not trusted."); break;
@@ -257,6 +302,11 @@ void TembrixSocket::closeSocket()
     m_handle = platform::kInvalidSocket;
     m_buffer.clear();
     m_connected = 0;
+}
+
+std::string TembrixSocket::localAddressLiteral() const
+{
+    return platform::localAddressLiteral(m_handle);
 }
 
 bool TembrixSocket::getLocalHostName(StringBuffer& out, LogBase& log)

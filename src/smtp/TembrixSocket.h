@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/Socket.h"
 #include "platform/TlsSession.h"
@@ -42,12 +44,21 @@ public:
     bool createSocket(LogBase& log);
     // Takes over a connected handle (a socket pair's end, an accepted peer).
     void attach(platform::SocketHandle handle);
+    // host is a name, an IPv4 or IPv6 literal, or an IPv6 literal in
+    // brackets; every address it resolves to (of the address family set) is
+    // tried in the resolver's order within the connect time-out.
     bool connectToHost(const char* host, uint16_t port, LogBase& log, bool& unknownHost);
+    // The addresses in turn until one connects, all within the connect
+    // time-out; each failure but the last is logged with its address.
+    bool connectToAddresses(const std::vector<platform::SocketAddress>& addresses, LogBase& log);
     bool waitWritable(uint32_t seconds, LogBase& log);
     bool isReadable();
     void closeSocket();
     // "" when the system gives no name.
     bool getLocalHostName(StringBuffer& out, LogBase& log);
+    // The connected socket's own address as an SMTP address literal
+    // ("[127.0.0.1]", "[IPv6:::1]"); "" for none.
+    std::string localAddressLiteral() const;
 
     // TLS over the connected socket, host being the name the certificate
     // must carry; the handshake is bounded by the read time-out. Logs why it
@@ -76,11 +87,14 @@ public:
     void setReadTimeoutMs(uint32_t ms) { m_readTimeoutMs = ms; }
     uint32_t getConnectTimeoutS() const { return m_connectTimeoutS; }
     void setConnectTimeoutS(uint32_t s) { m_connectTimeoutS = s; }
+    // Which addresses of a name connectToHost tries (Any at first).
+    platform::AddressFamily addressFamily() const { return m_family; }
+    void setAddressFamily(platform::AddressFamily family) { m_family = family; }
     int getLastSendError() const { return m_lastSendError; }
     const ParseBuffer& receiveBuffer() const { return m_buffer; }
 
 private:
-    bool connectAttempt(uint32_t address, uint16_t port, LogBase& log, int& error);
+    bool connectAttempt(const platform::SocketAddress& address, uint32_t waitMs, LogBase& log, int& error);
     bool sendPlain(const unsigned char* bytes, uint32_t count, LogBase& log);
     bool sendWithProgress(const unsigned char* bytes, uint32_t count, LogBase& log, ProgressMonitor& progress);
     // One send of up to n bytes: the count sent, or -1 after logging the failure.
@@ -97,6 +111,7 @@ private:
     uint32_t m_readTimeoutMs;
     uint32_t m_connectTimeoutS;
     int32_t m_lastSendError;
+    platform::AddressFamily m_family = platform::AddressFamily::Any;
 };
 
 }  // namespace hanamail

@@ -118,14 +118,7 @@ void HttpClient::setProxy(const char* proxy)
     m_proxyHost.clear();
     m_proxyPort = HttpUrl::kDefaultPort;
     if (!proxy || !*proxy) return;
-    StringBuffer text(proxy);
-    const char* colon = std::strchr(text.getString(), ':');
-    if (colon) {
-        m_proxyPort = HttpUrl::readPort(colon + 1);
-        (void)m_proxyHost.appendN(text.getString(), static_cast<int32_t>(colon - text.getString()));
-    } else {
-        m_proxyHost = text.getString();
-    }
+    HttpUrl::splitHostPort(proxy, m_proxyHost, m_proxyPort);
     m_proxyHost.trim2();
 }
 
@@ -133,6 +126,7 @@ bool HttpClient::openSocket(TembrixSocket& sock, const char* host, int32_t port,
 {
     sock.closeSocket();
     sock.setConnectTimeoutS(m_connectTimeoutS);
+    sock.setAddressFamily(m_family);
     const uint64_t readMs = uint64_t(m_readTimeoutS) * 1000;
     sock.setReadTimeoutMs(readMs > kMaxReadTimeoutMs ? kMaxReadTimeoutMs : static_cast<uint32_t>(readMs));
     if (port < 1 || port > 65535) port = HttpUrl::kDefaultPort;

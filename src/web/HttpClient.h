@@ -36,6 +36,7 @@ public:
     void setTls(const platform::TlsSettings& settings) { m_tls = settings; }
     void setConnectTimeoutS(uint32_t s) { m_connectTimeoutS = s; }
     void setReadTimeoutS(uint32_t s) { m_readTimeoutS = s; }
+    void setAddressFamily(platform::AddressFamily family) { m_family = family; }
 
     // Over TLS when secure (the certificate checked against host).
     bool connect(const char* host, int32_t port, LogBase& log, bool secure = false);
@@ -81,6 +82,7 @@ private:
     TembrixSocket m_socket;
     uint32_t m_connectTimeoutS;
     uint32_t m_readTimeoutS;
+    platform::AddressFamily m_family = platform::AddressFamily::Any;
     StringBuffer m_proxyHost;
     int32_t m_proxyPort;
     StringBuffer m_login;

@@ -47,6 +47,7 @@ HttpClient* HttpConnPool::getClient(const char* host, int32_t port, bool secure,
     c->setConnectTimeoutS(m_connectTimeoutS);
     c->setReadTimeoutS(m_readTimeoutS);
     c->setTls(m_tls);
+    c->setAddressFamily(m_family);
     if (login && password) c->setCredentials(login, password, host, port, secure);
     if (viaProxy) c->setProxy(proxy);
     const bool connected =

@@ -3,6 +3,7 @@
 
 #include "foundation/ExtPtrArray.h"
 #include "foundation/StringBuffer.h"
+#include "platform/Socket.h"
 #include "platform/TlsSession.h"
 
 namespace hanamail {
@@ -41,6 +42,8 @@ public:
     void setTimeoutsS(uint32_t connectS, uint32_t readS);
     // How the clients made from now on verify "https:" servers.
     void setTls(const platform::TlsSettings& settings) { m_tls = settings; }
+    // Which addresses of a host the clients made from now on try.
+    void setAddressFamily(platform::AddressFamily family) { m_family = family; }
 
 private:
     ExtPtrArray m_clients;
@@ -51,6 +54,7 @@ private:
     platform::TlsSettings m_tls;
     uint32_t m_connectTimeoutS = 10;
     uint32_t m_readTimeoutS = 10;
+    platform::AddressFamily m_family = platform::AddressFamily::Any;
 };
 
 }  // namespace hanamail

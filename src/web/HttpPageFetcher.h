@@ -13,6 +13,7 @@ public:
     HttpPageFetcher() = default;
     void setTimeoutsS(uint32_t connectS, uint32_t readS) { m_pool.setTimeoutsS(connectS, readS); }
     void setTls(const platform::TlsSettings& settings) { m_pool.setTls(settings); }
+    void setAddressFamily(platform::AddressFamily family) { m_pool.setAddressFamily(family); }
     bool fetch(const char* url, const char* login, const char* password, DataBuffer& body, MhtmlFetched& got,
                LogBase& log) override;
 

@@ -135,14 +135,7 @@ bool HttpUrl::split(const char* url, StringBuffer& host, int32_t& port, StringBu
         hostEnd = rest.find('/');
         if (hostEnd == std::string_view::npos) hostEnd = rest.size();
     } else {
-        const std::string_view authority = rest.substr(0, hostEnd);
-        const size_t colon = authority.find(':');
-        if (colon != std::string_view::npos) {
-            port = portOf(authority.substr(colon + 1), schemePort);
-            (void)assign(host, authority.substr(0, colon));
-        } else {
-            (void)assign(host, authority);
-        }
+        splitHostPort(rest.substr(0, hostEnd), host, port, schemePort);
     }
 
     std::string_view target = rest.substr(hostEnd);
@@ -156,6 +149,33 @@ bool HttpUrl::split(const char* url, StringBuffer& host, int32_t& port, StringBu
     if (pathPart.empty()) pathPart = "/";
     (void)assign(path, pathPart);
     return true;
+}
+
+void HttpUrl::splitHostPort(std::string_view authority, StringBuffer& host, int32_t& port, int32_t defaultPort)
+{
+    port = defaultPort;
+    // An IPv6 literal keeps its brackets: the Host header and the log show
+    // it so, and its colons are not the port's.
+    size_t colon = authority.find(':');
+    if (!authority.empty() && authority.front() == '[') {
+        const size_t close = authority.find(']');
+        if (close != std::string_view::npos) {
+            // Anything but a port after the bracket leaves a host no
+            // resolver knows, rather than one cut to look valid.
+            const bool portFollows = close + 1 < authority.size() && authority[close + 1] == ':';
+            if (!portFollows) {
+                (void)assign(host, authority);
+                return;
+            }
+            colon = close + 1;
+        }
+    }
+    if (colon != std::string_view::npos) {
+        port = portOf(authority.substr(colon + 1), defaultPort);
+        (void)assign(host, authority.substr(0, colon));
+    } else {
+        (void)assign(host, authority);
+    }
 }
 
 bool HttpUrl::splitForRequest(const char* url, StringBuffer& host, int32_t& port, StringBuffer& login,

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string_view>
 
 namespace hanamail {
 
@@ -26,6 +27,11 @@ public:
     // for a null url.
     static bool split(const char* url, StringBuffer& host, int32_t& port, StringBuffer& login, StringBuffer& password,
                       StringBuffer& path, StringBuffer& query);
+
+    // "host:port" into host and port (80 unless a port of 1-65535 is
+    // given). An IPv6 literal keeps its brackets: "[::1]:8080" gives "[::1]".
+    static void splitHostPort(std::string_view authority, StringBuffer& host, int32_t& port,
+                              int32_t defaultPort = kDefaultPort);
 
     // split for a URL a GET can be sent for: isHttp and a valid host.
     static bool splitForRequest(const char* url, StringBuffer& host, int32_t& port, StringBuffer& login,

@@ -75,6 +75,11 @@ void Mhtml::setTls(const platform::TlsSettings& settings)
     if (m_http) m_http->setTls(settings);
 }
 
+void Mhtml::setAddressFamily(platform::AddressFamily family)
+{
+    if (m_http) m_http->setAddressFamily(family);
+}
+
 bool Mhtml::isUrl(const char* arg)
 {
     return arg && CaptureUrl::looksLikeUrl(arg);

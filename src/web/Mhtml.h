@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/Socket.h"
 #include "platform/TlsSession.h"
 #include "web/MhtmlContext.h"
 
@@ -34,6 +35,8 @@ public:
     void setTimeoutsS(uint32_t connectS, uint32_t readS);
     // For real HTTP: how "https:" servers are verified.
     void setTls(const platform::TlsSettings& settings);
+    // For real HTTP: which addresses of a host are tried (Any at first).
+    void setAddressFamily(platform::AddressFamily family);
 
     bool captureUrl(const char* url, StringBuffer& mime, LogBase& log);
     // baseUrl: where the page's relative references point, empty for its directory.

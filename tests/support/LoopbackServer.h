@@ -1,5 +1,5 @@
 #pragma once
-// A listening socket on 127.0.0.1 with a peer thread that runs the test's
+// A listening socket on 127.0.0.1 (or ::1) with a peer thread that runs the test's
 // handler for each accepted connection: the real other end for the socket,
 // SMTP and HTTP tests, on Linux and under Wine alike.
 #include <atomic>
@@ -80,11 +80,12 @@ public:
 
     // Serves up to `connections` clients one after another; gives up waiting
     // for a client after acceptTimeoutMs.
-    explicit LoopbackServer(Handler handler, int connections = 1, uint32_t acceptTimeoutMs = 10000)
+    // ipv6: on ::1 instead (not listening where the system has no IPv6).
+    explicit LoopbackServer(Handler handler, int connections = 1, uint32_t acceptTimeoutMs = 10000, bool ipv6 = false)
     {
         bool ranNow = false;
         hanamail::platform::startSockets(ranNow);
-        m_listener = hanamail::platform::listenLoopback(m_port);
+        m_listener = ipv6 ? hanamail::platform::listenLoopbackIpv6(m_port) : hanamail::platform::listenLoopback(m_port);
         if (m_listener == hanamail::platform::kInvalidSocket) return;
         m_thread = std::thread([this, handler = std::move(handler), connections, acceptTimeoutMs] {
             for (int i = 0; i < connections; ++i) {

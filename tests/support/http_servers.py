@@ -1,4 +1,4 @@
-"""HTTP peers for the page-capture tests and benchmark, all on 127.0.0.1:
+"""HTTP peers for the page-capture tests and benchmark, on 127.0.0.1 (or ::1):
 Debian's nginx with a configuration of its own in a temporary folder, and
 byte-level servers written here for the answers no real server gives."""
 import os
@@ -15,19 +15,28 @@ NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
 ACCESS_FORMAT = "$connection $status $request_uri"
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
+def family(host):
+    return socket.AF_INET6 if ":" in host else socket.AF_INET
+
+
+def url_host(host):
+    """The host as a URL writes it: an IPv6 address in brackets."""
+    return "[%s]" % host if ":" in host else host
+
+
+def free_port(host="127.0.0.1"):
+    with socket.socket(family(host)) as s:
+        s.bind((host, 0))
         return s.getsockname()[1]
 
 
-def wait_for_port(port, proc=None, seconds=10):
+def wait_for_port(port, proc=None, seconds=10, host="127.0.0.1"):
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         if proc is not None and proc.poll() is not None:
             return False
         try:
-            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+            with socket.create_connection((host, port), timeout=0.5):
                 return True
         except OSError:
             time.sleep(0.05)
@@ -40,11 +49,12 @@ class Nginx:
     Everything it writes (pid, logs, temporary bodies) stays in its own
     folder, so no root privileges or system paths are needed."""
 
-    def __init__(self, workdir, root):
+    def __init__(self, workdir, root, host="127.0.0.1"):
         self.dir = os.path.join(workdir, "nginx")
         os.makedirs(self.dir, exist_ok=True)
         self.root = root
-        self.port = free_port()
+        self.host = host
+        self.port = free_port(host)
         self.access_log = os.path.join(self.dir, "access.log")
         self.error_log = os.path.join(self.dir, "error.log")
         self.conf = os.path.join(self.dir, "nginx.conf")
@@ -80,17 +90,17 @@ class Nginx:
                 "  keepalive_requests 100000;\n"
                 "%s\n"
                 "  server {\n"
-                "    listen 127.0.0.1:%d;\n"
+                "    listen %s:%d;\n"
                 "    root %s;\n"
                 "%s\n"
                 "  }\n"
-                "}\n") % (d, self.error_log, ACCESS_FORMAT, self.access_log, temps, http_lines, self.port,
+                "}\n") % (d, self.error_log, ACCESS_FORMAT, self.access_log, temps, http_lines, url_host(self.host), self.port,
                           self.root, server_lines)
 
     def start(self):
         self.proc = subprocess.Popen([NGINX, "-p", self.dir, "-c", self.conf, "-e", self.error_log],
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        if not wait_for_port(self.port, self.proc):
+        if not wait_for_port(self.port, self.proc, host=self.host):
             err = self.proc.stderr.read().decode("utf-8", "replace") if self.proc.poll() is not None else ""
             self.stop()
             with open(self.error_log, errors="replace") as f:
@@ -112,7 +122,7 @@ class Nginx:
         self.proc = None
 
     def url(self, path):
-        return "http://127.0.0.1:%d/%s" % (self.port, path.lstrip("/"))
+        return "http://%s:%d/%s" % (url_host(self.host), self.port, path.lstrip("/"))
 
     def requests(self):
         """The (connection, status, uri) of every request logged so far."""
@@ -146,13 +156,14 @@ class RawServer:
     request header, and handler(path, request, conn) answers it however it
     likes. Requests are recorded. Every connection is bounded in time."""
 
-    def __init__(self, handler, lifetime=120):
+    def __init__(self, handler, lifetime=120, host="127.0.0.1"):
         self.handler = handler
         self.requests = []
         self.lock = threading.Lock()
-        self.sock = socket.socket()
+        self.host = host
+        self.sock = socket.socket(family(host))
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.sock.bind(("127.0.0.1", 0))
+        self.sock.bind((host, 0))
         self.sock.listen(64)
         self.port = self.sock.getsockname()[1]
         self.stopping = threading.Event()
@@ -161,7 +172,7 @@ class RawServer:
         self.thread.start()
 
     def url(self, path):
-        return "http://127.0.0.1:%d/%s" % (self.port, path.lstrip("/"))
+        return "http://%s:%d/%s" % (url_host(self.host), self.port, path.lstrip("/"))
 
     def seen(self):
         with self.lock:

@@ -13,11 +13,11 @@ SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "smtp_server.p
 class Server:
     """One of the tests' SMTP servers, stopped when the block ends."""
 
-    def __init__(self, kind, *extra, user, password, mechanisms="LOGIN,PLAIN,CRAM-MD5", port=0):
+    def __init__(self, kind, *extra, user, password, mechanisms="LOGIN,PLAIN,CRAM-MD5", port=0, host="127.0.0.1"):
         self.dir = tempfile.TemporaryDirectory()
         self.record = os.path.join(self.dir.name, "record.jsonl")
         args = [sys.executable, SERVER, kind, "--record", self.record, "--user", user, "--password", password,
-                "--mechanisms", mechanisms, "--lifetime", "60", "--port", str(port), *extra]
+                "--mechanisms", mechanisms, "--lifetime", "60", "--port", str(port), "--host", host, *extra]
         self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         line = self.proc.stdout.readline()
         if not line.startswith("PORT "):

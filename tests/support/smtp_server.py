@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""SMTP servers for the delivery tests, on 127.0.0.1 at a free port.
+"""SMTP servers for the delivery tests, on 127.0.0.1 (or --host, such as ::1)
+at a free port.
 
   smtp_server.py aiosmtpd --record FILE [--user U --password P] [--mechanisms M,...]
   smtp_server.py raw --record FILE [--user U --password P] [--mechanisms M,...]
@@ -125,8 +126,8 @@ def run_aiosmtpd(args):
     exclude = [m for m in ("LOGIN", "PLAIN", "CRAM-MD5") if m not in mechanisms]
     port = args.port
     if port == 0:
-        sock = socket.socket()
-        sock.bind(("127.0.0.1", 0))
+        sock = socket.socket(family(args.host))
+        sock.bind((args.host, 0))
         port = sock.getsockname()[1]
         sock.close()
     tls = {}
@@ -140,7 +141,7 @@ def run_aiosmtpd(args):
             "ssl_context": context, "auth_require_tls": False}
     else:
         tls = {"auth_require_tls": False}
-    controller = Controller(handler, hostname="127.0.0.1", port=port, authenticator=authenticator,
+    controller = Controller(handler, hostname=args.host, port=port, authenticator=authenticator,
                             auth_exclude_mechanism=exclude, **tls)
     controller.start()
     print("PORT %d" % port, flush=True)
@@ -375,10 +376,14 @@ class RawSession:
         return True
 
 
+def family(host):
+    return socket.AF_INET6 if ":" in host else socket.AF_INET
+
+
 def run_raw(args):
-    listener = socket.socket()
+    listener = socket.socket(family(args.host))
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", args.port))
+    listener.bind((args.host, args.port))
     listener.listen(16)
     print("PORT %d" % listener.getsockname()[1], flush=True)
     watch_stdin_and_lifetime(args.lifetime, lambda: os._exit(0))
@@ -410,6 +415,7 @@ def main():
     p.add_argument("--fault", action="append", default=[])
     p.add_argument("--lifetime", type=float, default=60)
     p.add_argument("--port", type=int, default=0)
+    p.add_argument("--host", default="127.0.0.1")
     p.add_argument("--tls", choices=["none", "starttls", "implicit"], default="none")
     p.add_argument("--cert")
     p.add_argument("--key")

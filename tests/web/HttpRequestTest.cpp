@@ -87,3 +87,17 @@ TEST(HttpRequest, ThroughAProxy)
     noPort.setProxy("proxy.local");
     EXPECT_EQ(noPort.proxyPort(), 80);
 }
+
+TEST(HttpRequest, Ipv6HostKeepsItsBrackets)
+{
+    HttpClient c;
+    EXPECT_EQ(request(c, "http://[::1]:8080/x.html"), "GET /x.html HTTP/1.1\r\n" + kTail + "Host: [::1]\r\n\r\n\r\n");
+    c.setCredentials("Aladdin", "open sesame", "[::1]", 8080);
+    EXPECT_NE(request(c, "http://[::1]:8080/x.html").find("Authorization: Basic"), std::string::npos);
+    EXPECT_EQ(request(c, "http://[::1]:8081/x.html").find("Authorization"), std::string::npos);
+
+    HttpClient proxied;
+    proxied.setProxy("[::1]:3128");
+    EXPECT_STREQ(proxied.proxyHost().getString(), "[::1]");
+    EXPECT_EQ(proxied.proxyPort(), 3128);
+}

@@ -179,3 +179,25 @@ TEST(HttpUrlClean, PasswordsNeverShown)
     HttpUrl::removeUserInfo("http://host/x@y", out);
     EXPECT_STREQ(out.getString(), "http://host/x@y");
 }
+
+TEST(HttpUrlSplit, Ipv6LiteralKeepsItsBracketsAndItsColons)
+{
+    Split s = split("http://[::1]:8080/x.html");
+    EXPECT_EQ(s.host, "[::1]");
+    EXPECT_EQ(s.port, 8080);
+    EXPECT_EQ(s.path, "/x.html");
+    s = split("http://user:pw@[2001:db8::7]/p?q");
+    EXPECT_EQ(s.host, "[2001:db8::7]");
+    EXPECT_EQ(s.port, 80);
+    EXPECT_EQ(s.login, "user");
+    EXPECT_EQ(s.password, "pw");
+    EXPECT_EQ(s.query, "q");
+    EXPECT_EQ(split("http://[::1]:99999/").port, 80);
+    // Text after the bracket that is not a port stays in the host.
+    s = split("http://[::1]junk:81/");
+    EXPECT_EQ(s.host, "[::1]junk:81");
+    EXPECT_EQ(s.port, 80);
+    // An unclosed bracket is split as any other host.
+    EXPECT_EQ(split("http://[::1/").host, "[");
+    EXPECT_EQ(shown("http://u:secret@[::1]:8080/"), "http://u:***@[::1]:8080/");
+}

@@ -10,6 +10,7 @@
 #include "foundation/StringBuffer.h"
 #include "foundation/XString.h"
 #include "platform/FileSystem.h"
+#include "platform/Socket.h"
 #include "tools/cli/CliArgs.h"
 #include "tools/cli/CliIo.h"
 #include "tools/cli/Commands.h"
@@ -20,19 +21,21 @@ namespace hanamail {
 namespace {
 
 const char kUsageLine[] =
-    "usage: hanamail capture URL|FILE [COMPOSE OPTIONS] [--timeout S] [--ca-file FILE] [--insecure] [--xml]\n"
-    "                        [-o OUT.eml]\n";
+    "usage: hanamail capture URL|FILE [COMPOSE OPTIONS] [-4 | -6] [--timeout S] [--ca-file FILE] [--insecure]\n"
+    "                        [--xml] [-o OUT.eml]\n";
 
 const char kIntro[] =
     "Captures a web page (an http: or https: URL) or a local HTML file with every image, style\n"
     "sheet, script and frame it shows, as one email whose body is multipart/related, and writes\n"
     "it as MIME text (standard output unless -o is given). The compose options then change it;\n"
     "--text adds a plain-text alternative beside the page. --html, --from-eml and --from-xml do\n"
-    "not apply.\n"
+    "not apply. An IPv6 address goes in brackets: http://[::1]:8080/page.html.\n"
     "\n";
 
 const char kOwnOptions[] =
-    "  --timeout S             connect and read time-outs of each HTTP fetch in seconds (10)\n"
+    "  -4, -6                  connect over IPv4 only, or IPv6 only\n"
+    "  --timeout S             connect and read time-outs of each HTTP fetch in seconds (10);\n"
+    "                          the connect time-out bounds all of a name's addresses together\n"
     "  --ca-file FILE          for https: trust the CA certificates of FILE (PEM) besides the\n"
     "                          system's\n"
     "  --insecure              for https: do not check the servers' certificates at all (for\n"
@@ -58,6 +61,7 @@ struct Options {
     const char* caFile = nullptr;
     bool xml = false;
     bool insecure = false;
+    platform::AddressFamily family = platform::AddressFamily::Any;
 };
 
 int usage(const std::string& problem)
@@ -87,6 +91,13 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
                         cli::kComposeOptionsNotes, kExit);
             helpShown = true;
             return 0;
+        }
+        if (std::strcmp(argv[i], "-4") == 0 || std::strcmp(argv[i], "-6") == 0) {
+            const auto family = argv[i][1] == '4' ? platform::AddressFamily::Ipv4 : platform::AddressFamily::Ipv6;
+            if (o.family != platform::AddressFamily::Any && o.family != family)
+                return usage("only one of -4 and -6 can be given");
+            o.family = family;
+            continue;
         }
         if (std::strcmp(argv[i], "--xml") == 0) {
             if (o.xml) return usage("--xml given twice");
@@ -149,6 +160,7 @@ private:
             m_email.SetCaptureCaFile(path);
         }
         m_email.SetCaptureInsecure(m_opt.insecure);
+        m_email.SetCaptureAddressFamily(m_opt.family);
         if (!m_email.LoadHtmlComplete(cli::fromArg(m_opt.source))) return false;
         if (m_opt.logXml) {
             if (!m_email.saveErrorXml(cli::fromArg(m_opt.logXml))) {

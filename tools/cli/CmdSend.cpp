@@ -31,7 +31,7 @@ const char kUsageLine[] =
     "                     [--smtp-port N] [--login USER] [--password-file FILE | --password-env VAR] [--dist-list "
     "FILE]\n"
     "                     [--tls none|starttls|auto|implicit] [--ca-file FILE] [--insecure] [--allow-plain-auth]\n"
-    "                     [--timeout S] [--quiet] [--log-xml FILE]\n";
+    "                     [-4 | -6] [--timeout S] [--quiet] [--log-xml FILE]\n";
 
 const char kIntro[] =
     "Sends one email by SMTP: the email of --eml or --xml-file, changed by the compose options,\n"
@@ -43,7 +43,8 @@ const char kIntro[] =
     "                          adds a plain-text alternative, and --html does not apply\n";
 
 const char kOwnOptions[] =
-    "  --smtp-host HOST        the SMTP server (required)\n"
+    "  --smtp-host HOST        the SMTP server (required): a name, or an IPv4 or IPv6 address\n"
+    "                          (::1 or [::1]); every address of a name is tried in turn\n"
     "  --smtp-port N           its port (25; 465 with --tls implicit)\n"
     "  --login USER            log in as USER (with a password from one of the two options below)\n"
     "  --password-file FILE    the password is the first line of FILE (no option takes a password)\n"
@@ -58,8 +59,9 @@ const char kOwnOptions[] =
     "  --insecure              do not check the servers' certificates at all (for tests only)\n"
     "  --allow-plain-auth      send a login and password without TLS to a host that is not\n"
     "                          this machine (refused otherwise)\n"
+    "  -4, -6                  connect over IPv4 only, or IPv6 only\n"
     "  --timeout S             connect and read time-outs in seconds (30); they bound the TLS\n"
-    "                          handshake too\n"
+    "                          handshake too, and the connect time-out all of a name's addresses\n"
     "  --quiet                 no progress display (it is shown only when standard error is a terminal)\n"
     "  --log-xml FILE          save the activity log of the send as XML\n"
     "  --help                  this text\n"
@@ -96,6 +98,7 @@ struct Options {
     bool allowPlainAuth = false;
     bool quiet = false;
     SmtpTlsMode tlsMode = SmtpTlsMode::Auto;
+    platform::AddressFamily family = platform::AddressFamily::Any;
 };
 
 int usage(const std::string& problem)
@@ -144,6 +147,13 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
         }
         if (std::strcmp(argv[i], "--insecure") == 0) {
             o.insecure = true;
+            continue;
+        }
+        if (std::strcmp(argv[i], "-4") == 0 || std::strcmp(argv[i], "-6") == 0) {
+            const auto family = argv[i][1] == '4' ? platform::AddressFamily::Ipv4 : platform::AddressFamily::Ipv6;
+            if (o.family != platform::AddressFamily::Any && o.family != family)
+                return usage("only one of -4 and -6 can be given");
+            o.family = family;
             continue;
         }
         if (std::strcmp(argv[i], "--allow-plain-auth") == 0) {
@@ -280,6 +290,7 @@ private:
                 m_email.SetCaptureCaFile(path);
             }
             m_email.SetCaptureInsecure(m_opt.insecure);
+            m_email.SetCaptureAddressFamily(m_opt.family);
             if (!m_email.LoadHtmlComplete(cli::fromArg(m_opt.capture))) return false;
         } else if (loaded && !load()) {
             return false;
@@ -307,6 +318,7 @@ private:
         }
         m_mailman.setTlsInsecure(m_opt.insecure);
         m_mailman.setConnectTimeout(timeout);
+        m_mailman.setAddressFamily(m_opt.family);
         m_mailman.setReadTimeout(timeout);
 
         const int estimate = m_email.email().EstimateSize();

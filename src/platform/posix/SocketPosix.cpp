@@ -90,7 +90,27 @@ int waitFor(SocketHandle s, short events, uint32_t timeoutMs)
     }
 }
 
-// The fully qualified form of a host name when it resolves, else the name.
+SocketHandle streamSocket(int family)
+{
+    const int s = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return kInvalidSocket;
+    // Commands and replies alternate: a small write held back for an
+    // acknowledgement the peer delays would cost every exchange 40 ms.
+    const int on = 1;
+    (void)::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return static_cast<SocketHandle>(s);
+}
+
+ConnectResult connectTo(SocketHandle s, const sockaddr* to, socklen_t length)
+{
+    int rc;
+    do {
+        rc = ::connect(fd(s), to, length);
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0 || errno == EISCONN) return ConnectResult::Connected;
+    if (errno == EINPROGRESS || errno == EALREADY || errno == EAGAIN) return ConnectResult::InProgress;
+    return ConnectResult::Failed;
+}
 
 }  // namespace
 
@@ -110,13 +130,12 @@ int lastSocketError()
 
 SocketHandle createStreamSocket()
 {
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0) return kInvalidSocket;
-    // Commands and replies alternate: a small write held back for an
-    // acknowledgement the peer delays would cost every exchange 40 ms.
-    const int on = 1;
-    (void)::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    return static_cast<SocketHandle>(s);
+    return streamSocket(AF_INET);
+}
+
+SocketHandle createStreamSocketFor(const SocketAddress& a)
+{
+    return streamSocket(a.ipv6 ? AF_INET6 : AF_INET);
 }
 
 bool setNonBlocking(SocketHandle s, bool on)
@@ -132,13 +151,16 @@ ConnectResult connectIpv4(SocketHandle s, uint32_t address, uint16_t port)
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     to.sin_addr.s_addr = address;
-    int rc;
-    do {
-        rc = ::connect(fd(s), reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    } while (rc != 0 && errno == EINTR);
-    if (rc == 0 || errno == EISCONN) return ConnectResult::Connected;
-    if (errno == EINPROGRESS || errno == EALREADY || errno == EAGAIN) return ConnectResult::InProgress;
-    return ConnectResult::Failed;
+    return connectTo(s, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+ConnectResult connectAddress(SocketHandle s, const SocketAddress& a)
+{
+    if (a.length == 0 || a.length > sizeof a.bytes) {
+        errno = EINVAL;
+        return ConnectResult::Failed;
+    }
+    return connectTo(s, reinterpret_cast<const sockaddr*>(a.bytes), static_cast<socklen_t>(a.length));
 }
 
 int pendingSocketError(SocketHandle s)

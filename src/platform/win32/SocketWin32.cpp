@@ -74,7 +74,25 @@ int selectOne(SocketHandle s, bool forWrite, uint32_t timeoutMs)
     return rc == SOCKET_ERROR ? -1 : (rc == 0 ? 0 : 1);
 }
 
-// The fully qualified form of a host name when it resolves, else the name.
+SocketHandle streamSocket(int family)
+{
+    const SOCKET s = ::socket(family, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) return kInvalidSocket;
+    // Commands and replies alternate: a small write held back for an
+    // acknowledgement the peer delays would cost every exchange 40 ms.
+    const BOOL on = TRUE;
+    (void)setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    return static_cast<SocketHandle>(s);
+}
+
+ConnectResult connectTo(SocketHandle s, const sockaddr* to, int length)
+{
+    if (::connect(sock(s), to, length) == 0) return ConnectResult::Connected;
+    const int e = WSAGetLastError();
+    if (e == WSAEISCONN) return ConnectResult::Connected;
+    if (e == WSAEWOULDBLOCK || e == WSAEALREADY || e == WSAEINVAL) return ConnectResult::InProgress;
+    return ConnectResult::Failed;
+}
 
 }  // namespace
 
@@ -97,13 +115,12 @@ int lastSocketError()
 
 SocketHandle createStreamSocket()
 {
-    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET) return kInvalidSocket;
-    // Commands and replies alternate: a small write held back for an
-    // acknowledgement the peer delays would cost every exchange 40 ms.
-    const BOOL on = TRUE;
-    (void)setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-    return static_cast<SocketHandle>(s);
+    return streamSocket(AF_INET);
+}
+
+SocketHandle createStreamSocketFor(const SocketAddress& a)
+{
+    return streamSocket(a.ipv6 ? AF_INET6 : AF_INET);
 }
 
 bool setNonBlocking(SocketHandle s, bool on)
@@ -118,11 +135,16 @@ ConnectResult connectIpv4(SocketHandle s, uint32_t address, uint16_t port)
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     to.sin_addr.s_addr = address;
-    if (::connect(sock(s), reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return ConnectResult::Connected;
-    const int e = WSAGetLastError();
-    if (e == WSAEISCONN) return ConnectResult::Connected;
-    if (e == WSAEWOULDBLOCK || e == WSAEALREADY || e == WSAEINVAL) return ConnectResult::InProgress;
-    return ConnectResult::Failed;
+    return connectTo(s, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+ConnectResult connectAddress(SocketHandle s, const SocketAddress& a)
+{
+    if (a.length == 0 || a.length > sizeof a.bytes) {
+        WSASetLastError(WSAEINVAL);
+        return ConnectResult::Failed;
+    }
+    return connectTo(s, reinterpret_cast<const sockaddr*>(a.bytes), static_cast<int>(a.length));
 }
 
 int pendingSocketError(SocketHandle s)
