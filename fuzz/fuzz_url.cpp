@@ -124,7 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     client.buildRequest(clean.getString(), request);
     checkRequest(request.getString(), false);
     HttpClient withLogin;
-    withLogin.setCredentials("user", "pass", host.getString(), port);
+    // (credentials belong to a scheme as well as a host and port)
+    withLogin.setCredentials("user", "pass", host.getString(), port, HttpUrl::isHttps(clean.getString()));
     withLogin.buildRequest(url.c_str(), request);
     checkRequest(request.getString(), true);
     return 0;
