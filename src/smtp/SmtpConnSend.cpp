@@ -99,13 +99,21 @@ bool SmtpConnImpl::sendRecipients(Email2& email, LogBase& log, ProgressMonitor* 
     return accepted > 0;
 }
 
+// The text goes out as it is encoded, so the first bytes are on the wire
+// without a pass over the whole message first; its encoded size is counted
+// on the way and logged once known (a failed send scans for it then).
 bool SmtpConnImpl::sendMessageText(const unsigned char* text, uint32_t n, LogBase& log, ProgressMonitor* pm)
 {
-    const uint64_t size = SmtpDataEncoder::encodedSize(text, n);
-    log.logDataLong("email_size", size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(size));
-    if (n == 0) return true;
-    const uint32_t room =
-        size < kDataPieceBytes ? static_cast<uint32_t>(size) + SmtpDataEncoder::kMinRoom : kDataPieceBytes;
+    const auto logSize = [&log](uint64_t size) {
+        log.logDataLong("email_size", size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(size));
+    };
+    if (n == 0) {
+        logSize(0);
+        return true;
+    }
+    // Every byte may become two (a bare line end); beyond that, pieces.
+    const uint64_t worst = uint64_t(n) * 2 + SmtpDataEncoder::kMinRoom;
+    const uint32_t room = worst < kDataPieceBytes ? static_cast<uint32_t>(worst) : kDataPieceBytes;
     std::unique_ptr<unsigned char[]> piece(new (std::nothrow) unsigned char[room]);
     if (!piece) {
         log.logError("Out of memory");
@@ -113,14 +121,20 @@ bool SmtpConnImpl::sendMessageText(const unsigned char* text, uint32_t n, LogBas
     }
     SmtpDataEncoder encoder;
     uint32_t pos = 0;
+    uint64_t sent = 0;
     bool first = true;
     while (pos < n) {
         const uint32_t k = encoder.encode(text, n, pos, piece.get(), room);
         // Of the message the transcript keeps the start only.
         if (first) appendTranscript(piece.get(), k);
         first = false;
-        if (!m_socket.sendBytes(piece.get(), k, log, pm)) return false;
+        if (!m_socket.sendBytes(piece.get(), k, log, pm)) {
+            logSize(SmtpDataEncoder::encodedSize(text, n));
+            return false;
+        }
+        sent += k;
     }
+    logSize(sent);
     return true;
 }
 

@@ -249,6 +249,8 @@ TEST(SmtpSession, NoLineOfTheTextCanEndTheData)
     const size_t data = w.find("DATA\r\n") + 6;
     const std::string body = w.substr(data, w.find("QUIT") - data);
     EXPECT_EQ(body, "..x first\r\n..\r\nRCPT TO:<evil@example.com>\r\n..\r\nmid\r\n..\r\nend\r\n\r\n.\r\n");
+    // The size logged is what went out before the end marker.
+    EXPECT_NE(s.logText().find("email_size: " + std::to_string(body.size() - 5)), std::string::npos) << s.logText();
     for (size_t i = 0; i < w.size(); ++i) {
         if (w[i] == '\r') {
             EXPECT_EQ(w[i + 1], '\n') << i;
