@@ -101,9 +101,15 @@ void shutdownSending(SocketHandle s);
 // gives "::1"); other settings as they are.
 std::string withoutBrackets(const std::string& host);
 
-// Whether the host setting names this machine's loopback without any name
-// being resolved: "localhost", an address of 127.0.0.0/8, or ::1 (with or
-// without brackets).
+// A host setting may carry its port after the last colon: "[::1]:2525",
+// "127.0.0.1:2525", "mail.example.com:587"; a bare IPv6 literal ("::1") has
+// none. Gives the host part (trimmed, brackets kept) and the port, 0 when
+// there is none; false when what follows the colon is not a port (1-65535).
+bool splitHostPort(const std::string& setting, std::string& host, int& port);
+
+// Whether the host setting (with or without a port) names this machine's
+// loopback without any name being resolved: "localhost", an address of
+// 127.0.0.0/8, or ::1 (with or without brackets).
 bool isLoopbackHost(const char* host);
 
 // The host's fully qualified name when it resolves, else its short name;

@@ -191,15 +191,39 @@ std::string withoutBrackets(const std::string& host)
     return host;
 }
 
+bool splitHostPort(const std::string& setting, std::string& host, int& port)
+{
+    port = 0;
+    const size_t first = setting.find_first_not_of(" \t\r\n");
+    const size_t last = setting.find_last_not_of(" \t\r\n");
+    host = first == std::string::npos ? std::string() : setting.substr(first, last - first + 1);
+    const size_t colon = host.rfind(':');
+    if (colon == std::string::npos) return true;
+    if (host.front() == '[') {
+        // "[literal]" alone, or "[literal]:port".
+        if (host.back() == ']' || colon == 0 || host[colon - 1] != ']') return true;
+    } else if (host.find(':') != colon) {
+        return true;  // a bare IPv6 literal
+    }
+    const std::string digits = host.substr(colon + 1);
+    long value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9' || value > 65535) return false;
+        value = value * 10 + (c - '0');
+    }
+    if (digits.empty() || value < 1 || value > 65535) return false;
+    port = static_cast<int>(value);
+    host.resize(colon);
+    return true;
+}
+
 bool isLoopbackHost(const char* host)
 {
     if (!host) return false;
-    std::string h = host;
-    const size_t first = h.find_first_not_of(" \t\r\n");
-    const size_t last = h.find_last_not_of(" \t\r\n");
-    if (first == std::string::npos) return false;
-    h = h.substr(first, last - first + 1);
-    if (h.size() >= 2 && h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
+    std::string h;
+    int port = 0;
+    if (!splitHostPort(host, h, port) || h.empty()) return false;
+    h = withoutBrackets(h);
     std::string lower;
     for (char c : h) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
     // The socket layer takes this name as 127.0.0.1 (::1 when only IPv6 is

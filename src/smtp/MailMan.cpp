@@ -6,6 +6,7 @@
 #include "foundation/LogBase.h"
 #include "mime/Email2.h"
 #include "mime/Rfc822Address.h"
+#include "platform/Socket.h"
 #include "smtp/ProgressMonitor.h"
 #include "smtp/SmtpConnImpl.h"
 
@@ -69,10 +70,18 @@ bool MailMan::SendEmail(const Email2* email, const ExtPtrArray& replacements, Pr
     tls.insecure = tlsInsecure;
     conn->setTls(tlsMode, tls);
     conn->setAddressFamily(addressFamily);
-    const int port = tlsMode == SmtpTlsMode::Implicit && !smtpPortSet ? 465 : smtpPort;
-    if (!conn->connectAndLogin(smtpHost.getString(), port, smtpLogin.getString(), smtpPassword.getString(),
-                               ntlmDomain.getString(), authMethod.getString(), connectTimeoutSecs,
-                               readTimeoutSecs * 1000, log)) {
+    // A port in the host setting ("[::1]:2525") comes before the port setting.
+    std::string host;
+    int port = 0;
+    const bool hostOk = platform::splitHostPort(smtpHost.getString(), host, port);
+    if (!hostOk) {
+        log.logError("Invalid port in SMTP host");
+        log.logData("smtp_host", smtpHost.getString());
+    }
+    if (port == 0) port = tlsMode == SmtpTlsMode::Implicit && !smtpPortSet ? 465 : smtpPort;
+    if (!hostOk || !conn->connectAndLogin(host.c_str(), port, smtpLogin.getString(), smtpPassword.getString(),
+                                          ntlmDomain.getString(), authMethod.getString(), connectTimeoutSecs,
+                                          readTimeoutSecs * 1000, log)) {
         log.logError("Failed to connect to SMTP server.");
         pm.finish(abort);
         return false;

@@ -54,12 +54,13 @@ class Ipv6SendTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.tmp.cleanup()
 
-    def send(self, host, port, *args):
+    def send(self, host, port, *args, prefix=()):
         if os.path.exists(self.log_xml):
             os.remove(self.log_xml)
-        cmd = [CLI, "send", "--from", "sender@example.jp", "--to", "rcpt@example.jp", "--subject", "v6 送信",
-               "--text", self.body, "--charset", "utf-8", "--smtp-host", host, "--smtp-port", str(port),
-               "--login", USER, "--password-env", "HM_V6_PW", "--timeout", "10", "--log-xml", self.log_xml, *args]
+        cmd = [*prefix, CLI, "send", "--from", "sender@example.jp", "--to", "rcpt@example.jp", "--subject",
+               "v6 送信", "--text", self.body, "--charset", "utf-8", "--smtp-host", host,
+               *(["--smtp-port", str(port)] if port else []), "--login", USER, "--password-env", "HM_V6_PW",
+               "--timeout", "10", "--log-xml", self.log_xml, *args]
         r = subprocess.run(cmd, capture_output=True, timeout=60, env=dict(os.environ, HM_V6_PW=PASSWORD))
         log = ""
         if os.path.exists(self.log_xml):
@@ -90,6 +91,44 @@ class Ipv6SendTest(unittest.TestCase):
                 r, log = self.send(host, server.port, "-6")
                 self.assert_delivered(server, r)
                 self.assertIn(host, log)
+
+    def test_port_in_the_host_setting(self):
+        with smtp_peer.Server("aiosmtpd", user=USER, password=PASSWORD, mechanisms="LOGIN", host="::1") as server:
+            r, log = self.send("[::1]:%d" % server.port, None)
+            self.assert_delivered(server, r)
+            self.assertIn("[::1]:%d" % server.port, log)
+            # The host's own port comes before --smtp-port.
+            r, _ = self.send(" [::1]:%d " % server.port, 1)
+            self.assertEqual(r.returncode, 0, r.stderr.decode("utf-8", "replace"))
+            self.assertEqual(len(server.messages()), 2)
+        with smtp_peer.Server("aiosmtpd", user=USER, password=PASSWORD, mechanisms="LOGIN") as server:
+            r, _ = self.send("127.0.0.1:%d" % server.port, None)
+            self.assert_delivered(server, r)
+        # Not a port: nothing is looked up or sent.
+        for host in ["[::1]:", "[::1]:0", "[::1]:70000", "127.0.0.1:2x"]:
+            with self.subTest(host=host):
+                r, log = self.send(host, None)
+                self.assertEqual(r.returncode, 1)
+                self.assertIn("Invalid port in SMTP host", log)
+                self.assertNotIn("Connecting to SMTP server", log)
+
+    def test_ehlo_names_the_address_when_the_system_has_no_name(self):
+        # A UTS namespace of its own with an empty host name (needs root).
+        probe = subprocess.run(["unshare", "--uts", "true"], capture_output=True)
+        if probe.returncode != 0:
+            self.skipTest("cannot make a UTS namespace here: " + probe.stderr.decode("utf-8", "replace").strip())
+        nameless = ["unshare", "--uts", sys.executable, "-c",
+                    "import os, socket, sys; socket.sethostname(''); os.execv(sys.argv[1], sys.argv[1:])"]
+        for host, literal in [("::1", "[IPv6:::1]"), ("127.0.0.1", "[127.0.0.1]")]:
+            with self.subTest(host=host), smtp_peer.Server("aiosmtpd", user=USER, password=PASSWORD,
+                                                            mechanisms="LOGIN", host=host) as server:
+                r, _ = self.send(host, server.port, prefix=nameless)
+                self.assert_delivered(server, r)
+                self.assertEqual(server.messages()[0]["ehlo"], literal)
+        with smtp_peer.Server("aiosmtpd", user=USER, password=PASSWORD, mechanisms="LOGIN", host="::1") as server:
+            r, _ = self.send("::1", server.port)
+            self.assert_delivered(server, r)
+            self.assertNotIn(server.messages()[0]["ehlo"], ("", "[IPv6:::1]"))
 
     def test_starttls_checks_the_certificate_for_the_address(self):
         certs = tls_certs.make(os.path.join(self.tmp.name, "certs"))

@@ -109,6 +109,44 @@ TEST(SocketAddresses, LiteralsResolveToThemselvesWithThePort)
     EXPECT_FALSE(platform::addressFromLiteral("localhost", 25, a));
 }
 
+TEST(SocketAddresses, HostSettingsWithAPort)
+{
+    struct Case {
+        const char* setting;
+        bool ok;
+        const char* host;
+        int port;
+        bool loopback;
+    };
+    const Case cases[] = {
+        {"[::1]:2525", true, "[::1]", 2525, true},
+        {" [::1]:65535 ", true, "[::1]", 65535, true},
+        {"[::1]", true, "[::1]", 0, true},
+        {"::1", true, "::1", 0, true},
+        {"fe80::1:25", true, "fe80::1:25", 0, false},  // bare literal: every colon is its own
+        {"127.0.0.1:2525", true, "127.0.0.1", 2525, true},
+        {"localhost:587", true, "localhost", 587, true},
+        {"mail.example.com:587", true, "mail.example.com", 587, false},
+        {"mail.example.com", true, "mail.example.com", 0, false},
+        {"[::1]:", false, "", 0, false},
+        {"[::1]:0", false, "", 0, false},
+        {"[::1]:65536", false, "", 0, false},
+        {"127.0.0.1:99999999999999999999", false, "", 0, false},
+        {"127.0.0.1:25x", false, "", 0, false},
+        {"127.0.0.1:-1", false, "", 0, false},
+    };
+    for (const Case& c : cases) {
+        std::string host;
+        int port = -1;
+        EXPECT_EQ(platform::splitHostPort(c.setting, host, port), c.ok) << c.setting;
+        if (c.ok) {
+            EXPECT_EQ(host, c.host) << c.setting;
+            EXPECT_EQ(port, c.port) << c.setting;
+        }
+        EXPECT_EQ(platform::isLoopbackHost(c.setting), c.loopback) << c.setting;
+    }
+}
+
 TEST(SocketAddresses, Ipv6LiteralWithOrWithoutBracketsConnects)
 {
     LoopbackServer server(greets(), 3, 10000, kIpv6);

@@ -10,7 +10,8 @@ Both print "PORT n" on standard output once listening and stop after
 --lifetime seconds (default 60) or when standard input closes. Each message
 received is appended to the record file as one JSON line: mail_from,
 rcpt_tos, data (base64 of the bytes as received), auth (the mechanism that
-succeeded, or null), login.
+succeeded, or null), login, and from aiosmtpd ehlo (the client's EHLO
+argument).
 
 "aiosmtpd" is the real server (Debian's python3-aiosmtpd) with AUTH LOGIN,
 PLAIN and a CRAM-MD5 mechanism of ours. "raw" is a small server of our own
@@ -110,6 +111,7 @@ def run_aiosmtpd(args):
                 "auth": mech,
                 "login": login,
                 "tls": server.transport.get_extra_info("ssl_object") is not None,
+                "ehlo": session.host_name,
             })
             return "250 OK"
 

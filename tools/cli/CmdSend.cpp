@@ -44,8 +44,9 @@ const char kIntro[] =
 
 const char kOwnOptions[] =
     "  --smtp-host HOST        the SMTP server (required): a name, or an IPv4 or IPv6 address\n"
-    "                          (::1 or [::1]); every address of a name is tried in turn\n"
-    "  --smtp-port N           its port (25; 465 with --tls implicit)\n"
+    "                          (::1 or [::1]), with or without a port (name:587, [::1]:2525);\n"
+    "                          every address of a name is tried in turn\n"
+    "  --smtp-port N           its port when HOST names none (25; 465 with --tls implicit)\n"
     "  --login USER            log in as USER (with a password from one of the two options below)\n"
     "  --password-file FILE    the password is the first line of FILE (no option takes a password)\n"
     "  --password-env VAR      the password is the value of the environment variable VAR\n"
