@@ -1,6 +1,6 @@
 """hanamail send and hanamail capture over IPv6 to real servers on ::1:
 Debian's aiosmtpd (in the clear and with STARTTLS, its certificate naming
-::1), Debian's nginx listening on [::1], and a byte-level HTTP server for the
+::1), Debian's nginx listening on [::1] (plain and with ssl), and a byte-level HTTP server for the
 request's Host line. What arrived is judged by Python's email package."""
 import base64
 import email
@@ -208,6 +208,28 @@ class Ipv6CaptureTest(unittest.TestCase):
         seen = nginx.requests_since(0)
         self.assertEqual(sorted(uri for _, _, uri in seen), ["/a.png", "/b.gif", "/x.html"])
         self.assertEqual(len({conn for conn, _, _ in seen}), 1)
+
+    def test_https_page_from_nginx_on_ipv6(self):
+        certs = tls_certs.make(os.path.join(self.tmp.name, "certs"))
+        image = random.Random(6).randbytes(5000)
+        with open(os.path.join(self.root, "c.png"), "wb") as f:
+            f.write(image)
+        with open(os.path.join(self.root, "s.html"), "w") as f:
+            f.write('<html><body><p>v6 over TLS</p><img src="c.png"></body></html>')
+        nginx = Nginx(self.tmp.name, self.root, host="::1", tls=certs["good"]).start()
+        self.addCleanup(nginx.stop)
+        self.assertTrue(nginx.url("s.html").startswith("https://[::1]:"))
+        r, data = self.capture(nginx.url("s.html"), "--ca-file", certs["ca"])
+        self.assertEqual(r.returncode, 0, r.stderr.decode("utf-8", "replace"))
+        msg = email.message_from_bytes(data, policy=email.policy.default)
+        html = next(p for p in msg.walk() if p.get_content_type() == "text/html").get_content()
+        self.assertIn("v6 over TLS", html)
+        embedded = [p.get_content() for p in msg.walk() if p["Content-ID"]]
+        self.assertEqual([hashlib.sha256(d).hexdigest() for d in embedded], [hashlib.sha256(image).hexdigest()])
+        # The certificate must name ::1 and lead to a CA given.
+        r, _ = self.capture(nginx.url("s.html"))
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"Server certificate not trusted.", r.stderr)
 
     def test_host_line_keeps_the_brackets_and_family_is_forced(self):
         def answer(path, request, conn):

@@ -24,6 +24,10 @@ def url_host(host):
     return "[%s]" % host if ":" in host else host
 
 
+def server_url(scheme, host, port, path):
+    return "%s://%s:%d/%s" % (scheme, url_host(host), port, path.lstrip("/"))
+
+
 def free_port(host="127.0.0.1"):
     with socket.socket(family(host)) as s:
         s.bind((host, 0))
@@ -49,11 +53,12 @@ class Nginx:
     Everything it writes (pid, logs, temporary bodies) stays in its own
     folder, so no root privileges or system paths are needed."""
 
-    def __init__(self, workdir, root, host="127.0.0.1"):
+    def __init__(self, workdir, root, host="127.0.0.1", tls=None):
         self.dir = os.path.join(workdir, "nginx")
         os.makedirs(self.dir, exist_ok=True)
         self.root = root
         self.host = host
+        self.tls = tls  # (certificate, key) PEM files: https on the port
         self.port = free_port(host)
         self.access_log = os.path.join(self.dir, "access.log")
         self.error_log = os.path.join(self.dir, "error.log")
@@ -73,6 +78,7 @@ class Nginx:
         user = "user root;\n" if os.geteuid() == 0 else ""
         temps = "".join("  %s_temp_path %s/%s;\n" % (k, d, k)
                         for k in ["client_body", "proxy", "fastcgi", "uwsgi", "scgi"])
+        ssl = (" ssl;\n    ssl_certificate %s;\n    ssl_certificate_key %s" % self.tls) if self.tls else ""
         return (user +
                 "worker_processes 1;\n"
                 "daemon off;\n"
@@ -90,12 +96,12 @@ class Nginx:
                 "  keepalive_requests 100000;\n"
                 "%s\n"
                 "  server {\n"
-                "    listen %s:%d;\n"
+                "    listen %s:%d%s;\n"
                 "    root %s;\n"
                 "%s\n"
                 "  }\n"
                 "}\n") % (d, self.error_log, ACCESS_FORMAT, self.access_log, temps, http_lines, url_host(self.host), self.port,
-                          self.root, server_lines)
+                          ssl, self.root, server_lines)
 
     def start(self):
         self.proc = subprocess.Popen([NGINX, "-p", self.dir, "-c", self.conf, "-e", self.error_log],
@@ -122,7 +128,7 @@ class Nginx:
         self.proc = None
 
     def url(self, path):
-        return "http://%s:%d/%s" % (url_host(self.host), self.port, path.lstrip("/"))
+        return server_url("https" if self.tls else "http", self.host, self.port, path)
 
     def requests(self):
         """The (connection, status, uri) of every request logged so far."""
@@ -172,7 +178,7 @@ class RawServer:
         self.thread.start()
 
     def url(self, path):
-        return "http://%s:%d/%s" % (url_host(self.host), self.port, path.lstrip("/"))
+        return server_url("http", self.host, self.port, path)
 
     def seen(self):
         with self.lock:
