@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "foundation/ClsBase.h"
+#include "foundation/FileSys.h"
 #include "foundation/StringBuffer.h"
 #include "tools/cli/CliText.h"
 
@@ -23,6 +24,24 @@ bool takeValue(int argc, char** argv, int& i, const char* name, const char*& val
     if (i + 1 >= argc) return false;
     value = argv[++i];
     return true;
+}
+
+XString fullPathArg(const char* path)
+{
+    StringBuffer full;
+    FileSys::getFullPathName(path, full);
+    XString x;
+    x.setFromUtf8(full.getString());
+    return x;
+}
+
+int takeFamilyFlag(const char* arg, platform::AddressFamily& family)
+{
+    if (std::strcmp(arg, "-4") != 0 && std::strcmp(arg, "-6") != 0) return 0;
+    const auto given = arg[1] == '4' ? platform::AddressFamily::Ipv4 : platform::AddressFamily::Ipv6;
+    if (family != platform::AddressFamily::Any && family != given) return -1;
+    family = given;
+    return 1;
 }
 
 std::string quoted(const std::string& s)

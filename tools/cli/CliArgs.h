@@ -2,6 +2,7 @@
 #include <string>
 
 #include "foundation/XString.h"
+#include "platform/Socket.h"
 
 namespace hanamail {
 
@@ -19,6 +20,14 @@ std::string quoted(const std::string& s);
 
 // An argument as text: arguments arrive in the ANSI code page (UTF-8 on POSIX).
 XString fromArg(const std::string& s);
+
+// A file named on the command line by its absolute path (for settings
+// that are read later, from wherever the process then is).
+XString fullPathArg(const char* path);
+
+// "-4" or "-6" at arg: 1 when taken into family, 0 when arg is neither,
+// -1 when the other one was given before.
+int takeFamilyFlag(const char* arg, platform::AddressFamily& family);
 
 // The end of a command that ran operations: saves the log of the last one
 // (last) to logXml when given, and on failure puts the tool's own problem,

@@ -15,6 +15,7 @@
 #include "tools/cli/CliIo.h"
 #include "tools/cli/Commands.h"
 #include "tools/cli/ComposeOptions.h"
+#include "tools/cli/EmailInput.h"
 
 namespace hanamail {
 
@@ -92,11 +93,8 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
             helpShown = true;
             return 0;
         }
-        if (std::strcmp(argv[i], "-4") == 0 || std::strcmp(argv[i], "-6") == 0) {
-            const auto family = argv[i][1] == '4' ? platform::AddressFamily::Ipv4 : platform::AddressFamily::Ipv6;
-            if (o.family != platform::AddressFamily::Any && o.family != family)
-                return usage("only one of -4 and -6 can be given");
-            o.family = family;
+        if (const int f = cli::takeFamilyFlag(argv[i], o.family)) {
+            if (f < 0) return usage("only one of -4 and -6 can be given");
             continue;
         }
         if (std::strcmp(argv[i], "--xml") == 0) {
@@ -148,20 +146,12 @@ public:
 private:
     bool capture()
     {
-        if (m_opt.timeout) {
-            const int s = std::atoi(m_opt.timeout);
-            m_email.SetCaptureTimeouts(s, s);
-        }
-        if (m_opt.caFile) {
-            StringBuffer full;
-            FileSys::getFullPathName(m_opt.caFile, full);
-            XString path;
-            path.setFromUtf8(full.getString());
-            m_email.SetCaptureCaFile(path);
-        }
-        m_email.SetCaptureInsecure(m_opt.insecure);
-        m_email.SetCaptureAddressFamily(m_opt.family);
-        if (!m_email.LoadHtmlComplete(cli::fromArg(m_opt.source))) return false;
+        cli::CaptureSettings settings;
+        settings.timeoutSecs = m_opt.timeout ? std::atoi(m_opt.timeout) : 0;
+        settings.caFile = m_opt.caFile;
+        settings.insecure = m_opt.insecure;
+        settings.family = m_opt.family;
+        if (!cli::captureEmail(m_email, m_opt.source, settings)) return false;
         if (m_opt.logXml) {
             if (!m_email.saveErrorXml(cli::fromArg(m_opt.logXml))) {
                 m_problem = "cannot write the log to " + cli::quoted(m_opt.logXml);

@@ -150,11 +150,8 @@ int parse(int argc, char** argv, Options& o, bool& helpShown)
             o.insecure = true;
             continue;
         }
-        if (std::strcmp(argv[i], "-4") == 0 || std::strcmp(argv[i], "-6") == 0) {
-            const auto family = argv[i][1] == '4' ? platform::AddressFamily::Ipv4 : platform::AddressFamily::Ipv6;
-            if (o.family != platform::AddressFamily::Any && o.family != family)
-                return usage("only one of -4 and -6 can be given");
-            o.family = family;
+        if (const int f = cli::takeFamilyFlag(argv[i], o.family)) {
+            if (f < 0) return usage("only one of -4 and -6 can be given");
             continue;
         }
         if (std::strcmp(argv[i], "--allow-plain-auth") == 0) {
@@ -281,18 +278,13 @@ private:
         const int timeout = m_opt.timeout ? std::atoi(m_opt.timeout) : 30;
         const bool loaded = m_opt.eml || m_opt.xmlFile || m_opt.capture;
         if (m_opt.capture) {
-            m_email.SetCaptureTimeouts(timeout, timeout);
             // The certificate settings hold for an https page as for the SMTP server.
-            if (m_opt.caFile) {
-                StringBuffer full;
-                FileSys::getFullPathName(m_opt.caFile, full);
-                XString path;
-                path.setFromUtf8(full.getString());
-                m_email.SetCaptureCaFile(path);
-            }
-            m_email.SetCaptureInsecure(m_opt.insecure);
-            m_email.SetCaptureAddressFamily(m_opt.family);
-            if (!m_email.LoadHtmlComplete(cli::fromArg(m_opt.capture))) return false;
+            cli::CaptureSettings settings;
+            settings.timeoutSecs = timeout;
+            settings.caFile = m_opt.caFile;
+            settings.insecure = m_opt.insecure;
+            settings.family = m_opt.family;
+            if (!cli::captureEmail(m_email, m_opt.capture, settings)) return false;
         } else if (loaded && !load()) {
             return false;
         }
@@ -311,12 +303,7 @@ private:
         }
         if (m_opt.port) m_mailman.setSmtpPort(std::atoi(m_opt.port));
         m_mailman.setTlsMode(m_opt.tlsMode);
-        if (m_opt.caFile) {
-            StringBuffer full;
-            FileSys::getFullPathName(m_opt.caFile, full);
-            text.setFromUtf8(full.getString());
-            m_mailman.setTlsCaFile(text);
-        }
+        if (m_opt.caFile) m_mailman.setTlsCaFile(cli::fullPathArg(m_opt.caFile));
         m_mailman.setTlsInsecure(m_opt.insecure);
         m_mailman.setConnectTimeout(timeout);
         m_mailman.setAddressFamily(m_opt.family);
@@ -341,13 +328,10 @@ private:
     // The list file is named by its absolute path: the send reads it later.
     bool setDistributionList()
     {
-        StringBuffer full;
-        FileSys::getFullPathName(m_opt.distList, full);
-        XString name, value;
+        XString name;
         name.setFromUtf8("TBX-FileDistList");
-        value.setFromUtf8(full.getString());
         m_last = &m_email;
-        return m_email.AddHeaderField(name, value);
+        return m_email.AddHeaderField(name, cli::fullPathArg(m_opt.distList));
     }
 
     const Options& m_opt;

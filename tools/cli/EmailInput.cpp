@@ -94,6 +94,15 @@ bool loadEmailFile(ClsEmail& email, const char* path, EmailForm form, std::strin
     return false;
 }
 
+bool captureEmail(ClsEmail& email, const char* source, const CaptureSettings& settings)
+{
+    if (settings.timeoutSecs) email.SetCaptureTimeouts(settings.timeoutSecs, settings.timeoutSecs);
+    if (settings.caFile) email.SetCaptureCaFile(fullPathArg(settings.caFile));
+    email.SetCaptureInsecure(settings.insecure);
+    email.SetCaptureAddressFamily(settings.family);
+    return email.LoadHtmlComplete(fromArg(source));
+}
+
 }  // namespace cli
 
 }  // namespace hanamail

@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "platform/Socket.h"
+
 namespace hanamail {
 
 class ClsEmail;
@@ -26,6 +28,18 @@ bool loadEmail(ClsEmail& email, const DataBuffer& bytes, EmailForm form, std::st
 // The same from a file (or standard input); on failure the email's log goes
 // to standard error, the reason into problem.
 bool loadEmailFile(ClsEmail& email, const char* path, EmailForm form, std::string& problem);
+
+// How a page is fetched: time-outs (0: the email's own), the certificate
+// checks of https pages, the address family.
+struct CaptureSettings {
+    int timeoutSecs = 0;
+    const char* caFile = nullptr;
+    bool insecure = false;
+    platform::AddressFamily family = platform::AddressFamily::Any;
+};
+
+// Replaces the email with the page at source (URL or file), captured whole.
+bool captureEmail(ClsEmail& email, const char* source, const CaptureSettings& settings);
 
 }  // namespace cli
 
