@@ -27,6 +27,25 @@ enum class TlsFailure {
     NameMismatch,  // a trusted certificate for another name or address
 };
 
+// What a session knows of itself, kept alike on every platform.
+struct TlsSessionFacts {
+    TlsFailure failure = TlsFailure::None;
+    std::string error;
+    int socketError = 0;
+    std::string version, cipher, subject, issuer;
+    bool established = false;
+    // After a fatal error nothing more may be sent on the session.
+    bool broken = false;
+
+    // The handshake completed: what failed before it is forgotten.
+    void completed()
+    {
+        established = true;
+        failure = TlsFailure::None;
+        error.clear();
+    }
+};
+
 class TlsSession {
 public:
     TlsSession();
@@ -38,7 +57,7 @@ public:
     // dotted IPv4 or an IPv6 literal is checked as an address; a name is also
     // sent as SNI). The socket is left non-blocking; it stays the caller's.
     bool handshake(SocketHandle s, const char* host, const TlsSettings& settings, uint32_t timeoutMs);
-    bool established() const;
+    bool established() const { return m_facts->established && !m_facts->broken; }
 
     // Up to n bytes: the count, 0 when the peer ended the stream, -1 on an
     // error or when nothing came within timeoutMs (timedOut says which).
@@ -53,21 +72,22 @@ public:
     // timeoutMs; the socket itself is not closed.
     void shutdown(uint32_t timeoutMs);
 
-    TlsFailure failure() const;
+    TlsFailure failure() const { return m_facts->failure; }
     // What went wrong last, for the log ("" when nothing did).
-    std::string errorText() const;
-    int socketError() const;
+    std::string errorText() const { return m_facts->error; }
+    int socketError() const { return m_facts->socketError; }
 
     // Of an established session: "TLSv1.3", the cipher suite's name, and the
     // subject and issuer of the server's certificate.
-    std::string version() const;
-    std::string cipher() const;
-    std::string peerSubject() const;
-    std::string peerIssuer() const;
+    std::string version() const { return m_facts->version; }
+    std::string cipher() const { return m_facts->cipher; }
+    std::string peerSubject() const { return m_facts->subject; }
+    std::string peerIssuer() const { return m_facts->issuer; }
 
 private:
-    struct Impl;
+    struct Impl;  // a TlsSessionFacts too
     std::unique_ptr<Impl> m;
+    const TlsSessionFacts* m_facts;
 };
 
 }  // namespace platform

@@ -35,11 +35,6 @@ def has_ipv6_loopback():
         return False
 
 
-def secrets():
-    return [PASSWORD.encode(), base64.b64encode(PASSWORD.encode()),
-            base64.b64encode(b"\0".join([USER.encode(), USER.encode(), PASSWORD.encode()]))]
-
-
 @unittest.skipUnless(has_ipv6_loopback(), "this system has no IPv6 loopback")
 class Ipv6SendTest(unittest.TestCase):
     @classmethod
@@ -67,7 +62,7 @@ class Ipv6SendTest(unittest.TestCase):
             with open(self.log_xml, encoding="utf-8") as f:
                 log = f.read()
         for out in (r.stdout, r.stderr, log.encode()):
-            for s in secrets():
+            for s in smtp_peer.secrets(USER, PASSWORD):
                 self.assertNotIn(s, out)
         return r, log
 

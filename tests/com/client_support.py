@@ -4,7 +4,6 @@ password forms no output may hold.
 
 A client prints one line per check, "NAME ok" or "NAME FAIL details", and
 "PROGRAM done N failures" last; a missing last line means it died."""
-import base64
 import os
 import re
 import sys
@@ -14,6 +13,7 @@ SOURCE = os.environ.get("HANAMAIL_SOURCE_DIR", os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "support"))
 
 import wine_prefix  # noqa: E402
+from smtp_peer import secrets  # noqa: E402,F401
 
 LINE = re.compile(r"^(\S+) (ok|FAIL)(?: (.*))?$")
 
@@ -53,13 +53,6 @@ def run(prefix, name, *args, env=None, timeout=300):
     """Runs the client program name in prefix; returns its Checks."""
     completed = prefix.run([program(name), *args], env=env, timeout=timeout)
     return Checks(name, completed)
-
-
-def secrets(user, password):
-    """The password as any log or transcript could carry it: plain, base64,
-    and inside the AUTH PLAIN blobs."""
-    u, p = user.encode(), password.encode()
-    return [p, base64.b64encode(p), base64.b64encode(b"\0".join([u, u, p])), base64.b64encode(b"\0" + u + b"\0" + p)]
 
 
 class ClientTestMixin:

@@ -36,11 +36,6 @@ SAMPLES = {
 }
 
 
-def secrets():
-    p = PASSWORD.encode()
-    return [p, base64.b64encode(p), base64.b64encode(b"\0" + USER.encode() + b"\0" + p)]
-
-
 class SamplesTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -60,7 +55,7 @@ class SamplesTest(unittest.TestCase):
         script, _ = SAMPLES[engine]
         r = self.prefix.run(["cscript", "//nologo", wine_prefix.winpath(script), host, USER, "taro@example.jp", to,
                              wine_prefix.winpath(self.attachment)], env={"HANAMAIL_SMTP_PASSWORD": PASSWORD})
-        for s in secrets():
+        for s in smtp_peer.secrets(USER, PASSWORD):
             self.assertNotIn(s, r.stdout + r.stderr)
         return r
 
@@ -76,7 +71,7 @@ class SamplesTest(unittest.TestCase):
                     self.assertEqual(msgs[n]["auth"], "LOGIN")
                     self.assertEqual(msgs[n]["rcpt_tos"], [to])
                     data = base64.b64decode(msgs[n]["data"])
-                    for s in secrets():
+                    for s in smtp_peer.secrets(USER, PASSWORD):
                         self.assertNotIn(s, data)
                     msg = email.message_from_bytes(data, policy=email.policy.default)
                     self.assertEqual(msg.defects, [])

@@ -51,15 +51,6 @@ CSS = "p { color: #336699 }\n"
 CC_LOG = "name: Ann\r\naddress: \r\nNo Email Address was provided\r\n"
 
 
-def secrets():
-    found = []
-    for pw in (PASSWORD, OTHER_PASSWORD):
-        p = pw.encode()
-        found += [p, base64.b64encode(p), base64.b64encode(b"\0" + USER.encode() + b"\0" + p),
-                  base64.b64encode(USER.encode() + b"\0" + USER.encode() + b"\0" + p)]
-    return found
-
-
 def parse(data):
     msg = email.message_from_bytes(data, policy=email.policy.default)
     assert msg.defects == [], msg.defects
@@ -250,7 +241,7 @@ class ScriptsTest(unittest.TestCase):
         cls.prefix.close()
 
     def no_secret(self, data, where):
-        for s in secrets():
+        for s in smtp_peer.secrets(USER, PASSWORD) + smtp_peer.secrets(USER, OTHER_PASSWORD):
             self.assertNotIn(s, data, "a password shows in %s" % where)
 
     def test_both_engines(self):

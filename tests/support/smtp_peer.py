@@ -1,6 +1,7 @@
 """The tests' SMTP servers (smtp_server.py beside this file) as context
 managers: started on entry, stopped when the block ends, with the messages
 they received readable as dicts."""
+import base64
 import json
 import os
 import subprocess
@@ -8,6 +9,15 @@ import sys
 import tempfile
 
 SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "smtp_server.py")
+
+
+def secrets(user, password):
+    """The password as any log or transcript could carry it: plain, base64,
+    and inside the AUTH PLAIN blobs (with and without an authorization
+    identity)."""
+    u, p = user.encode(), password.encode()
+    return [p, base64.b64encode(p), base64.b64encode(b"\0".join([u, u, p])), base64.b64encode(b"\0" + u + b"\0" + p)]
+
 
 
 class Server:

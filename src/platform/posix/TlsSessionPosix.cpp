@@ -34,17 +34,10 @@ struct BioState {
 
 }  // namespace
 
-struct TlsSession::Impl {
+struct TlsSession::Impl : TlsSessionFacts {
     SSL_CTX* ctx = nullptr;
     SSL* ssl = nullptr;
     BioState io;
-    bool established = false;
-    // After a fatal error OpenSSL must not be asked to send anything more.
-    bool broken = false;
-    TlsFailure failure = TlsFailure::None;
-    std::string error;
-    int socketError = 0;
-    std::string version, cipher, subject, issuer;
 
     ~Impl()
     {
@@ -174,7 +167,7 @@ bool isAddressLiteral(const char* host)
 
 }  // namespace
 
-TlsSession::TlsSession() : m(std::make_unique<Impl>()) {}
+TlsSession::TlsSession() : m(std::make_unique<Impl>()), m_facts(m.get()) {}
 TlsSession::~TlsSession() = default;
 
 bool TlsSession::handshake(SocketHandle s, const char* host, const TlsSettings& settings, uint32_t timeoutMs)
@@ -268,15 +261,8 @@ bool TlsSession::handshake(SocketHandle s, const char* host, const TlsSettings& 
     m->version = SSL_get_version(m->ssl);
     const char* suite = SSL_get_cipher_name(m->ssl);
     m->cipher = suite ? suite : "";
-    m->established = true;
-    m->failure = TlsFailure::None;
-    m->error.clear();
+    m->completed();
     return true;
-}
-
-bool TlsSession::established() const
-{
-    return m->established && !m->broken;
 }
 
 int64_t TlsSession::read(void* dest, uint32_t n, uint32_t timeoutMs, bool& timedOut)
@@ -366,41 +352,6 @@ void TlsSession::shutdown(uint32_t timeoutMs)
     }
     ERR_clear_error();
     m->established = false;
-}
-
-TlsFailure TlsSession::failure() const
-{
-    return m->failure;
-}
-
-std::string TlsSession::errorText() const
-{
-    return m->error;
-}
-
-int TlsSession::socketError() const
-{
-    return m->socketError;
-}
-
-std::string TlsSession::version() const
-{
-    return m->version;
-}
-
-std::string TlsSession::cipher() const
-{
-    return m->cipher;
-}
-
-std::string TlsSession::peerSubject() const
-{
-    return m->subject;
-}
-
-std::string TlsSession::peerIssuer() const
-{
-    return m->issuer;
 }
 
 }  // namespace platform

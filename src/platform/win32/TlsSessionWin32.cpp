@@ -140,7 +140,7 @@ int addPemCertificates(const std::string& text, HCERTSTORE store)
 
 }  // namespace
 
-struct TlsSession::Impl {
+struct TlsSession::Impl : TlsSessionFacts {
     SOCKET s = INVALID_SOCKET;
     CredHandle cred{};
     CtxtHandle ctx{};
@@ -152,12 +152,6 @@ struct TlsSession::Impl {
     size_t inLen = 0;
     std::vector<char> plain;  // opened, not yet returned
     size_t plainPos = 0;
-    bool established = false;
-    bool broken = false;
-    TlsFailure failure = TlsFailure::None;
-    std::string error;
-    int socketError = 0;
-    std::string version, cipher, subject, issuer;
 
     ~Impl()
     {
@@ -392,7 +386,7 @@ struct TlsSession::Impl {
     }
 };
 
-TlsSession::TlsSession() : m(std::make_unique<Impl>()) {}
+TlsSession::TlsSession() : m(std::make_unique<Impl>()), m_facts(m.get()) {}
 TlsSession::~TlsSession() = default;
 
 bool TlsSession::handshake(SocketHandle s, const char* host, const TlsSettings& settings, uint32_t timeoutMs)
@@ -447,15 +441,8 @@ bool TlsSession::handshake(SocketHandle s, const char* host, const TlsSettings& 
     if (QueryContextAttributesW(&m->ctx, SECPKG_ATTR_STREAM_SIZES, &m->sizes) != SEC_E_OK)
         return m->fail(TlsFailure::Handshake, "The TLS record sizes are unknown.");
     m->describe();
-    m->established = true;
-    m->failure = TlsFailure::None;
-    m->error.clear();
+    m->completed();
     return true;
-}
-
-bool TlsSession::established() const
-{
-    return m->established && !m->broken;
 }
 
 int64_t TlsSession::read(void* dest, uint32_t n, uint32_t timeoutMs, bool& timedOut)
@@ -580,41 +567,6 @@ void TlsSession::shutdown(uint32_t timeoutMs)
             (void)m->sendAll(static_cast<const char*>(outBuffer.pvBuffer), outBuffer.cbBuffer, tickCount(), timeoutMs);
         FreeContextBuffer(outBuffer.pvBuffer);
     }
-}
-
-TlsFailure TlsSession::failure() const
-{
-    return m->failure;
-}
-
-std::string TlsSession::errorText() const
-{
-    return m->error;
-}
-
-int TlsSession::socketError() const
-{
-    return m->socketError;
-}
-
-std::string TlsSession::version() const
-{
-    return m->version;
-}
-
-std::string TlsSession::cipher() const
-{
-    return m->cipher;
-}
-
-std::string TlsSession::peerSubject() const
-{
-    return m->subject;
-}
-
-std::string TlsSession::peerIssuer() const
-{
-    return m->issuer;
 }
 
 }  // namespace platform
