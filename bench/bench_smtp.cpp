@@ -8,13 +8,18 @@
 //      each, and libcurl sending the same texts with a new handle each;
 //   3. the extra peak memory of the 20 MB send (VmHWM in a forked child, the
 //      text built before the fork), for SmtpConnImpl with the text and for
-//      ClsMailMan building the text itself.
+//      ClsMailMan building the text itself;
+//   4. (section 3 of the output) the 20 MB text over STARTTLS to a sink of
+//      our own (TlsSink.h), both clients verifying its certificate against
+//      the CA made for the run, and beside it a tiny message alone: what a
+//      connection costs before the text.
 //
 // Every run is a child process; best of HANAMAIL_BENCH_RUNS (21, 5 for the
 // many small emails): both clients go as fast as smtp-sink reads, so the
 // best of fewer runs varied by several percent either way. smtp-sink's
-// running message counter must show each message arrived, or the exit status
-// is 1. Usage: bench_smtp [SMTP_SINK].
+// running message counter must show each message arrived, and the TLS sink
+// must have taken each message whole, or the exit status is 1. Usage:
+// bench_smtp [SMTP_SINK].
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <netinet/in.h>
@@ -35,6 +40,7 @@
 
 #include "BenchTimer.h"
 #include "ChildRun.h"
+#include "TlsSink.h"
 #include "component/ClsEmail.h"
 #include "component/ClsMailMan.h"
 #include "foundation/DataBuffer.h"
@@ -42,7 +48,9 @@
 #include "foundation/StringBuffer.h"
 #include "foundation/XString.h"
 #include "mime/Email2.h"
+#include "platform/TlsSession.h"
 #include "smtp/SmtpConnImpl.h"
+#include "smtp/SmtpTlsMode.h"
 
 using namespace hanamail;
 
@@ -211,11 +219,13 @@ std::unique_ptr<ClsEmail> makeEmail(int index, size_t attachmentBytes, size_t te
 // ---- the clients
 
 // The text carries the message; the email given beside it only its envelope.
-bool sendOurs(int port, const StringBuffer& text)
+// With tls, STARTTLS is required and the server verified as it says.
+bool sendOurs(int port, const StringBuffer& text, const platform::TlsSettings* tls = nullptr)
 {
     LogNull log;
     std::unique_ptr<Email2> email(Email2::NewEmail());
     SmtpConnImpl conn;
+    if (tls) conn.setTls(SmtpTlsMode::StartTls, *tls);
     if (!email || !email->SetFrom(kFrom) || !email->AddTo("", kTo) ||
         !conn.connectAndLogin("127.0.0.1", port, "", "", "", "", 10, 30000, log))
         return false;
@@ -249,7 +259,8 @@ size_t readFromMemory(char* buffer, size_t size, size_t count, void* user)
     return n;
 }
 
-bool sendCurl(int port, const char* text, size_t n)
+// With caFile, TLS is required (--ssl-reqd) and the server verified against it.
+bool sendCurl(int port, const char* text, size_t n, const char* caFile = nullptr)
 {
     CURL* c = curl_easy_init();
     if (!c) return false;
@@ -271,6 +282,10 @@ bool sendCurl(int port, const char* text, size_t n)
     curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(n));
     curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L);
+    if (caFile) {
+        curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+        curl_easy_setopt(c, CURLOPT_CAINFO, caFile);
+    }
     const CURLcode rc = curl_easy_perform(c);
     curl_easy_cleanup(c);
     curl_slist_free_all(rcpt);
@@ -296,6 +311,44 @@ bool measure(Sink& sink, int runs, long perRun, Ours ours, Theirs theirs, Outcom
         o.ok = t.ok = 0;
     }
     return o.ok && t.ok;
+}
+
+// What the TLS sink took since the last look must be one message of the
+// expected size, over TLS; tls gets its protocol and cipher.
+bool tookWhole(TlsSink& sink, uint64_t expected, const char* who, std::string& tls)
+{
+    const std::vector<TlsSink::Message> got = sink.received();
+    if (!got.empty()) tls = got[0].tls;
+    if (got.size() == 1 && got[0].bytes == expected && got[0].tls != "none") return true;
+    if (got.empty())
+        std::printf("  %s: the TLS sink took no whole message\n", who);
+    else
+        std::printf(
+            "  %s: the TLS sink took %zu message(s), the first %llu bytes over %s; expected one of %llu over TLS\n",
+            who, got.size(), static_cast<unsigned long long>(got[0].bytes), got[0].tls.c_str(),
+            static_cast<unsigned long long>(expected));
+    return false;
+}
+
+// As measure, over STARTTLS, each message checked as soon as its client ends.
+// Ours always sends its own CR LF before the end dot (an empty line after a
+// text that ends with one); libcurl only where the text has none.
+void measureTls(TlsSink& sink, int runs, const StringBuffer& text, Outcome& o, Outcome& t, std::string& oursTls,
+                std::string& curlTls)
+{
+    const size_t n = static_cast<size_t>(text.getSize());
+    const bool endsWithLine = n >= 2 && std::memcmp(text.getString() + n - 2, "\r\n", 2) == 0;
+    platform::TlsSettings settings;
+    settings.caFile = sink.caFile();
+    const auto ours = [&] { return sendOurs(sink.port(), text, &settings); };
+    const auto theirs = [&] { return sendCurl(sink.port(), text.getString(), n, settings.caFile.c_str()); };
+    o = t = bestOf(0, ours);
+    for (int i = 0; i < runs; ++i) {
+        o = better(o, inChild(ours));
+        if (!tookWhole(sink, n + 2, "SmtpConnImpl", oursTls)) o.ok = 0;
+        t = better(t, inChild(theirs));
+        if (!tookWhole(sink, endsWithLine ? n : n + 2, "libcurl", curlTls)) t.ok = 0;
+    }
 }
 
 void printLine(const char* who, const Outcome& o, size_t bytes)
@@ -387,6 +440,34 @@ int main(int argc, char** argv)
                 manyCurl.seconds * 1e3 / kSmallCount);
     sink.stop();
 
+    std::printf("3. one %.1f MB MIME text over STARTTLS, best of %d\n", largeBytes / 1e6, runs);
+    TlsSink tlsSink;
+    std::string why;
+    const bool tlsStarted = tlsSink.start(why);
+    Outcome tlsOurs, tlsCurl, setUpOurs, setUpCurl;
+    if (tlsStarted) {
+        std::string oursTls, curlTls;
+        measureTls(tlsSink, runs, largeText, tlsOurs, tlsCurl, oursTls, curlTls);
+        printLine("SmtpConnImpl (text)", tlsOurs, largeBytes);
+        printLine("libcurl", tlsCurl, largeBytes);
+        if (oursTls == curlTls)
+            std::printf("  both over %s, the certificate verified against the run's CA\n", oursTls.c_str());
+        else
+            std::printf("  ours over %s, libcurl over %s\n", oursTls.c_str(), curlTls.c_str());
+        // What a connection costs before the text: connect, handshake and the
+        // trust anchors each client loads (ours the system's beside the CA file).
+        StringBuffer tiny;
+        std::string a, b;
+        if (tiny.append("Subject: set-up\r\n\r\nhello\r\n"))
+            measureTls(tlsSink, runs, tiny, setUpOurs, setUpCurl, a, b);
+        std::printf("  set-up alone (a %d-byte message): ours %.3f s, libcurl %.3f s%s\n",
+                    static_cast<int>(tiny.getSize()), setUpOurs.seconds, setUpCurl.seconds,
+                    setUpOurs.ok && setUpCurl.ok ? "" : " FAILED");
+    } else {
+        std::printf("  could not start the TLS sink: %s\n", why.c_str());
+    }
+    tlsSink.stop();
+
     const bool allOk = arrived && ours.ok && curl.ok && built.ok && manyOurs.ok && manyCurl.ok;
     const double large1 = curl.seconds / ours.seconds;
     const double many = manyCurl.seconds / manyOurs.seconds;
@@ -398,6 +479,12 @@ int main(int argc, char** argv)
         "20 MB send extra peak: %.2fx its size (target 2.50x): %s"
         " (ClsMailMan, writing the text and its copy itself: %.2fx)\n",
         memText, verdict(allOk && memText <= 2.5), memBuilt);
+    const bool tlsOk = tlsStarted && tlsOurs.ok && tlsCurl.ok && setUpOurs.ok && setUpCurl.ok;
+    const double large1Tls = tlsOurs.seconds > 0 ? tlsCurl.seconds / tlsOurs.seconds : 0;
+    std::printf("20 MB STARTTLS send: %.2fx libcurl (target 0.90x): %s\n", large1Tls,
+                verdict(tlsOk && large1Tls >= 0.9));
     curl_global_cleanup();
-    return allOk ? 0 : 1;
+    // A sink that could not start is the machine's fault, as with smtp-sink.
+    if (!allOk || (tlsStarted && !tlsOk)) return 1;
+    return tlsStarted ? 0 : 2;
 }
