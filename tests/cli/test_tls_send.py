@@ -6,6 +6,7 @@ import base64
 import email
 import email.policy
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -45,7 +46,7 @@ class TlsSendTest(unittest.TestCase):
         return smtp_peer.Server(kind, *extra, "--cert", pem, "--key", key, user=USER, password=PASSWORD,
                                 mechanisms=mechanisms)
 
-    def send(self, server, *args, host="localhost", attach=False, timeout=60):
+    def send(self, server, *args, host="localhost", attach=False, timeout=60, env=None):
         self.log_xml = os.path.join(self.tmp.name, "log.xml")
         if os.path.exists(self.log_xml):
             os.remove(self.log_xml)
@@ -54,7 +55,7 @@ class TlsSendTest(unittest.TestCase):
                *(["--attach", self.attachment] if attach else []),
                "--smtp-host", host, "--smtp-port", str(server.port),
                "--login", USER, "--password-env", "HM_TLS_PW", "--log-xml", self.log_xml, *args]
-        env = dict(os.environ, HM_TLS_PW=PASSWORD)
+        env = dict(os.environ, HM_TLS_PW=PASSWORD, **(env or {}))
         r = subprocess.run(cmd, capture_output=True, timeout=timeout, env=env)
         log = open(self.log_xml, encoding="utf-8").read() if os.path.exists(self.log_xml) else ""
         for out in (r.stdout, r.stderr, log.encode()):
@@ -144,6 +145,48 @@ class TlsSendTest(unittest.TestCase):
                     other = MISMATCH if line == UNTRUSTED else UNTRUSTED
                     self.assertNotIn(other, log)
                     self.assertNotIn("login_method", log)
+
+    def test_system_anchors_from_the_bundle_and_the_directory(self):
+        # Without --ca-file the CA must be among the system's anchors, as
+        # SSL_CERT_FILE (a bundle) and SSL_CERT_DIR (a hashed directory) name them.
+        d = tempfile.mkdtemp(dir=self.tmp.name)
+        empty, hashed = os.path.join(d, "empty"), os.path.join(d, "hashed")
+        os.makedirs(empty)
+        os.makedirs(hashed)
+        with open(self.certs["ca"]) as f:
+            ca = f.read()
+        with open(self.certs["self"][0]) as f:
+            unrelated = f.read()
+        system = ""
+        if os.path.exists("/etc/ssl/certs/ca-certificates.crt"):
+            with open("/etc/ssl/certs/ca-certificates.crt") as f:
+                system = f.read()
+        trusted_form = subprocess.run(["openssl", "x509", "-in", self.certs["ca"], "-trustout", "-addtrust",
+                                       "serverAuth"], capture_output=True, text=True, check=True).stdout
+        self.assertIn("BEGIN TRUSTED CERTIFICATE", trusted_form)
+        shutil.copy(self.certs["ca"], os.path.join(hashed, "test-ca.pem"))
+        subprocess.run(["openssl", "rehash", hashed], check=True, capture_output=True)
+
+        def bundle(name, text):
+            path = os.path.join(d, name)
+            with open(path, "w") as f:
+                f.write(text)
+            return path
+
+        cases = [
+            ("CA last in a large bundle", bundle("last.pem", system + unrelated + "\n" + ca), empty, True),
+            ("CA missing from the bundle", bundle("missing.pem", system + unrelated), empty, False),
+            ("CA in the trusted form", bundle("trusted.pem", trusted_form), empty, True),
+            ("CA in the hashed directory", os.path.join(d, "no-such-file.pem"), hashed, True),
+        ]
+        for what, file, directory, trusted in cases:
+            with self.subTest(what), self.server("aiosmtpd", "--tls", "starttls") as server:
+                r, log = self.send(server, "--tls", "starttls",
+                                   env={"SSL_CERT_FILE": file, "SSL_CERT_DIR": directory})
+                if trusted:
+                    self.assert_delivered(server, r, log)
+                else:
+                    self.assert_refused(server, r, log, "Server certificate not trusted.")
 
     def test_capabilities_read_before_tls_are_forgotten(self):
         # In the clear the server offers PLAIN only; over TLS LOGIN only.

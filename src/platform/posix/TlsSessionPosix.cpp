@@ -19,6 +19,7 @@
 
 #include "platform/Platform.h"
 #include "platform/TlsSession.h"
+#include "platform/posix/TlsAnchors.h"
 
 namespace hanamail {
 
@@ -192,7 +193,7 @@ bool TlsSession::handshake(SocketHandle s, const char* host, const TlsSettings& 
     const bool address = isAddressLiteral(name.c_str());
     if (!settings.insecure) {
         SSL_CTX_set_verify(m->ctx, SSL_VERIFY_PEER, nullptr);
-        if (SSL_CTX_set_default_verify_paths(m->ctx) != 1) ERR_clear_error();
+        addSystemAnchors(m->ctx);
         if (!settings.caFile.empty() && SSL_CTX_load_verify_locations(m->ctx, settings.caFile.c_str(), nullptr) != 1) {
             ERR_clear_error();
             return fail(TlsFailure::Handshake, "Cannot load the CA file " + settings.caFile);
