@@ -83,6 +83,52 @@ Outcome inChild(Work work)
     return o;
 }
 
+// Runs count pieces of work of two clients in one child process, taking
+// turns piece by piece (first one client first, then the other), and
+// reports each client's summed time and CPU. A shared machine drifts
+// between faster and slower spells lasting tens of milliseconds; a whole run
+// of one client falling in a slow spell and the other's in a fast one
+// measures the machine, not the clients. Peak memory is the child's, both
+// clients' together: peakKb is -1 in both.
+template <typename A, typename B>
+void inChildTakingTurns(int count, A a, B b, Outcome& oa, Outcome& ob)
+{
+    int fds[2];
+    if (pipe(fds) != 0) std::exit(2);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        Outcome r[2];
+        r[0].ok = r[1].ok = 1;
+        const auto timed = [](Outcome& o, auto& work, int i) {
+            const double cpu0 = cpuSeconds();
+            const auto t0 = std::chrono::steady_clock::now();
+            if (!work(i)) o.ok = 0;
+            o.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            o.cpuSeconds += cpuSeconds() - cpu0;
+        };
+        for (int i = 0; i < count; ++i) {
+            if (i % 2 == 0) {
+                timed(r[0], a, i);
+                timed(r[1], b, i);
+            } else {
+                timed(r[1], b, i);
+                timed(r[0], a, i);
+            }
+        }
+        if (write(fds[1], r, sizeof r) != static_cast<ssize_t>(sizeof r)) _exit(3);
+        _exit(0);
+    }
+    close(fds[1]);
+    const bool read = readOutcome(fds[0], &oa) == sizeof oa && readOutcome(fds[0], &ob) == sizeof ob;
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!read || !WIFEXITED(status) || WEXITSTATUS(status) != 0) oa.ok = ob.ok = 0;
+    oa.peakKb = ob.peakKb = -1;
+}
+
 // The best time and the least peak of two runs; ok only when both were.
 inline Outcome better(const Outcome& a, const Outcome& b)
 {

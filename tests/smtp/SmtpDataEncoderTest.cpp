@@ -30,7 +30,9 @@ std::string reference(const std::string& in)
     return out;
 }
 
-std::string encodeAll(const std::string& in, uint32_t room)
+// Pieces of first bytes, each next twice the last up to room (as a send
+// makes them), or all of room.
+std::string encodeAll(const std::string& in, uint32_t room, uint32_t first = 0)
 {
     const auto* text = reinterpret_cast<const unsigned char*>(in.data());
     const auto n = static_cast<uint32_t>(in.size());
@@ -38,10 +40,12 @@ std::string encodeAll(const std::string& in, uint32_t room)
     std::string piece(room, '\0');
     SmtpDataEncoder encoder;
     uint32_t pos = 0;
+    uint32_t size = first == 0 ? room : first;
     while (pos < n) {
-        const uint32_t k = encoder.encode(text, n, pos, reinterpret_cast<unsigned char*>(piece.data()), room);
+        const uint32_t k = encoder.encode(text, n, pos, reinterpret_cast<unsigned char*>(piece.data()), size);
         if (k == 0) break;
         out.append(piece, 0, k);
+        size = size > room / 2 ? room : size * 2;
     }
     return out;
 }
@@ -63,6 +67,8 @@ TEST(SmtpDataEncoder, MatchesByteByByteRulesAtEveryOffset)
                                                static_cast<uint32_t>(in.size())),
                   want.size());
         for (uint32_t room : {3u, 7u, 8u, 9u, 64u, 4096u}) EXPECT_EQ(encodeAll(in, room), want) << "room " << room;
+        EXPECT_EQ(encodeAll(in, 64, 3), want) << "pieces growing from 3 to 64";
+        EXPECT_EQ(encodeAll(in, 4096, 5), want) << "pieces growing from 5 to 4096";
     }
 }
 
