@@ -51,10 +51,11 @@ inline size_t readOutcome(int fd, Outcome* o)
     return got;
 }
 
-// Runs work (returning whether it succeeded) in a child process and reports
-// its time and peak memory.
-template <typename Work>
-Outcome inChild(Work work)
+// Forks; the child fills the count outcomes of out with fill(out), writes
+// them to the parent and exits. Each outcome not read back whole, or of a
+// child that did not exit cleanly, is not ok.
+template <typename Fill>
+void forkAndFill(Outcome* out, int count, Fill fill)
 {
     int fds[2];
     if (pipe(fds) != 0) std::exit(2);
@@ -62,24 +63,36 @@ Outcome inChild(Work work)
     const pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
-        Outcome o;
-        const long baseline = statusKb("VmRSS:");
-        const double cpu0 = cpuSeconds();
-        const auto t0 = std::chrono::steady_clock::now();
-        o.ok = work() ? 1 : 0;
-        o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        o.cpuSeconds = cpuSeconds() - cpu0;
-        o.peakKb = statusKb("VmHWM:") - baseline;
-        if (write(fds[1], &o, sizeof o) != static_cast<ssize_t>(sizeof o)) _exit(3);
+        fill(out);
+        const auto bytes = static_cast<ssize_t>(sizeof *out) * count;
+        if (write(fds[1], out, static_cast<size_t>(bytes)) != bytes) _exit(3);
         _exit(0);
     }
     close(fds[1]);
-    Outcome o;
-    if (readOutcome(fds[0], &o) != sizeof o) o.ok = 0;
+    bool whole = true;
+    for (int i = 0; i < count; ++i) whole = readOutcome(fds[0], &out[i]) == sizeof out[i] && whole;
     close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) o.ok = 0;
+    if (!whole || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        for (int i = 0; i < count; ++i) out[i].ok = 0;
+}
+
+// Runs work (returning whether it succeeded) in a child process and reports
+// its time and peak memory.
+template <typename Work>
+Outcome inChild(Work work)
+{
+    Outcome o;
+    forkAndFill(&o, 1, [&](Outcome* r) {
+        const long baseline = statusKb("VmRSS:");
+        const double cpu0 = cpuSeconds();
+        const auto t0 = std::chrono::steady_clock::now();
+        r->ok = work() ? 1 : 0;
+        r->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        r->cpuSeconds = cpuSeconds() - cpu0;
+        r->peakKb = statusKb("VmHWM:") - baseline;
+    });
     return o;
 }
 
@@ -93,39 +106,28 @@ Outcome inChild(Work work)
 template <typename A, typename B>
 void inChildTakingTurns(int count, A a, B b, Outcome& oa, Outcome& ob)
 {
-    int fds[2];
-    if (pipe(fds) != 0) std::exit(2);
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        Outcome r[2];
-        r[0].ok = r[1].ok = 1;
-        const auto timed = [](Outcome& o, auto& work, int i) {
+    Outcome r[2];
+    forkAndFill(r, 2, [&](Outcome* o) {
+        o[0].ok = o[1].ok = 1;
+        const auto timed = [](Outcome& into, auto& work, int i) {
             const double cpu0 = cpuSeconds();
             const auto t0 = std::chrono::steady_clock::now();
-            if (!work(i)) o.ok = 0;
-            o.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-            o.cpuSeconds += cpuSeconds() - cpu0;
+            if (!work(i)) into.ok = 0;
+            into.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            into.cpuSeconds += cpuSeconds() - cpu0;
         };
         for (int i = 0; i < count; ++i) {
             if (i % 2 == 0) {
-                timed(r[0], a, i);
-                timed(r[1], b, i);
+                timed(o[0], a, i);
+                timed(o[1], b, i);
             } else {
-                timed(r[1], b, i);
-                timed(r[0], a, i);
+                timed(o[1], b, i);
+                timed(o[0], a, i);
             }
         }
-        if (write(fds[1], r, sizeof r) != static_cast<ssize_t>(sizeof r)) _exit(3);
-        _exit(0);
-    }
-    close(fds[1]);
-    const bool read = readOutcome(fds[0], &oa) == sizeof oa && readOutcome(fds[0], &ob) == sizeof ob;
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!read || !WIFEXITED(status) || WEXITSTATUS(status) != 0) oa.ok = ob.ok = 0;
+    });
+    oa = r[0];
+    ob = r[1];
     oa.peakKb = ob.peakKb = -1;
 }
 
